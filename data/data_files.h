@@ -1,0 +1,30 @@
+// Data files: the file-name dialogue, the folder listing, reading the dose
+// groups of each preparation into the GroupTable (with clamps and the
+// responses-exceed-subjects check), log-dose conversion and sorting.
+//
+// The file of preparation NAME is DATA/NAME.TXT below the working folder;
+// when that name does not exist, the file of DATA whose name equals NAME.TXT
+// ignoring ASCII case is used.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "driver/state.h"
+
+namespace varnalo {
+
+void ask_data_files(AnalysisState& s);
+void list_data_folder(AnalysisState& s);
+// Copies source, turning ASCII lower-case letters into upper case.
+std::string upper_copy(const std::string& source);
+void count_groups(AnalysisState& s, int k);
+void read_groups(AnalysisState& s, int k);
+void to_log_dose(AnalysisState& s, int k);
+void sort_groups(AnalysisState& s, int k);
+
+// Path of the data file of a preparation name, if one exists.
+std::optional<std::filesystem::path> find_data_file(const AnalysisState& s, const std::string& name);
+
+}  // namespace varnalo

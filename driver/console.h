@@ -1,0 +1,65 @@
+// The console: standard input, the screen and the error stream.
+//
+// Every stage reaches the keyboard and the screen through a Console, so a
+// whole analysis can run in-process with scripted input and captured output.
+// StdConsole is the real terminal; ScriptedConsole reads from a string and
+// collects what was written.
+//
+// The read helpers never return at end of input: they write one line to the
+// error stream and end the run with status 1, so no prompt can loop on a
+// closed input.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace varnalo {
+
+class Console {
+ public:
+  virtual ~Console() = default;
+  // Next byte of standard input, or EOF (from <cstdio>) at end of input.
+  virtual int get_char() = 0;
+  // Writes text to the screen (standard output).
+  virtual void write_screen(std::string_view text) = 0;
+};
+
+class StdConsole : public Console {
+ public:
+  int get_char() override;
+  void write_screen(std::string_view text) override;
+};
+
+class ScriptedConsole : public Console {
+ public:
+  explicit ScriptedConsole(std::string input) : input_(std::move(input)) {}
+  int get_char() override;
+  void write_screen(std::string_view text) override { screen_.append(text); }
+  const std::string& screen() const { return screen_; }
+  // Input not yet read.
+  std::string_view unread() const { return std::string_view(input_).substr(next_); }
+
+ private:
+  std::string input_;
+  std::size_t next_ = 0;
+  std::string screen_;
+};
+
+// The answer buffer holds at most this many characters of a line (20 bytes
+// with the terminator in the classic layout).
+inline constexpr std::size_t kAnswerChars = 19;
+
+// The message written to the error stream when input ends at a read.
+inline constexpr const char* kEndOfInputMessage = "\nEnd of input: the run stops.\n";
+
+// Reads one character; at end of input ends the run (status 1).
+int read_char(Console& console);
+
+// Reads one line up to its line end (consumed, not stored); a carriage return
+// before the line end is dropped. The whole line is consumed and the result
+// cut to max_chars characters. At end of input (even in mid-line) ends the
+// run with status 1.
+std::string read_line(Console& console, std::size_t max_chars);
+
+}  // namespace varnalo

@@ -1,0 +1,135 @@
+// AnalysisState: the one record of program state.
+//
+// Created at start-up and kept for the whole run. Every stage takes it, reads
+// its inputs from it and leaves its results in it. It holds the run-wide
+// settings (menus), the loaded data (GroupTable), the per-fit work arrays,
+// the fit and test results, the working data of the potency stage, and the
+// ways out: the console, the working folder and the open output files.
+//
+// Index conventions: parameter vectors are [1..N] with
+// N = nprep + nslopes + 2 (intercepts, slopes, then C and D), per-preparation
+// vectors [1..nprep], the GroupTable [1..nprep][0..maxgroups][1..4].
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "driver/arrays.h"
+
+namespace varnalo {
+
+class Console;
+struct AnalysisState;
+
+// What differs between the two programs built from this source tree.
+struct Edition {
+  // Name in the banner and in the screen heading of every analysis.
+  const char* program_name;
+  // Algorithm name written to TABLE.TXT and the plot files.
+  const char* algorithm_name;
+  // The fit step of the fit sequence: leaves params, max_loglik, lr_chi2
+  // (and, for the variable-metric fit, fit_cov).
+  void (*fit)(AnalysisState& s);
+  // True when the fit leaves no covariance matrix: the inverse information
+  // matrix is then copied into fit_cov after every fit.
+  bool fit_cov_from_info;
+};
+
+// The program version, printed with "%2.2lf".
+inline constexpr double kVersion = 1.63;
+
+// Largest number of preparations in one analysis (slots 1..99).
+inline constexpr int kMaxPreparations = 99;
+// Longest preparation name accepted (a slot holds 30 bytes with terminator).
+inline constexpr std::size_t kMaxNameChars = 29;
+
+// Sentinels: a log dose of -99 stands for a zero dose, 99 for an infinite
+// one; a missing lower / upper confidence limit is held as -99 / 99.
+inline constexpr double kZeroDoseLog = -99.0;
+inline constexpr double kInfiniteDoseLog = 99.0;
+
+struct AnalysisState {
+  // ---- ways out ----------------------------------------------------------
+  Console* console = nullptr;
+  const Edition* edition = nullptr;
+  // Working folder: output files are appended here, data files are read from
+  // its DATA folder.
+  std::filesystem::path workdir = ".";
+
+  // ---- run-wide settings (menus) -----------------------------------------
+  int dose_scale = 1;       // 1 doses, 2 log10 doses in the data files
+  int variance_method = 1;  // 1 "SAS Equivalent", 2 "Finney Equivalent"
+  int distribution = 1;     // 1 Normal, 2 Logistic, 3 Complementary Log-Log
+  int model = 1;            // ModelType 1..8
+  double fixed_c = 0.5;     // known C of models 5 and 7, in (0, 1)
+  int nextra = 0;           // number of extra parameters C, D
+  int chi_choice = 1;       // 1 Pearson test, 2 likelihood ratio test
+  double chi2_level = 0.05;
+  double vr_level = 0.05;
+
+  // ---- loaded data -------------------------------------------------------
+  int nprep = 0;
+  std::array<std::string, kMaxPreparations + 1> prep_names{};  // slot 0 unused
+  IVector ngroups;   // [1..nprep]
+  int maxgroups = 0;
+  D3Tensor groups;   // [1..nprep][0..maxgroups][1..4]: x, n, r, expected r
+  int total_groups = 0;
+
+  // ---- current fit -------------------------------------------------------
+  int nslopes = 0;
+  int npar = 0;
+  double df = 0.0;
+
+  // Per-fit work arrays (alloc_work_arrays / free_work_arrays), N as above.
+  DVector params;          // [1..N]
+  DVector derived_params;  // [1..N]
+  Matrix fit_cov;          // [0..N][1..N]
+  Matrix info_cov;         // [1..N][1..N]
+  Matrix derived_cov;      // [1..N][1..N]
+  DVector prep_sum_w;      // [1..nprep]
+  DVector prep_mean_x;     // [1..nprep]
+
+  double max_loglik = 0.0;
+  double lr_chi2 = 0.0;
+  double pearson_chi2 = 0.0;
+  double aic = 0.0;
+  int iterations = 0;
+
+  // Goodness of fit kept from the separate-slopes fit (or the only fit).
+  double sep_lr_chi2 = 0.0;
+  double sep_pearson_chi2 = 0.0;
+  double sep_df = 0.0;
+
+  double het_factor = 1.0;
+
+  // ---- potency stage -----------------------------------------------------
+  double ed_level = 0.5;
+  int ed_table_mode = 0;
+  int show_90_99 = 0;
+  DVector conf_alpha;      // [1..3]
+  DVector conf_deviates;   // [1..3]
+  DVector ed_table_levels; // [1..7]
+  DVector g_index;         // [1..3], index of regression significance
+  DVector ed_log;          // [1..nprep]
+  DVector ed_var;          // [1..nprep]
+  Matrix ed_upper;         // [1..3][1..nprep]
+  Matrix ed_lower;         // [1..3][1..nprep]
+  int rp_reference = 1;
+  DVector rp_log;          // [1..nprep]
+  DVector rp_var;          // [1..nprep]
+  Matrix rp_upper;         // [1..3][1..nprep]
+  Matrix rp_lower;         // [1..3][1..nprep]
+
+  // ---- output files (open during an analysis) ----------------------------
+  std::FILE* report_file = nullptr;
+  std::FILE* table_file = nullptr;
+  std::FILE* sigmoid_file = nullptr;
+  std::FILE* linear_file = nullptr;
+
+  // Size of the parameter vectors of the current fit.
+  int param_capacity() const { return nprep + nslopes + 2; }
+};
+
+}  // namespace varnalo

@@ -1,0 +1,13 @@
+// Gauss-Jordan inversion with full pivoting, in place, of rows and columns
+// 1..n of a matrix. Singular matrices are reported on the screen and the
+// elimination goes on.
+#pragma once
+
+#include "driver/arrays.h"
+#include "driver/state.h"
+
+namespace varnalo {
+
+void gaussj(AnalysisState& s, Matrix& a, int n);
+
+}  // namespace varnalo

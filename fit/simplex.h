@@ -1,0 +1,20 @@
+// Fit step of the downhill-simplex program: starting values, editing, the
+// Nelder-Mead simplex on the simplex objective, the maximum log-likelihood
+// block. Leaves params, max_loglik and lr_chi2 in the state.
+#pragma once
+
+#include "driver/arrays.h"
+#include "driver/state.h"
+#include "fit/dfp.h"
+
+namespace varnalo {
+
+void fit_model_simplex(AnalysisState& s);
+
+void Amoeba(AnalysisState& s, Matrix& simplex, DVector& y, int ndim, double tolerance,
+            const ObjectiveFn& objective, int* evaluations);
+
+double simplex_trial(Matrix& simplex, DVector& y, DVector& centroid_sum, int ndim,
+                     const ObjectiveFn& objective, int worst, double factor);
+
+}  // namespace varnalo

@@ -1,0 +1,15 @@
+// Headings and rows of the asymptotic-variance tables and the heading of the
+// confidence-limit tables of the effective-dose and potency stages.
+#pragma once
+
+#include "driver/arrays.h"
+#include "driver/state.h"
+
+namespace varnalo {
+
+void print_asy_var_head(AnalysisState& s, const char* name);
+void print_asy_var_rows(AnalysisState& s, DRef e, DRef v);
+void print_limits_head(AnalysisState& s, int k, DRef alpha, const char* name, const char* tname,
+                       const char* word);
+
+}  // namespace varnalo

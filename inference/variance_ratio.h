@@ -1,0 +1,14 @@
+// The variance ratio (F) test of two mean chi-squares, and Akaike's
+// Information Criterion of a fit.
+#pragma once
+
+#include "driver/state.h"
+
+namespace varnalo {
+
+// Returns 1 when equal variances are not rejected, 0 when rejected.
+int variance_ratio_test(AnalysisState& s, const char* name1, const char* name2, double* f1,
+                        double* f2, double* x1, double* x2);
+void report_aic(AnalysisState& s);
+
+}  // namespace varnalo

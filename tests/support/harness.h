@@ -1,0 +1,105 @@
+// Test harness: runs whole sessions in-process with scripted input in a
+// temporary working folder, builds states with given dose groups for stage
+// tests, and reads the committed reference values.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/console.h"
+#include "driver/state.h"
+
+namespace varnalo::testing {
+
+// A temporary working folder with a DATA folder; removed on destruction.
+class TempWorkdir {
+ public:
+  TempWorkdir();
+  ~TempWorkdir();
+  TempWorkdir(const TempWorkdir&) = delete;
+  TempWorkdir& operator=(const TempWorkdir&) = delete;
+
+  const std::filesystem::path& root() const { return root_; }
+  // Writes DATA/<file_name> (file_name includes the extension).
+  void write_data(const std::string& file_name, const std::string& content) const;
+  // Copies a file into DATA under its own name.
+  void copy_data(const std::filesystem::path& source) const;
+  // Contents of a file of the working folder ("" when missing).
+  std::string read(const std::string& file_name) const;
+
+ private:
+  std::filesystem::path root_;
+};
+
+struct SessionResult {
+  int status = -1;
+  std::string screen;
+  std::string errors;
+  std::string report;
+  std::string table;
+  std::string sigmoid;
+  std::string linear;
+  std::string unread_input;
+};
+
+// Runs a whole program session in-process.
+SessionResult run_session(const Edition& edition, const TempWorkdir& dir, const std::string& input);
+
+// One dose group as the stages see it: x is already the log10 dose.
+struct Group {
+  double x, n, r;
+};
+
+// A state for stage tests: a scripted console (empty input unless given), a
+// report captured in a temporary file, and given dose groups.
+class StageFixture {
+ public:
+  explicit StageFixture(std::string input = "");
+  ~StageFixture();
+
+  AnalysisState& state() { return state_; }
+  ScriptedConsole& console() { return *console_; }
+
+  // Loads preparations (names "P1", "P2", ... unless given); sets nprep,
+  // ngroups, maxgroups, total_groups, groups with sentinel rows. Groups stay
+  // in the given order.
+  void set_groups(const std::vector<std::vector<Group>>& preps,
+                  const std::vector<std::string>& names = {});
+  // Sets model/distribution (and nextra), nslopes and npar, and allocates the
+  // work arrays.
+  void begin_fit(int distribution, int model, int nslopes);
+  // Everything written to the report so far.
+  std::string report();
+  const std::string& screen() const { return console_->screen(); }
+
+ private:
+  std::unique_ptr<ScriptedConsole> console_;
+  AnalysisState state_;
+  std::FILE* report_ = nullptr;
+};
+
+// Reference values computed independently (tests/reference): maps
+// "case quantity" to the value.
+class ReferenceValues {
+ public:
+  static const ReferenceValues& get();
+  bool has(const std::string& case_name, const std::string& quantity) const;
+  // Fails the current test (and returns NaN) when the value is missing.
+  double at(const std::string& case_name, const std::string& quantity) const;
+
+ private:
+  std::map<std::string, double> values_;
+};
+
+// Path of a file of the examples folder or the reference folder.
+std::filesystem::path examples_path(const std::string& relative);
+std::filesystem::path reference_path(const std::string& relative);
+
+// Parses data files written as "dose n r" lines into groups with x = log10
+// dose (dose 0 gives x = -99), or x = the first column when log_doses.
+std::vector<Group> read_group_file(const std::filesystem::path& file, bool log_doses);
+
+}  // namespace varnalo::testing
