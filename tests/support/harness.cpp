@@ -71,9 +71,12 @@ StageFixture::StageFixture(std::string input)
   state_.edition = &kVariableMetricEdition;
   report_ = std::tmpfile();
   state_.report_file = report_;
+  auto errors = errors_;
+  previous_sink_ = set_error_sink([errors](std::string_view text) { errors->append(text); });
 }
 
 StageFixture::~StageFixture() {
+  set_error_sink(previous_sink_);
   if (report_) std::fclose(report_);
 }
 

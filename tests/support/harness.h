@@ -4,6 +4,8 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <string_view>
 #include <map>
 #include <memory>
 #include <string>
@@ -74,8 +76,12 @@ class StageFixture {
   // Everything written to the report so far.
   std::string report();
   const std::string& screen() const { return console_->screen(); }
+  // Everything written to the error stream while the fixture lives.
+  const std::string& errors() const { return *errors_; }
 
  private:
+  std::shared_ptr<std::string> errors_ = std::make_shared<std::string>();
+  std::function<void(std::string_view)> previous_sink_;
   std::unique_ptr<ScriptedConsole> console_;
   AnalysisState state_;
   std::FILE* report_ = nullptr;
