@@ -1,11 +1,205 @@
+// Variable-metric minimiser with a backtracking line search.
+//
+// Method: quasi-Newton minimisation with an inverse-Hessian approximation H
+// built by the rank-two Davidon-Fletcher-Powell update plus the extra term
+// that turns it into the Broyden-Fletcher-Goldfarb-Shanno update (Fletcher,
+// Practical Methods of Optimization, 2nd ed. (1987), ch. 3; Press et al.,
+// Numerical Recipes in C, 2nd ed. (1992), section 10.7, routine dfpmin).
+// The line search backtracks along the quasi-Newton direction with a
+// quadratic, then cubic, model of the objective until the Armijo condition
+// holds (Dennis & Schnabel (1983), section 6.3; Numerical Recipes lnsrch).
+// Accuracy: the run stops when the relative step falls below 4e-13 or the
+// scaled gradient below the caller's tolerance; on smooth objectives the
+// minimiser is then reached to about the square root of the objective's
+// relative precision in the parameters. H approximates the inverse Hessian
+// at the minimum only as well as the last few steps sample the curvature.
 #include "fit/dfp.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include "driver/output.h"
+
 namespace varnalo {
-// Placeholder until the minimiser lands.
-void DFP(AnalysisState&, Matrix&, DRef, int, double, int* iter, double* fmin, const ObjectiveFn&,
-         const GradientFn&) {
-  *iter = 0;
-  *fmin = 0;
+
+namespace {
+
+constexpr int kMaxIterations = 1000;
+// Relative step below which the run has converged; also the smallest relative
+// step the line search tries.
+constexpr double kStepTolerance = 4e-13;
+// The update is skipped when y.s is tiny against |y||s| (curvature unknown).
+constexpr double kUpdateThreshold = 1e-13;
+// Longest step allowed, in units of the size of the parameter vector.
+constexpr double kStepScale = 100.0;
+// Armijo constant: the accepted step must reach this fraction of the
+// decrease the slope promises.
+constexpr double kSufficientDecrease = 1e-4;
+// Bounds of a new step factor relative to the previous one.
+constexpr double kBacktrackLow = 0.1;
+constexpr double kBacktrackHigh = 0.5;
+
+// max over i of |v_i| / max(|x_i|, 1): the size of v relative to x.
+double relative_size(int n, DRef v, DRef x) {
+  double test = 0.0;
+  for (int i = 1; i <= n; ++i) {
+    const double t = std::fabs(v[i]) / std::max(std::fabs(x[i]), 1.0);
+    if (t > test) test = t;
+  }
+  return test;
 }
-void line_search(int, DRef, double, DRef, DRef, DRef, double*, double, int*, const ObjectiveFn&) {}
+
+}  // namespace
+
+void line_search(int n, DRef x0, double f0, DRef g, DRef dir, DRef x, double* f, double smax,
+                 int* check, const ObjectiveFn& objective) {
+  *check = 0;
+
+  double norm = 0.0;
+  for (int i = 1; i <= n; ++i) norm += dir[i] * dir[i];
+  norm = std::sqrt(norm);
+  if (norm > smax)
+    for (int i = 1; i <= n; ++i) dir[i] *= smax / norm;
+
+  double slope = 0.0;
+  for (int i = 1; i <= n; ++i) slope += g[i] * dir[i];
+
+  const double lambda_min = kStepTolerance / relative_size(n, dir, x0);
+  double lambda = 1.0;
+  double lambda2 = 0.0;
+  double f2 = 0.0;
+
+  for (;;) {
+    for (int i = 1; i <= n; ++i) x[i] = x0[i] + lambda * dir[i];
+    *f = objective(x);
+
+    // Give up when the step is too small to matter. A step factor that is
+    // not a finite number (from a not-a-number direction or objective) can
+    // never get small, so it ends the search as well.
+    if (!(lambda >= lambda_min) || !std::isfinite(lambda)) {
+      for (int i = 1; i <= n; ++i) x[i] = x0[i];
+      *check = 1;
+      return;
+    }
+    if (*f <= f0 + kSufficientDecrease * lambda * slope) return;
+
+    double t;
+    if (lambda == 1.0) {
+      t = -slope / (2.0 * (*f - f0 - slope));
+    } else {
+      const double r1 = *f - f0 - lambda * slope;
+      const double r2 = f2 - f0 - lambda2 * slope;
+      const double a = (r1 / (lambda * lambda) - r2 / (lambda2 * lambda2)) / (lambda - lambda2);
+      const double b =
+          (-lambda2 * r1 / (lambda * lambda) + lambda * r2 / (lambda2 * lambda2)) / (lambda - lambda2);
+      if (a == 0.0) {
+        t = -slope / (2.0 * b);
+      } else {
+        const double disc = b * b - 3.0 * a * slope;
+        if (disc < 0.0)
+          t = kBacktrackHigh * lambda;
+        else if (b <= 0.0)
+          t = (-b + std::sqrt(disc)) / (3.0 * a);
+        else
+          t = -slope / (b + std::sqrt(disc));
+      }
+      if (t > kBacktrackHigh * lambda) t = kBacktrackHigh * lambda;
+    }
+    lambda2 = lambda;
+    f2 = *f;
+    // A not-a-number factor falls back to the lower bound, so the search
+    // still shrinks the step and ends.
+    lambda = (t > kBacktrackLow * lambda) ? t : kBacktrackLow * lambda;
+  }
+}
+
+void DFP(AnalysisState& s, Matrix& H, DRef p, int n, double gradient_tol, int* iter, double* fmin,
+         const ObjectiveFn& objective, const GradientFn& grad) {
+  DVector g = dvector(1, n);
+  DVector y = dvector(1, n);
+  DVector Hy = dvector(1, n);
+  DVector q = dvector(1, n);
+  DVector step = dvector(1, n);
+  auto release = [&] {
+    dvector_free(step, 1, n);
+    dvector_free(q, 1, n);
+    dvector_free(Hy, 1, n);
+    dvector_free(y, 1, n);
+    dvector_free(g, 1, n);
+  };
+
+  double fcur = objective(p);
+  grad(p, g);
+
+  double psum = 0.0;
+  for (int i = 1; i <= n; ++i) {
+    for (int j = 1; j <= n; ++j) H[i][j] = 0.0;
+    H[i][i] = 1.0;
+    step[i] = -g[i];
+    psum += p[i] * p[i];
+  }
+  const double smax = kStepScale * std::max(std::sqrt(psum), static_cast<double>(n));
+
+  for (int its = 1; its <= kMaxIterations; ++its) {
+    *iter = its;
+    int check = 0;
+    line_search(n, p, fcur, g, step, q, fmin, smax, &check, objective);
+    fcur = *fmin;
+    for (int i = 1; i <= n; ++i) {
+      step[i] = q[i] - p[i];
+      p[i] = q[i];
+    }
+
+    if (relative_size(n, step, p) < kStepTolerance) {
+      release();
+      return;
+    }
+
+    for (int i = 1; i <= n; ++i) y[i] = g[i];
+    grad(p, g);
+
+    const double den = std::max(*fmin, 1.0);
+    double test = 0.0;
+    for (int i = 1; i <= n; ++i) {
+      const double t = std::fabs(g[i]) * std::max(std::fabs(p[i]), 1.0) / den;
+      if (t > test) test = t;
+    }
+    if (test < gradient_tol) {
+      release();
+      return;
+    }
+
+    for (int i = 1; i <= n; ++i) y[i] = g[i] - y[i];
+    for (int i = 1; i <= n; ++i) {
+      Hy[i] = 0.0;
+      for (int j = 1; j <= n; ++j) Hy[i] += H[i][j] * y[j];
+    }
+
+    double c1 = 0.0, c2 = 0.0, yy = 0.0, ss = 0.0;
+    for (int i = 1; i <= n; ++i) {
+      c1 += y[i] * step[i];
+      c2 += y[i] * Hy[i];
+      yy += y[i] * y[i];
+      ss += step[i] * step[i];
+    }
+
+    if (c1 * c1 > kUpdateThreshold * yy * ss) {
+      const double alpha = 1.0 / c1;
+      const double beta = 1.0 / c2;
+      for (int i = 1; i <= n; ++i) y[i] = alpha * step[i] - beta * Hy[i];
+      for (int i = 1; i <= n; ++i)
+        for (int j = 1; j <= n; ++j)
+          H[i][j] += alpha * step[i] * step[j] - beta * Hy[i] * Hy[j] + c2 * y[i] * y[j];
+    }
+
+    for (int i = 1; i <= n; ++i) {
+      step[i] = 0.0;
+      for (int j = 1; j <= n; ++j) step[i] -= H[i][j] * g[j];
+    }
+  }
+
+  both(s, "  Error in DFP: Too Many Iterations\n");
+  release();
+}
+
 }  // namespace varnalo
