@@ -1,8 +1,54 @@
+// Headings and rows of the asymptotic-variance tables and the heading of the
+// confidence-limit tables, shared by the effective-dose and potency stages.
 #include "inference/asy_tables.h"
 
+#include <cmath>
+
+#include "driver/output.h"
+#include "model/model_family.h"
+
 namespace varnalo {
-// Placeholder until the tables land.
-void print_asy_var_head(AnalysisState&, const char*) {}
-void print_asy_var_rows(AnalysisState&, DRef, DRef) {}
-void print_limits_head(AnalysisState&, int, DRef, const char*, const char*, const char*) {}
+
+namespace {
+
+constexpr const char* kNoStandardErrors =
+    "  Standard errors are not available for this fit (singular or non-positive variance "
+    "matrix).\n";
+
+}  // namespace
+
+void print_asy_var_head(AnalysisState& s, const char* name) {
+  both(s, "Asymptotic Variance for %s\n", name);
+  both(s, " #  %13s%13s%13s  %s\n", name, "Variance", "Std.Error", "Preparation");
+}
+
+void print_asy_var_rows(AnalysisState& s, DRef e, DRef v) {
+  LabelTable labels;
+  make_param_labels(s, 2, labels);
+  bool all_ok = true;
+  for (int i = 1; i <= s.nprep; ++i) {
+    if (v[i] >= 0.0 && std::isfinite(v[i])) {
+      both(s, " %-3s%13.7lf%13.7lf%13.7lf  %s\n", labels[i].c_str(), e[i], v[i], std::sqrt(v[i]),
+           s.prep_names[i].c_str());
+    } else if (std::isfinite(v[i])) {
+      // A negative variance has no standard error.
+      both(s, " %-3s%13.7lf%13.7lf%13s  %s\n", labels[i].c_str(), e[i], v[i], "-",
+           s.prep_names[i].c_str());
+      all_ok = false;
+    } else {
+      both(s, " %-3s%13.7lf%13s%13s  %s\n", labels[i].c_str(), e[i], "-", "-",
+           s.prep_names[i].c_str());
+      all_ok = false;
+    }
+  }
+  if (!all_ok) both(s, "%s", kNoStandardErrors);
+}
+
+void print_limits_head(AnalysisState& s, int k, DRef alpha, const char* name, const char* tname,
+                       const char* word) {
+  const double pct = (1.0 - alpha[k]) * 100.0;
+  both(s, " #  %8s (%2.0f%% %s)%27s (%2.0f%% %s)  %s\n", name, pct, word, tname, pct, word,
+       "Preparation");
+}
+
 }  // namespace varnalo

@@ -1,6 +1,14 @@
-// Variance-covariance matrices: the inverse expected information (info_cov),
-// the choice between it and the maximiser's matrix, rescaling by the
-// heterogeneity factor, and the location/scale (m = -a/b, s = 1/b) form.
+// Variance-covariance matrices of the fitted parameters.
+//
+// build_info_matrix: the inverse of the expected information at the fitted
+// params (info_cov, leading npar x npar block; everything else 0), with the
+// per-preparation weight sums prep_sum_w and weighted mean log doses
+// prep_mean_x. selected_cov: the matrix of the chosen variance method
+// (fit_cov under 1, info_cov under 2); every consumer reads it. Rescaling by
+// the heterogeneity factor multiplies both matrices. derive_location_scale
+// turns estimates and covariance of the fitted form (a, b, C, D) into the
+// location/scale form (m = -a/b, s = 1/b, C, D) by the delta method.
+// All vectors and matrices are 1-based, N = nprep + nslopes + 2.
 #pragma once
 
 #include "driver/arrays.h"
@@ -13,5 +21,12 @@ void build_info_matrix(AnalysisState& s);
 Matrix& selected_cov(AnalysisState& s);
 void scale_by_het_factor(AnalysisState& s);
 void derive_location_scale(const AnalysisState& s, DRef in, DRef out, const Matrix& V, Matrix& U);
+
+// True when the leading npar x npar block of V is finite with positive
+// variances, so standard errors and correlations can be formed from it.
+bool covariance_usable(const AnalysisState& s, const Matrix& V);
+// True when every slope of the fitted vector p is finite and non-zero, so
+// that the location/scale form exists.
+bool location_scale_defined(const AnalysisState& s, DRef p);
 
 }  // namespace varnalo

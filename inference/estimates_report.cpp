@@ -1,9 +1,218 @@
+// Parameter estimates with standard errors and Wald chi-squares, and the
+// matrix of variances, covariances and correlations, in the fitted form
+// (1: a, b, C, D) and the location/scale form (2: m = -a/b, s = 1/b, C, D).
+// Method: Wald test W = e^2 / var(e) with the chi-square (1 DF) tail.
 #include "inference/estimates_report.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include "driver/output.h"
+#include "inference/covariance.h"
+#include "inference/probability.h"
+
 namespace varnalo {
-// Placeholder until the reports land.
-void report_estimates(AnalysisState&, int) {}
-void report_covariance(AnalysisState&, int) {}
-void print_estimates(AnalysisState&, DRef, const Matrix&, const LabelTable&) {}
-void print_cov_matrix(AnalysisState&, const Matrix&, const LabelTable&) {}
+
+namespace {
+
+// Columns of the covariance matrix shown side by side.
+constexpr int kBlockColumns = 5;
+
+// The notices that replace numbers that cannot be formed.
+constexpr const char* kNoStandardErrors =
+    "  Standard errors are not available for this fit (singular or non-positive variance "
+    "matrix).\n";
+constexpr const char* kNoLocationScale =
+    "  The location/scale form (m = -a/b, s = 1/b) is not available for this fit (zero "
+    "slope).\n";
+
+bool variance_ok(double v) { return v > 0.0 && std::isfinite(v); }
+
+// One intercept or slope row; the error cells show "-" when the variance is
+// unusable. Returns false in that case.
+bool print_tested_row(AnalysisState& s, bool slope, const std::string& label, double e, double v,
+                      const std::string& description) {
+  if (!variance_ok(v)) {
+    if (slope)
+      both(s, "  %-3s    %13.7lf%12s%14s %7s  %s\n", label.c_str(), e, "-", "-", "-",
+           description.c_str());
+    else
+      both(s, "  %-3s%13.7lf    %12s%14s %7s  %s\n", label.c_str(), e, "-", "-", "-",
+           description.c_str());
+    return false;
+  }
+  const double se = std::sqrt(v);
+  const double wald = e * e / v;
+  double p = 0.0;
+  chi2_prob(wald, 1, &p);
+  if (slope)
+    both(s, "  %-3s    %13.7lf%12.7lf%14.7lf %7.4lf  %s\n", label.c_str(), e, se, wald, p,
+         description.c_str());
+  else
+    both(s, "  %-3s%13.7lf    %12.7lf%14.7lf %7.4lf  %s\n", label.c_str(), e, se, wald, p,
+         description.c_str());
+  return true;
+}
+
+// An extra-parameter row (no Wald test); wide selects the wider error cell.
+bool print_extra_row(AnalysisState& s, bool wide, const std::string& label, double value,
+                     double v, const char* description) {
+  const bool ok = variance_ok(v);
+  if (!ok) {
+    if (wide)
+      both(s, "  %-3s%13.7lf    %13s %21s  %s\n", label.c_str(), value, "-", "", description);
+    else
+      both(s, "  %-3s%13.7lf    %12s %21s  %s\n", label.c_str(), value, "-", "", description);
+  } else if (wide) {
+    both(s, "  %-3s%13.7lf    %13.7lf %21s  %s\n", label.c_str(), value, std::sqrt(v), "",
+         description);
+  } else {
+    both(s, "  %-3s%13.7lf    %12.7lf %21s  %s\n", label.c_str(), value, std::sqrt(v), "",
+         description);
+  }
+  return ok;
+}
+
+void print_fixed_row(AnalysisState& s, const std::string& label, double value,
+                     const char* description) {
+  both(s, "  %-3s%13.7lf     %34s %s\n", label.c_str(), value, "", description);
+}
+
+// The form-2 reports when the slope is zero: the notice and the usual pause.
+void location_scale_unavailable(AnalysisState& s) {
+  both(s, "%s", kNoLocationScale);
+  read_key(s);
+  report(s, "\n");
+}
+
+}  // namespace
+
+void report_estimates(AnalysisState& s, int form) {
+  LabelTable labels;
+  make_param_labels(s, form, labels);
+  Matrix& V = selected_cov(s);
+  if (form == 1) {
+    print_estimates(s, s.params, V, labels);
+    return;
+  }
+  if (!location_scale_defined(s, s.params)) {
+    location_scale_unavailable(s);
+    return;
+  }
+  derive_location_scale(s, s.params, s.derived_params, V, s.derived_cov);
+  print_estimates(s, s.derived_params, s.derived_cov, labels);
+}
+
+void report_covariance(AnalysisState& s, int form) {
+  LabelTable labels;
+  make_param_labels(s, form, labels);
+  Matrix& V = selected_cov(s);
+  if (form == 1) {
+    print_cov_matrix(s, V, labels);
+    return;
+  }
+  if (!location_scale_defined(s, s.params)) {
+    location_scale_unavailable(s);
+    return;
+  }
+  derive_location_scale(s, s.params, s.derived_params, V, s.derived_cov);
+  print_cov_matrix(s, s.derived_cov, labels);
+}
+
+void print_estimates(AnalysisState& s, DRef e, const Matrix& V, const LabelTable& labels) {
+  const int P = s.nprep;
+  const int c = P + s.nslopes + 1;
+  const int d = c + 1;
+  double C = 0.0, D = 0.0;
+  fitted_c_d(s, &C, &D);
+  const double varC = V[c][c];
+  const double varD = V[d][d];
+
+  both(s, "Parameter Estimates\n");
+  both(s, "  #  %13s    %13s%13s%5s     %s\n", "Parameter", "Std. Error", "Wald's Chi2", "p",
+       "Description");
+  bool all_ok = true;
+  auto intercept = [&](int i) {
+    all_ok &= print_tested_row(s, false, labels[i], e[i], V[i][i], s.prep_names[i]);
+  };
+  auto slope = [&](int i) {
+    all_ok &= print_tested_row(s, true, labels[i], e[i], V[i][i], "RegressionCoefficient");
+  };
+  if (s.nslopes > 1) {
+    for (int i = 1; i <= P; ++i) {
+      intercept(i);
+      slope(P + i);
+    }
+  } else {
+    for (int i = 1; i <= P; ++i) intercept(i);
+    slope(P + 1);
+  }
+
+  switch (s.model) {
+    case 2:
+      all_ok &= print_extra_row(s, false, labels[c], C, varC, "Natural Response Rate");
+      break;
+    case 3:
+      all_ok &= print_extra_row(s, false, labels[c], D, varC, "Natural Immunity Rate");
+      break;
+    case 4:
+      all_ok &= print_extra_row(s, false, labels[c], C, varC, "Natural Response Rate");
+      all_ok &= print_extra_row(s, false, labels[d], D, varD, "Natural Immunity Rate");
+      break;
+    case 5:
+      print_fixed_row(s, labels[c], s.fixed_c, "Fixed Preference");
+      break;
+    case 6:
+      all_ok &= print_extra_row(s, true, labels[c], C, varC, "Natural Preference");
+      break;
+    case 7:
+      print_fixed_row(s, labels[d], s.fixed_c, "Fixed Preference");
+      all_ok &= print_extra_row(s, false, labels[c], D, varC, "Natural Immunity Rate");
+      break;
+    case 8:
+      all_ok &= print_extra_row(s, false, labels[c], C, varC, "Natural Preference");
+      all_ok &= print_extra_row(s, false, labels[d], D, varD, "Natural Immunity Rate");
+      break;
+    default:
+      break;
+  }
+  if (!all_ok) both(s, "%s", kNoStandardErrors);
+  read_key(s);
+  report(s, "\n");
+}
+
+void print_cov_matrix(AnalysisState& s, const Matrix& V, const LabelTable& labels) {
+  const int N = s.npar;
+  both(s, "Matrix of Variances, Covariances, and (Correlations)\n");
+  if (!covariance_usable(s, V)) {
+    // Correlations need finite, positive variances; one notice instead.
+    both(s, "%s", kNoStandardErrors);
+    read_key(s);
+    report(s, "\n");
+    return;
+  }
+  const int nblocks = (N - 1) / kBlockColumns + 1;
+  for (int t = 1; t <= nblocks; ++t) {
+    const int first = kBlockColumns * (t - 1) + 1;
+    const int last = std::min(kBlockColumns * t, N);
+    std::string line = strprintf(" %6s", "");
+    for (int col = first; col <= last; ++col) line += strprintf("%6s%7s", labels[col].c_str(), "");
+    line += "\n";
+    both(s, "%s", line.c_str());
+    for (int r = 1; r <= N; ++r) {
+      line = strprintf("  %-3s", labels[r].c_str());
+      for (int col = first; col <= last; ++col) {
+        if (col <= r)
+          line += strprintf("%12.6lf ", V[col][r]);
+        else
+          line += strprintf(" (%10.6lf)", V[col][r] / std::sqrt(V[r][r] * V[col][col]));
+      }
+      line += "\n";
+      both(s, "%s", line.c_str());
+    }
+    read_key(s);
+  }
+  report(s, "\n");
+}
+
 }  // namespace varnalo

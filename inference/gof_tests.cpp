@@ -1,8 +1,129 @@
+// Goodness of fit: the Pearson chi-square of every fit, the Pearson and
+// likelihood-ratio test tables split into parallelism, heterogeneity and
+// total (Finney, "Probit Analysis", 3rd ed., ch. 4 and 5), the choice of the
+// governing test and the heterogeneity factor h = chi-square / DF that
+// multiplies every variance when heterogeneity is significant.
 #include "inference/gof_tests.h"
 
+#include "driver/menus.h"
+#include "driver/output.h"
+#include "inference/covariance.h"
+#include "inference/probability.h"
+#include "inference/variance_ratio.h"
+
 namespace varnalo {
-// Placeholder until the tests land.
-void compute_pearson(AnalysisState&) {}
-void chi_square_tests(AnalysisState&) {}
-void print_test_table(AnalysisState&, int*, int*, double*, double*, double*, double*) {}
+
+namespace {
+
+// One table row. Rows with less than one degree of freedom have no mean
+// square and no probability; their cells show "-" and false is returned.
+// clip caps the probability at 1 (the series can exceed it by rounding).
+bool print_row(AnalysisState& s, const char* name, double df, double chi2, double* p, bool clip) {
+  int status = 999;
+  if (df >= 1.0) status = chi2_prob(chi2, static_cast<int>(df), p);
+  if (status != 0) {
+    both(s, "  %-15s %3.0f %13.7f %13s %13s\n", name, df, chi2, "-", "-");
+    return false;
+  }
+  if (clip && *p > 1.0) *p = 1.0;
+  both(s, "  %-15s %3.0f %13.7f %13.7f %13.7f\n", name, df, chi2, chi2 / df, *p);
+  return true;
+}
+
+}  // namespace
+
+void compute_pearson(AnalysisState& s) {
+  double sum = 0.0;
+  for (int j = 1; j <= s.nprep; ++j)
+    for (int k = 1; k <= s.ngroups[j]; ++k) {
+      DRef g = s.groups[j][k];
+      const double n = g[2];
+      const double r = g[3];
+      const double E = g[4];
+      if (E > 0.0 && E < n) sum += (r - E) * (r - E) / E / (1.0 - E / n);
+    }
+  s.pearson_chi2 = sum;
+}
+
+void chi_square_tests(AnalysisState& s) {
+  if (s.sep_df == 0.0) {
+    screen(s, "CAUTION!! DF= 0 (zero)  Change the model or use more dose groups.\n");
+    read_key(s);
+  }
+  int pearson_het = 0, pearson_par = 0, lr_het = 0, lr_par = 0;
+  both(s, "Pearson Chi-square Test on Sum of Squares\n");
+  both(s, "  %19s%10s%14s%14s\n", "DF", "SS", "MS", "p");
+  print_test_table(s, &pearson_het, &pearson_par, &s.pearson_chi2, &s.sep_pearson_chi2, &s.df,
+                   &s.sep_df);
+  both(s, "Likelihood Ratio Chi-square Test\n");
+  both(s, "  %19s%10s%14s%14s\n", "DF", "LR", "MLR", "p");
+  print_test_table(s, &lr_het, &lr_par, &s.lr_chi2, &s.sep_lr_chi2, &s.df, &s.sep_df);
+
+  ask_chi_choice(s);
+  int het_flag, par_flag;
+  double het_chi2;
+  if (s.chi_choice == 1) {
+    het_chi2 = s.sep_pearson_chi2;
+    report(s, "* Chi-square Test on SS (Pearson Test) is adopted.\n");
+    het_flag = pearson_het;
+    par_flag = pearson_par;
+  } else {
+    het_chi2 = s.sep_lr_chi2;
+    report(s, "* Likelihood Ratio Test is adopted.\n");
+    het_flag = lr_het;
+    par_flag = lr_par;
+  }
+  if (s.nprep > 1) {
+    if (par_flag)
+      both(s, "* Problems may exist in parallelism.Anyway the following will be completed\n");
+    else
+      both(s, "* No problems in parallelism.\n");
+  }
+  if (!het_flag) {
+    s.het_factor = 1.0;
+    both(s, "* Since heterogeneity is small (p>%6.3f), a normal deviate is used.\n", s.chi2_level);
+  } else {
+    // A set flag implies sep_df >= 1, so the division is safe.
+    s.het_factor = het_chi2 / s.sep_df;
+    both(s, "* Since heterogeneity is large (p<%6.3f), a t-deviate (%2.0f DF) is used.\n",
+         s.chi2_level, s.sep_df);
+    both(s, "  All variances and covariances have been multiplied by the heterogeneity\n");
+    both(s, "  factor, h =%13.7f\n", s.het_factor);
+  }
+  scale_by_het_factor(s);
+  read_key(s);
+  report(s, "\n");
+}
+
+void print_test_table(AnalysisState& s, int* het_flag, int* par_flag, double* x, double* xs,
+                      double* f, double* fs) {
+  double xp = 0.0, fp = 0.0, pp = 1.0;
+  bool pp_known = false;
+  if (s.nprep > 1) {
+    xp = *x - *xs;
+    fp = *f - *fs;
+    pp_known = print_row(s, "Parallelism ", fp, xp, &pp, false);
+  }
+  double ph = 1.0;
+  const bool ph_known = print_row(s, "Heterogeneity", *fs, *xs, &ph, true);
+  if (s.nprep > 1) {
+    double pt = 0.0;
+    print_row(s, "Total        ", *f, *x, &pt, false);
+  }
+  ask_level(s, s.chi2_level);
+  // Without a degree of freedom left there is nothing to judge heterogeneity
+  // with: it counts as not significant.
+  *het_flag = (ph_known && ph < s.chi2_level) ? 1 : 0;
+  if (s.nprep > 1) {
+    *par_flag = (pp_known && pp < s.chi2_level && *het_flag == 0) ? 1 : 0;
+    if (*het_flag == 1) {
+      both(s, "\n");
+      *par_flag = variance_ratio_test(s, "parallelism", "heterogeneity", &fp, fs, &xp, xs) ? 0 : 1;
+    }
+  } else {
+    *par_flag = 0;
+  }
+  both(s, "\n");
+}
+
 }  // namespace varnalo

@@ -1,7 +1,71 @@
+// Observed and expected frequencies of every dose group. The expected number
+// of responders (n times the fitted response rate of the model, natural
+// response and immunity included) is kept in column 4 of the GroupTable for
+// the Pearson chi-square.
 #include "inference/obs_exp.h"
 
+#include <cmath>
+
+#include "driver/output.h"
+#include "model/distributions.h"
+#include "model/model_family.h"
+
 namespace varnalo {
-// Placeholder until the frequencies land.
-void print_obs_exp(AnalysisState&) {}
-void print_obs_exp_prep(AnalysisState&, int) {}
+
+namespace {
+
+// Floor mode of the reporting stages (Normal P floored at 1e-16).
+constexpr int kReportingFloor = 2;
+// Dose shown for a group at the infinite-dose sentinel.
+constexpr double kInfiniteDoseShown = 1e50;
+
+}  // namespace
+
+void print_obs_exp(AnalysisState& s) {
+  both(s, "Observed and Expected Frequencies\n");
+  for (int j = 1; j <= s.nprep; ++j) print_obs_exp_prep(s, j);
+}
+
+void print_obs_exp_prep(AnalysisState& s, int j) {
+  double C = 0.0, D = 0.0;
+  fitted_c_d(s, &C, &D);
+  const double a = s.params[j];
+  const double b = s.nslopes < 2 ? s.params[s.nprep + 1] : s.params[s.nprep + j];
+  both(s, "%d. %s\n", j, s.prep_names[j].c_str());
+  both(s, "   #    Dose      Log(Dose)  n   r.obs  r.exp     Dev.   p.obs    p.exp\n");
+  for (int k = 1; k <= s.ngroups[j]; ++k) {
+    DRef g = s.groups[j][k];
+    const double x = g[1];
+    const double n = g[2];
+    const double r = g[3];
+    double dose = std::pow(10.0, x);
+    const char* marker = nullptr;
+    double P0 = 0.0;
+    if (x <= kZeroDoseLog) {
+      P0 = 0.0;
+      dose = 0.0;
+      marker = "   -  ";
+    } else if (x >= kInfiniteDoseLog) {
+      P0 = 1.0;
+      dose = kInfiniteDoseShown;
+      marker = "   +  ";
+    } else {
+      double f = 0.0;
+      tolerance_cdf(s.distribution, kReportingFloor, a + b * x, &P0, &f);
+    }
+    double Pm = 0.0, Qm = 0.0;
+    response_probability(s.model, P0, &Pm, &Qm, C, D);
+    const double expected = Pm * n;
+    if (marker)
+      both(s, "  %2d %10.4e  %8s %4.0f %4.0f  %7.3f  %7.3f   %6.4f   %6.4f\n", k, dose, marker, n,
+           r, expected, r - expected, r / n, Pm);
+    else
+      both(s, "  %2d %10.4e  %8.5f %4.0f %4.0f  %7.3f  %7.3f   %6.4f   %6.4f\n", k, dose, x, n, r,
+           expected, r - expected, r / n, Pm);
+    g[4] = expected;
+  }
+  report(s, "\n");
+  read_key(s);
+}
+
 }  // namespace varnalo
