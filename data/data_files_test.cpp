@@ -1,0 +1,216 @@
+#include "data/data_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "driver/process.h"
+#include "support/harness.h"
+
+namespace varnalo {
+namespace {
+
+using testing::StageFixture;
+using testing::TempWorkdir;
+
+// Runs the file dialogue in a folder; returns the exit status if the run
+// ended, -1 otherwise.
+int run_dialogue(StageFixture& f, const TempWorkdir& dir) {
+  f.state().workdir = dir.root();
+  try {
+    ask_data_files(f.state());
+  } catch (const RunEnd& end) {
+    return end.status;
+  }
+  return -1;
+}
+
+// Loads the named preparations as the run driver does.
+void load(AnalysisState& s) {
+  s.ngroups = ivector(1, s.nprep);
+  int largest = 0;
+  for (int k = 1; k <= s.nprep; ++k) {
+    count_groups(s, k);
+    largest = std::max(largest, s.ngroups[k]);
+  }
+  s.maxgroups = largest + 1;
+  s.groups = d3tensor(1, s.nprep, 0, s.maxgroups, 1, 4);
+  for (int k = 1; k <= s.nprep; ++k) read_groups(s, k);
+  for (int k = 1; k <= s.nprep; ++k) to_log_dose(s, k);
+  for (int k = 1; k <= s.nprep; ++k) sort_groups(s, k);
+}
+
+TEST(DataDialogue, NamesAreCheckedAndDuplicatesRefusedIgnoringCase) {
+  TempWorkdir dir;
+  dir.write_data("ABC.TXT", "1 10 5\n");
+  dir.write_data("Q.TXT", "1 10 5\n");
+  StageFixture f("ABC\n\nabc\nnothere\nQ\nq\n");
+  EXPECT_EQ(run_dialogue(f, dir), -1);
+  AnalysisState& s = f.state();
+  ASSERT_EQ(s.nprep, 2);
+  EXPECT_EQ(s.prep_names[1], "ABC");
+  EXPECT_EQ(s.prep_names[2], "Q") << "upper-case Q is a file name, not the quit command";
+  const std::string& screen = f.screen();
+  EXPECT_EQ(screen.find("Input Data File Name    (q: to Exit Data-Loading)\n"), 0u);
+  EXPECT_NE(screen.find("  [name/q] 1    [name/q] 2    [name/q] 2    This data file was already loaded!\n"),
+            std::string::npos)
+      << "an empty line repeats the prompt with the same number";
+  EXPECT_EQ(f.errors(), "  CAN'T OPEN 'nothere'\n");
+  EXPECT_TRUE(screen.ends_with("  [name/q] 3  \n"));
+}
+
+TEST(DataDialogue, QuitBeforeAnyFileEndsTheRunSilently) {
+  TempWorkdir dir;
+  StageFixture f("q\n");
+  EXPECT_EQ(run_dialogue(f, dir), 1);
+  EXPECT_EQ(f.errors(), "");
+}
+
+TEST(DataDialogue, FolderIsListedBeforeTheFirstPromptAndAfterAFailure) {
+  TempWorkdir dir;
+  dir.write_data("A.TXT", "1 10 5\n");
+  dir.write_data("LONGERNAME.TXT", "1 10 5\n");
+  StageFixture f("x\nA\nq\n");
+  run_dialogue(f, dir);
+  const std::string listing = "A.TXT           LONGERNAME.TXT\n  2 File(s)\n\n";
+  std::size_t first = f.screen().find(listing);
+  ASSERT_NE(first, std::string::npos) << f.screen();
+  EXPECT_NE(f.screen().find(listing, first + 1), std::string::npos)
+      << "after a name that failed the count is back at the last listing";
+}
+
+TEST(DataDialogue, MissingDataFolderIsSaidAndTheDialogueGoesOn) {
+  TempWorkdir dir;
+  std::filesystem::remove_all(dir.root() / "DATA");
+  StageFixture f("A\nq\n");
+  EXPECT_EQ(run_dialogue(f, dir), 1);
+  EXPECT_NE(f.screen().find("  There is no DATA folder here.\n"), std::string::npos);
+}
+
+TEST(DataDialogue, JunkAndEmptyFilesAreRefusedWithTheirReason) {
+  TempWorkdir dir;
+  dir.write_data("WORDS.TXT", "1 10 5\n2 10 six\n");
+  dir.write_data("NAN.TXT", "1 10 5\nnan 10 5\n");
+  dir.write_data("COMMA.TXT", "1,10,5\n");
+  dir.write_data("SHORT.TXT", "1 10\n");
+  dir.write_data("GOOD.TXT", "1 10 5\r\n2 10 7\r\n");
+  StageFixture f("WORDS\nNAN\nCOMMA\nSHORT\nGOOD\nq\n");
+  EXPECT_EQ(run_dialogue(f, dir), -1);
+  EXPECT_EQ(f.state().nprep, 1);
+  EXPECT_EQ(f.state().prep_names[1], "GOOD");
+  EXPECT_EQ(f.errors(),
+            "  NOT A NUMBER IN 'WORDS', line 2: 'six'\n"
+            "  NOT A NUMBER IN 'NAN', line 2: 'nan'\n"
+            "  NOT A NUMBER IN 'COMMA', line 1: '1,10,5'\n"
+            "  NO COMPLETE DOSE GROUP IN 'SHORT'\n");
+}
+
+TEST(DataDialogue, OverlongNameIsRefusedAndThePromptRepeats) {
+  TempWorkdir dir;
+  dir.write_data("A.TXT", "1 10 5\n");
+  StageFixture f(std::string(30, 'N') + "\nA\nq\n");
+  EXPECT_EQ(run_dialogue(f, dir), -1);
+  EXPECT_EQ(f.state().prep_names[1], "A");
+  EXPECT_EQ(f.errors(), "  The name is too long (at most 29 characters).\n");
+}
+
+TEST(DataDialogue, NinetyNineFilesEndTheDialogue) {
+  TempWorkdir dir;
+  std::string input;
+  for (int i = 1; i <= 99; ++i) {
+    dir.write_data("F" + std::to_string(i) + ".TXT", "1 10 5\n");
+    input += "F" + std::to_string(i) + "\n";
+  }
+  StageFixture f(input + "extra\n");
+  EXPECT_EQ(run_dialogue(f, dir), -1);
+  EXPECT_EQ(f.state().nprep, 99);
+  EXPECT_NE(f.screen().find("  99 data files are loaded: no more can be added.\n"), std::string::npos);
+  EXPECT_EQ(f.console().unread(), "extra\n");
+}
+
+TEST(DataFiles, LookupIgnoresAsciiCaseWhenTheExactNameIsMissing) {
+  TempWorkdir dir;
+  dir.write_data("rotenone.txt", "1 10 5\n");
+  StageFixture f;
+  f.state().workdir = dir.root();
+  auto path = find_data_file(f.state(), "ROTENONE");
+  ASSERT_TRUE(path.has_value());
+  EXPECT_EQ(path->filename(), "rotenone.txt");
+  EXPECT_FALSE(find_data_file(f.state(), "ROTENON").has_value());
+}
+
+TEST(DataFiles, UpperCopyTouchesAsciiLettersOnly) {
+  EXPECT_EQ(upper_copy("abc-Z\xE9z"), "ABC-Z\xE9Z");
+}
+
+TEST(DataFiles, ReadingClampsConvertsAndSorts) {
+  TempWorkdir dir;
+  // Seven numbers: two groups, the seventh is ignored. Then zero counts, a
+  // zero dose and the order 10, 1, 5 with a tie on dose 5 ordered by r/n.
+  dir.write_data("A.TXT", "100 10 3   0 20 0\n7");
+  dir.write_data("B.TXT", "10 10 2\n1 0 0\n5 10 8\n5 10 4\n");
+  StageFixture f("A\nB\nq\n");
+  run_dialogue(f, dir);
+  AnalysisState& s = f.state();
+  load(s);
+  ASSERT_EQ(s.ngroups[1], 2);
+  EXPECT_EQ(s.groups[1][1][1], -99.0) << "dose 0 becomes log dose -99";
+  EXPECT_EQ(s.groups[1][1][3], 1e-50) << "r = 0 is stored as 1e-50";
+  EXPECT_DOUBLE_EQ(s.groups[1][2][1], 2.0);
+  EXPECT_EQ(s.groups[1][3][1], 1e50) << "sentinel row";
+  ASSERT_EQ(s.ngroups[2], 4);
+  EXPECT_DOUBLE_EQ(s.groups[2][1][1], 0.0);
+  EXPECT_EQ(s.groups[2][1][2], 1e-50);
+  EXPECT_EQ(s.groups[2][1][3], 1e-50);
+  EXPECT_DOUBLE_EQ(s.groups[2][2][1], std::log10(5.0));
+  EXPECT_EQ(s.groups[2][2][3], 4.0) << "equal doses in ascending order of r/n";
+  EXPECT_EQ(s.groups[2][3][3], 8.0);
+  EXPECT_DOUBLE_EQ(s.groups[2][4][1], 1.0);
+  EXPECT_EQ(s.groups[2][5][1], 1e50);
+}
+
+TEST(DataFiles, LogDoseFilesAreClampedToTheSentinels) {
+  TempWorkdir dir;
+  dir.write_data("L.TXT", "120 10 5\n-120 10 1\n1.5 10 3\n");
+  StageFixture f("L\nq\n");
+  f.state().dose_scale = 2;
+  run_dialogue(f, dir);
+  load(f.state());
+  EXPECT_EQ(f.state().groups[1][1][1], -99.0);
+  EXPECT_EQ(f.state().groups[1][2][1], 1.5);
+  EXPECT_EQ(f.state().groups[1][3][1], 99.0);
+}
+
+TEST(DataFiles, ResponsesExceedingSubjectsEndTheRun) {
+  TempWorkdir dir;
+  dir.write_data("Bad.TXT", "1 10 5\n2 10 11\n");
+  StageFixture f("Bad\nq\n");
+  run_dialogue(f, dir);
+  int status = -1;
+  try {
+    load(f.state());
+  } catch (const RunEnd& end) {
+    status = end.status;
+  }
+  EXPECT_EQ(status, 1);
+  EXPECT_TRUE(f.screen().ends_with("  EXTTING!\n  Responses Exceed Subjects in 'Bad'.\n"));
+}
+
+TEST(DataFiles, FileRemovedAfterTheDialogueEndsTheRunWithAMessage) {
+  TempWorkdir dir;
+  dir.write_data("GONE.TXT", "1 10 5\n");
+  StageFixture f("GONE\nq\n");
+  run_dialogue(f, dir);
+  std::filesystem::remove(dir.root() / "DATA" / "GONE.TXT");
+  int status = -1;
+  try {
+    load(f.state());
+  } catch (const RunEnd& end) {
+    status = end.status;
+  }
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(f.errors(), "  CAN'T OPEN 'GONE'\n");
+}
+
+}  // namespace
+}  // namespace varnalo
