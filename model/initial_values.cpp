@@ -1,8 +1,290 @@
+// Starting values for the maximisers, and the dialogue that shows and edits
+// them.
+//
+// Method: unweighted least-squares regression of the linearised observed
+// proportions Y = F^-1(P0) on the log dose (the graphical / "empirical
+// probit" start of Finney, "Probit Analysis", ch. 3), with P0 the observed
+// proportion freed of the starting natural response C0 and immunity D0 and
+// clamped to [0.001, 0.999]. Slopes are inflated by 1.2 because the
+// unweighted line through clamped extreme proportions is usually too flat.
+// C0 and D0 come from the lowest and highest observed proportions.
+// Accuracy: a rough start only; the maximiser refines it.
+//
+// Degenerate data (one dose per preparation, all responses equal, no
+// non-zero dose) would divide by zero; finite substitutes are used instead
+// so that the maximiser always starts from finite numbers.
 #include "model/initial_values.h"
 
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "driver/output.h"
+#include "model/distributions.h"
+#include "model/model_family.h"
+
 namespace varnalo {
-// Placeholder until the starting values land.
-void initial_values(AnalysisState&, DRef) {}
-void edit_initial_values(AnalysisState&, DRef) {}
-void read_parameter_value(AnalysisState&, DRef, int) {}
+
+namespace {
+
+constexpr double kProportionLow = 0.001;
+constexpr double kProportionHigh = 0.999;
+// Relative log doses are not taken below this: a zero dose enters the
+// regression 3 log10 units below the lowest non-zero dose.
+constexpr double kRelativeDoseFloor = -3.0;
+constexpr double kSlopeInflation = 1.2;
+constexpr double kLowestDoseStart = 1e50;
+constexpr double kZeroDose = -99.0;
+// An edited value of 0 is stored as this (a zero slope or C stalls the fit).
+constexpr double kZeroReplacement = 0.0001;
+// Slope used when the doses of the regression do not vary.
+constexpr double kFallbackSlope = 1.0;
+// A sum of squares below this fraction of the raw sum of squares is
+// rounding noise of equal doses, not spread.
+constexpr double kSpreadTolerance = 1e-12;
+
+// q / d, or `fallback` when the quotient is not a finite number.
+double safe_ratio(double q, double d, double fallback) {
+  const double v = q / d;
+  return std::isfinite(v) ? v : fallback;
+}
+
+// True when Sxx measures real spread of the doses.
+bool has_spread(double sxx, double sum_x2) {
+  return sxx > kSpreadTolerance * sum_x2 && std::isfinite(sxx);
+}
+
+}  // namespace
+
+void initial_values(AnalysisState& s, DRef p) {
+  const int P = s.nprep;
+  const int k = P + s.nslopes;
+  const int model = s.model;
+
+  double pmax = 0.0;
+  double pmin = 1.0;
+  double xmin = kLowestDoseStart;
+  for (int i = 1; i <= P; ++i) {
+    for (int j = 1; j <= s.ngroups[i]; ++j) {
+      DRef g = s.groups[i][j];
+      const double prop = g[3] / g[2];
+      if (prop > pmax) pmax = prop;
+      if (prop < pmin) pmin = prop;
+      if (g[1] > kZeroDose && g[1] < xmin) xmin = g[1];
+    }
+  }
+
+  double C0 = 0.0;
+  double D0 = 0.0;
+  p[k + 1] = 0.0;
+  p[k + 2] = 0.0;
+  switch (model) {
+    case 2:
+    case 6:
+      C0 = pmin;
+      p[k + 1] = C0;
+      break;
+    case 3:
+      D0 = 1.0 - pmax;
+      p[k + 1] = D0;
+      break;
+    case 4:
+      C0 = pmin;
+      D0 = 1.0 - pmax;
+      p[k + 1] = C0;
+      p[k + 2] = D0;
+      break;
+    case 5:
+      C0 = s.fixed_c;
+      break;
+    case 7:
+      C0 = s.fixed_c;
+      D0 = (1.0 - pmax) / (1.0 - s.fixed_c);
+      p[k + 1] = D0;
+      break;
+    case 8:
+      C0 = pmin;
+      // Every proportion 1 leaves 0/0: start with no immunity.
+      D0 = safe_ratio(1.0 - pmax, 1.0 - pmin, 0.0);
+      p[k + 1] = C0;
+      p[k + 2] = D0;
+      break;
+    default:
+      break;
+  }
+
+  // With no non-zero dose the regression is centred so that the zero dose
+  // still sits 3 units below the reference, and intercepts stay finite.
+  const double xref = xmin < kLowestDoseStart ? xmin : kZeroDose - kRelativeDoseFloor;
+
+  double pooled_sxy = 0.0;
+  double pooled_sxx = 0.0;
+  double pooled_sx2 = 0.0;
+  // Per-preparation sums: x, y, x^2, xy.
+  DVector sum_x = dvector(1, P);
+  DVector sum_y = dvector(1, P);
+  DVector sum_x2 = dvector(1, P);
+  DVector sum_xy = dvector(1, P);
+  for (int i = 1; i <= P; ++i) {
+    sum_x[i] = sum_y[i] = sum_x2[i] = sum_xy[i] = 0.0;
+    for (int j = 1; j <= s.ngroups[i]; ++j) {
+      DRef g = s.groups[i][j];
+      double X = g[1] - xmin;
+      if (X <= kRelativeDoseFloor) X = kRelativeDoseFloor;
+      double P0;
+      background_free_proportion(model, g[3] / g[2], &P0, C0, D0);
+      // 1 - C0 - D0 = 0 (all proportions equal) leaves no treatment share.
+      if (!std::isfinite(P0)) P0 = 0.0;
+      if (P0 <= kProportionLow) {
+        P0 = kProportionLow;
+      } else if (P0 > kProportionHigh) {
+        P0 = kProportionHigh;
+      }
+      double Y = 0.0;
+      tolerance_inverse(s.distribution, P0, &Y);
+      sum_x[i] += X;
+      sum_y[i] += Y;
+      sum_x2[i] += X * X;
+      sum_xy[i] += X * Y;
+    }
+  }
+
+  auto intercept = [&](int i, double b) {
+    const double ni = s.ngroups[i];
+    if (ni <= 0) return 0.0;
+    return (sum_y[i] - b * sum_x[i]) / ni - b * xref;
+  };
+
+  if (s.nslopes > 1) {
+    for (int i = 1; i <= P; ++i) {
+      const double ni = s.ngroups[i];
+      double b = kFallbackSlope;
+      if (ni > 0) {
+        const double sxx = sum_x2[i] - sum_x[i] * sum_x[i] / ni;
+        const double sxy = sum_xy[i] - sum_x[i] * sum_y[i] / ni;
+        if (has_spread(sxx, sum_x2[i])) b = safe_ratio(kSlopeInflation * sxy, sxx, kFallbackSlope);
+      }
+      p[P + i] = b;
+      p[i] = intercept(i, b);
+    }
+  } else {
+    for (int i = 1; i <= P; ++i) {
+      const double ni = s.ngroups[i];
+      if (ni <= 0) continue;
+      pooled_sxx += sum_x2[i] - sum_x[i] * sum_x[i] / ni;
+      pooled_sxy += sum_xy[i] - sum_x[i] * sum_y[i] / ni;
+      pooled_sx2 += sum_x2[i];
+    }
+    double b = kFallbackSlope;
+    if (has_spread(pooled_sxx, pooled_sx2))
+      b = safe_ratio(kSlopeInflation * pooled_sxy, pooled_sxx, kFallbackSlope);
+    p[P + 1] = b;
+    for (int i = 1; i <= P; ++i) p[i] = intercept(i, b);
+  }
+
+  dvector_free(sum_x, 1, P);
+  dvector_free(sum_y, 1, P);
+  dvector_free(sum_x2, 1, P);
+  dvector_free(sum_xy, 1, P);
+}
+
+void read_parameter_value(AnalysisState& s, DRef p, int index) {
+  const std::string line = read_answer(s);
+  if (line.empty()) return;
+  double v = std::strtod(line.c_str(), nullptr);
+  // "inf", "nan" and overflowing numbers are not values a fit can start from.
+  if (!std::isfinite(v)) v = 0.0;
+  p[index] = v == 0.0 ? kZeroReplacement : v;
+}
+
+namespace {
+
+bool has_first_extra(int model) { return model != 1 && model != 5; }
+bool has_second_extra(int model) { return model == 4 || model == 8; }
+
+// The rows of the values table, on the screen or in the report.
+template <class Out>
+void value_rows(AnalysisState& s, DRef p, const LabelTable& labels, Out out) {
+  const int P = s.nprep;
+  const int k = P + s.nslopes;
+  auto intercept_row = [&](int i) {
+    out(strprintf("  %-3s%13.7lf        %s\n", labels[i].c_str(), p[i], s.prep_names[i].c_str()));
+  };
+  auto slope_row = [&](int e) {
+    out(strprintf("  %-3s    %13.7lf    %s\n", labels[e].c_str(), p[e], "Regression Coefficient"));
+  };
+  if (s.nslopes > 1) {
+    for (int i = 1; i <= P; ++i) {
+      intercept_row(i);
+      slope_row(P + i);
+    }
+  } else {
+    for (int i = 1; i <= P; ++i) intercept_row(i);
+    slope_row(P + 1);
+  }
+  if (has_first_extra(s.model)) out(strprintf("  %-3s%13.7lf\n", labels[k + 1].c_str(), p[k + 1]));
+  if (has_second_extra(s.model)) out(strprintf("  %-3s%13.7lf\n", labels[k + 2].c_str(), p[k + 2]));
+}
+
+void screen_table(AnalysisState& s, DRef p, const LabelTable& labels) {
+  screen(s, "   #   %-13s\n", "Parameters");
+  value_rows(s, p, labels, [&](const std::string& t) { screen_text(s, t); });
+  screen(s, "\n");
+}
+
+void report_table(AnalysisState& s, DRef p, const LabelTable& labels) {
+  report(s, "   #  Initial Values of Parameters\n");
+  value_rows(s, p, labels, [&](const std::string& t) { report_text(s, t); });
+  if (s.model == 5 || s.model == 7) report(s, "  NatC %13.7lf\n", s.fixed_c);
+  report(s, "\f");
+}
+
+void edit_pass(AnalysisState& s, DRef p, const LabelTable& labels) {
+  const int P = s.nprep;
+  const int k = P + s.nslopes;
+  auto ask_intercept = [&](int i) {
+    screen(s, "  %-3s    ", labels[i].c_str());
+    read_parameter_value(s, p, i);
+  };
+  auto ask_slope = [&](int e) {
+    screen(s, "  %-3s        ", labels[e].c_str());
+    read_parameter_value(s, p, e);
+  };
+  auto ask_extra = [&](int e) {
+    screen(s, "  %-3s   ", labels[e].c_str());
+    read_parameter_value(s, p, e);
+  };
+  if (s.nslopes > 1) {
+    for (int i = 1; i <= P; ++i) {
+      ask_intercept(i);
+      ask_slope(P + i);
+    }
+  } else {
+    for (int i = 1; i <= P; ++i) ask_intercept(i);
+    ask_slope(P + 1);
+  }
+  if (has_first_extra(s.model)) ask_extra(k + 1);
+  if (has_second_extra(s.model)) ask_extra(k + 2);
+}
+
+}  // namespace
+
+void edit_initial_values(AnalysisState& s, DRef p) {
+  LabelTable labels;
+  make_param_labels(s, 1, labels);
+  screen(s, "Unweighted Regression\n  Edit Initial Values?\n  [*/y] ");
+  if (read_key(s) == 'y') {
+    screen(s, "\nInitial Values by Unweighted Regression\n");
+    screen_table(s, p, labels);
+    report_table(s, p, labels);
+    do {
+      read_key(s);  // the end of the answer line
+      edit_pass(s, p, labels);
+      screen(s, "  Edit again? \n  [*/y] ");
+    } while (read_key(s) == 'y');
+    report_table(s, p, labels);
+  }
+  screen(s, "\n");
+}
+
 }  // namespace varnalo

@@ -1,13 +1,141 @@
+// Model family: the eight model forms, the parameter-vector layout, the
+// response probability with natural response C and immunity D, its reverse
+// mapping, the variances of C and D, and the parameter labels.
+//
+// Response probability (Abbott's formula and its extension to immunity):
+//   All or Nothing (models 1-4):  P = C + (1 - C - D) P0
+//   Preference     (models 5-8):  P = C + (1 - C)(1 - D) P0
+// with P0 the tolerance-distribution value. Exact arithmetic apart from the
+// 1e-99 floors of P and Q = 1 - P.
 #include "model/model_family.h"
 
+#include "driver/output.h"
+
 namespace varnalo {
-// Placeholder until the model family lands.
-void current_c_d(const AnalysisState&, DRef, double* C, double* D) { *C = *D = 0; }
-void fitted_c_d(const AnalysisState&, double* C, double* D) { *C = *D = 0; }
-void response_probability(int, double P0, double* P, double* Q, double, double) { *P = P0; *Q = 1 - P0; }
-void background_free_proportion(int, double P, double* P0, double, double) { *P0 = P; }
-void c_d_variances(const AnalysisState&, const Matrix&, double* varC, double* varD) { *varC = *varD = 0; }
-void make_param_labels(const AnalysisState& s, int, LabelTable& labels) {
-  labels.assign(static_cast<std::size_t>(s.nprep + s.nslopes + 3), "");
+
+namespace {
+
+// Floor of P and Q, so that callers may take logarithms and divide.
+constexpr double kProbabilityFloor = 1e-99;
+
+bool is_all_or_nothing(int model) { return model >= 2 && model <= 4; }
+bool is_preference(int model) { return model >= 5 && model <= 8; }
+
+}  // namespace
+
+void current_c_d(const AnalysisState& s, DRef p, double* C, double* D) {
+  const int k = s.nprep + s.nslopes;
+  // The trial point itself is moved onto the boundary C >= 0, D >= 0.
+  auto clamp_entry = [&](int index) {
+    if (p[index] < 0.0) p[index] = 0.0;
+    return p[index];
+  };
+  *C = 0.0;
+  *D = 0.0;
+  switch (s.model) {
+    case 2:
+    case 6:
+      *C = clamp_entry(k + 1);
+      break;
+    case 3:
+      *D = clamp_entry(k + 1);
+      break;
+    case 4:
+    case 8:
+      *C = clamp_entry(k + 1);
+      *D = clamp_entry(k + 2);
+      break;
+    case 5:
+      *C = s.fixed_c;
+      break;
+    case 7:
+      *C = s.fixed_c;
+      *D = clamp_entry(k + 1);
+      break;
+    default:
+      break;
+  }
 }
+
+void fitted_c_d(const AnalysisState& s, double* C, double* D) {
+  const int k = s.nprep + s.nslopes;
+  *C = 0.0;
+  *D = 0.0;
+  switch (s.model) {
+    case 2:
+    case 6:
+      *C = s.params[k + 1];
+      break;
+    case 3:
+      *D = s.params[k + 1];
+      break;
+    case 4:
+    case 8:
+      *C = s.params[k + 1];
+      *D = s.params[k + 2];
+      break;
+    case 5:
+      *C = s.fixed_c;
+      break;
+    case 7:
+      *C = s.fixed_c;
+      *D = s.params[k + 1];
+      break;
+    default:
+      break;
+  }
+}
+
+void response_probability(int model, double P0, double* P, double* Q, double C, double D) {
+  double p = P0;
+  if (is_all_or_nothing(model)) {
+    p = C + (1.0 - C - D) * P0;
+  } else if (is_preference(model)) {
+    p = C + (1.0 - C) * (1.0 - D) * P0;
+  }
+  double q = 1.0 - p;
+  if (p <= kProbabilityFloor) p = kProbabilityFloor;
+  if (q <= kProbabilityFloor) q = kProbabilityFloor;
+  *P = p;
+  *Q = q;
+}
+
+void background_free_proportion(int model, double P, double* P0, double C, double D) {
+  if (model <= 4) {
+    *P0 = (P - C) / (1.0 - C - D);
+  } else {
+    *P0 = (P - C) / (1.0 - C) / (1.0 - D);
+  }
+}
+
+void c_d_variances(const AnalysisState& s, const Matrix& M, double* varC, double* varD) {
+  // Entries k+1 and k+2 of the common-slope layout (k = nprep + 1).
+  const int c = s.nprep + 2;
+  if (s.model == 3 || s.model == 7) {
+    *varC = 0.0;
+    *varD = M[c][c];
+  } else {
+    *varC = M[c][c];
+    *varD = M[c + 1][c + 1];
+  }
+}
+
+void make_param_labels(const AnalysisState& s, int form, LabelTable& labels) {
+  const int P = s.nprep;
+  const int k = P + s.nslopes;
+  labels.assign(static_cast<std::size_t>(k + 3), std::string());
+  const char* intercept = form == 2 ? "m" : "a";
+  const char* slope = form == 2 ? "s" : "b";
+  for (int i = 1; i <= P; ++i) labels[i] = strprintf("%s%d", intercept, i);
+  if (s.nslopes > 1) {
+    for (int i = 1; i <= s.nslopes; ++i) labels[P + i] = strprintf("%s%d", slope, i);
+  } else if (s.nslopes == 1) {
+    labels[P + 1] = slope;
+  }
+  // Entry k+1 holds D (not C) in the models that estimate D alone.
+  const bool d_first = s.model == 3 || s.model == 7;
+  labels[k + 1] = d_first ? "D" : "C";
+  labels[k + 2] = d_first ? "C" : "D";
+}
+
 }  // namespace varnalo
