@@ -1,5 +1,18 @@
-// Plot data: observed proportions and fitted curves (SIGMOID.TXT), linearised
-// responses, fitted lines and the 95 per cent Fieller band (LINEAR.TXT).
+// Plot data for a spreadsheet chart, appended on request after an analysis.
+//
+// write_sigmoid_file (to s.sigmoid_file): observed proportions r/n and the
+// fitted response curve of every preparation against log10 dose, over five
+// standard deviations of the tolerance distribution either side of its
+// centre. write_linear_file (to s.linear_file): observed responses on the
+// linear-predictor scale (probit, logit or cloglog units), the fitted
+// straight line and the 95 per cent Fieller band of the log dose.
+// Column 1 is always the log dose; each preparation has its own columns (2
+// in SIGMOID.TXT, 4 in LINEAR.TXT) and every data line fills exactly one of
+// them; the header sits to the right of the data columns. Zero-dose groups
+// are never written.
+// Inputs: params of the common-slope fit, groups, prep_names, distribution,
+// model, variance method, the selected covariance matrix, het_factor,
+// sep_df, prep_sum_w, prep_mean_x.
 #pragma once
 
 #include "driver/state.h"

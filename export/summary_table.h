@@ -1,5 +1,16 @@
-// The TABLE.TXT block of an analysis: settings, column titles and one
-// tab-separated row per preparation.
+// The TABLE.TXT block of an analysis, for pasting into a spreadsheet.
+//
+// Writes to s.table_file (nothing when it is not open): the settings line
+// (distribution, model, algorithm name, variance method), the column titles,
+// and one row of 40 tab-terminated fields per preparation: ED50 with its 95
+// per cent Fieller limits (dose and log scale), relative potency against the
+// last reference with its limits, the fitted line, estimates of a, b, C, D
+// with standard errors, mu = log ED50, log Rho and sigma = 1/b with standard
+// errors, the heterogeneity and parallelism chi-squares, heterogeneity
+// factor, 95 per cent deviate, AIC, number of parameters and maximum
+// log-likelihood; then a blank line.
+// Needs the working data of the potency stage (deviates and relative
+// potencies), so it runs inside potency_stage.
 #pragma once
 
 #include "driver/state.h"

@@ -1,9 +1,268 @@
+// Effective doses with Fieller limits, and the potency stage around them.
+// Method: ED_p = 10^m with m = (F^-1(p) - a_j) / b on the common-slope line;
+// limits by Fieller's theorem (see potency/fieller.cpp), deviates from the
+// normal distribution or Student's t (Cornish-Fisher / search, inference/
+// probability.cpp). Source: Finney, "Probit Analysis" (3rd ed., 1971),
+// chapter 4.
+// Accuracy: limited by the covariance matrix and the deviates; the normal
+// deviates are the five-decimal constants 1.64485, 1.95996, 2.57583.
 #include "potency/effective_dose.h"
 
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "driver/output.h"
+#include "export/summary_table.h"
+#include "inference/asy_tables.h"
+#include "inference/covariance.h"
+#include "inference/probability.h"
+#include "model/distributions.h"
+#include "potency/fieller.h"
+#include "potency/relative_potency.h"
+
 namespace varnalo {
-// Placeholder until the potency stage lands.
-void potency_stage(AnalysisState&) {}
-void compute_deviates(const AnalysisState&, DRef, DRef) {}
-void effective_dose_dialogue(AnalysisState&) {}
-void print_limits_rows(AnalysisState&, int, DRef, const Matrix&, const Matrix&) {}
+
+namespace {
+
+constexpr int kLevels = 3;          // 90, 95 and 99 per cent limits
+constexpr int kLevel95 = 2;         // index of the 95 per cent level
+constexpr int kTableLevelCount = 7; // standard levels of the ED table
+constexpr double kConfAlpha[kLevels + 1] = {0.0, 0.10, 0.05, 0.01};
+// Two-tailed normal deviates, kept as the five-decimal constants that the
+// reports have always shown (not computed quantiles).
+constexpr double kNormalDeviates[kLevels + 1] = {0.0, 1.64485, 1.95996, 2.57583};
+constexpr double kEdTableLevels[kTableLevelCount + 1] = {0.0,  0.01, 0.05, 0.10,
+                                                          0.50, 0.90, 0.95, 0.99};
+constexpr double kDefaultEdLevel = 0.5;
+// Accepted ED levels (both ends included).
+constexpr double kLowestEdLevel = 0.01;
+constexpr double kHighestEdLevel = 0.99;
+
+// Fillers of missing limits in the limit tables.
+constexpr const char* kDashWide = "    -     ";   // 10 characters
+constexpr const char* kDashNarrow = "   -     ";   // 9 characters
+constexpr const char* kPlusFiller = "    +     ";   // 10 characters
+
+bool lower_present(double lower) { return lower > kMissingLower; }
+bool upper_present(double upper) { return upper < kMissingUpper; }
+
+void print_deviates_block(AnalysisState& s) {
+  const int P = s.nprep;
+  Matrix& V = selected_cov(s);
+  const double b = s.params[P + 1];
+  const bool normal = s.het_factor == 1.0;
+  both(s, "Normal or t-Deviates (Both Tails) and Index of Regression Significance, g\n");
+  for (int k = 1; k <= kLevels; ++k) {
+    const double t = s.conf_deviates[k];
+    s.g_index[k] = t * t * V[P + 1][P + 1] / b / b;
+    if (normal)
+      both(s, "  u (%6.3f) = %lf,  g (%6.3f) = %lf\n", s.conf_alpha[k], t, s.conf_alpha[k],
+           s.g_index[k]);
+    else
+      both(s, "  t (%2.0f,%6.3lf) = %lf,  g (%6.3lf) = %lf\n", s.sep_df, s.conf_alpha[k], t,
+           s.conf_alpha[k], s.g_index[k]);
+    if (!(s.g_index[k] < 1.0))
+      both(s, "  Since g (%6.3f) exceeded 1.0, the potency estimates are unreliable.\n",
+           s.conf_alpha[k]);
+  }
+  screen(s, "\n");
+  report(s, "\n");
+}
+
+void ask_90_99(AnalysisState& s) {
+  screen(s, "Display 90 and 99%% Limits in addition to 95%% Limits?\n  [*/y]  ");
+  if (read_key(s) == 'y') {
+    s.show_90_99 = 1;
+    read_key(s);  // the end of the answer line
+  } else {
+    s.show_90_99 = 0;
+  }
+  screen(s, "\n");
+}
+
+// Asks for the ED level until "q", "t" or an accepted level is given.
+// Returns false on "q".
+bool ask_ed_level(AnalysisState& s) {
+  screen(s, "Effective Dose Estimation   (#: ED Level, t: Table of EDs, q: to Exit)\n");
+  screen(s, "  [%4.2f] Current ED Level\n", s.ed_level);
+  for (;;) {
+    screen(s, "  [*/#/t/q]  ");
+    const std::string answer = read_answer(s);
+    if (answer == "q") {
+      screen(s, "\n");
+      return false;
+    }
+    if (answer == "t") {
+      s.ed_table_mode = 1;
+      screen(s, "\n");
+      return true;
+    }
+    s.ed_table_mode = 0;
+    screen(s, "\n");
+    // The typed value becomes current before the check, so an empty answer
+    // after a rejected one is rejected again.
+    if (!answer.empty()) s.ed_level = std::strtod(answer.c_str(), nullptr);
+    // Written so that a typed "nan" is rejected too.
+    if (s.ed_level >= kLowestEdLevel && s.ed_level <= kHighestEdLevel) return true;
+  }
+}
+
+// Header and rows of one limits table of effective doses at level p.
+void print_ed_table(AnalysisState& s, int k, double p) {
+  compute_effective_doses(s, p);
+  const std::string label = "ED" + std::to_string(std::lround(100.0 * p));
+  const std::string log_label = "Log(" + label + ")";
+  print_limits_head(s, k, s.conf_alpha, label.c_str(), log_label.c_str(), "Limits");
+  print_limits_rows(s, k, s.ed_log, s.ed_lower, s.ed_upper);
+}
+
+void show_effective_doses(AnalysisState& s) {
+  both(s, "Effective Dose Estimates\n");
+  const int first = s.show_90_99 ? 1 : kLevel95;
+  const int last = s.show_90_99 ? kLevels : kLevel95;
+  for (int k = first; k <= last; ++k) {
+    if (s.ed_table_mode) {
+      for (int i = 1; i <= kTableLevelCount; ++i) {
+        s.ed_level = s.ed_table_levels[i];
+        print_ed_table(s, k, s.ed_level);
+      }
+      s.ed_level = kDefaultEdLevel;
+    } else {
+      print_ed_table(s, k, s.ed_level);
+    }
+    report(s, "\n");
+    if (s.show_90_99 && k < kLevels)
+      read_key(s);  // a pause between the confidence levels
+    else
+      screen(s, "\n");
+  }
+}
+
+}  // namespace
+
+void compute_deviates(const AnalysisState& s, DRef alpha, DRef deviates) {
+  const bool normal = s.het_factor == 1.0;
+  const int d = static_cast<int>(s.sep_df);  // truncation toward zero
+  for (int k = 1; k <= kLevels; ++k) {
+    double t = kNormalDeviates[k];
+    if (!normal) {
+      double quantile = 0.0;
+      // A t deviate without degrees of freedom cannot be had; the normal
+      // deviate stands in rather than an unset value.
+      if (t_quantile(alpha[k], d, &quantile) == 0) t = quantile;
+    }
+    deviates[k] = t;
+  }
+}
+
+void alloc_potency_arrays(AnalysisState& s) {
+  const int P = s.nprep;
+  s.conf_alpha = dvector(1, kLevels);
+  s.conf_deviates = dvector(1, kLevels);
+  s.ed_table_levels = dvector(1, kTableLevelCount);
+  s.g_index = dvector(1, kLevels);
+  s.ed_log = dvector(1, P);
+  s.ed_var = dvector(1, P);
+  s.ed_upper = matrix(1, kLevels, 1, P);
+  s.ed_lower = matrix(1, kLevels, 1, P);
+  s.rp_log = dvector(1, P);
+  s.rp_var = dvector(1, P);
+  s.rp_upper = matrix(1, kLevels, 1, P);
+  s.rp_lower = matrix(1, kLevels, 1, P);
+  for (int k = 1; k <= kLevels; ++k) s.conf_alpha[k] = kConfAlpha[k];
+  for (int i = 1; i <= kTableLevelCount; ++i) s.ed_table_levels[i] = kEdTableLevels[i];
+}
+
+void free_potency_arrays(AnalysisState& s) {
+  const int P = s.nprep;
+  dvector_free(s.conf_alpha, 1, kLevels);
+  dvector_free(s.conf_deviates, 1, kLevels);
+  dvector_free(s.ed_table_levels, 1, kTableLevelCount);
+  dvector_free(s.g_index, 1, kLevels);
+  dvector_free(s.ed_log, 1, P);
+  dvector_free(s.ed_var, 1, P);
+  matrix_free(s.ed_upper, 1, kLevels, 1, P);
+  matrix_free(s.ed_lower, 1, kLevels, 1, P);
+  dvector_free(s.rp_log, 1, P);
+  dvector_free(s.rp_var, 1, P);
+  matrix_free(s.rp_upper, 1, kLevels, 1, P);
+  matrix_free(s.rp_lower, 1, kLevels, 1, P);
+}
+
+double log_effective_dose(const AnalysisState& s, int j, double p) {
+  double y = 0.0;
+  tolerance_inverse(s.distribution, p, &y);
+  return (y - s.params[j]) / s.params[s.nprep + 1];
+}
+
+void log_dose_limits(AnalysisState& s, int j, double m, double t, double* var, double* upper,
+                     double* lower) {
+  const int P = s.nprep;
+  Matrix& V = selected_cov(s);
+  const double b = s.params[P + 1];
+  if (s.variance_method == 1)
+    fieller_general(m, b, V[j][j], V[P + 1][P + 1], -V[P + 1][j], t, var, upper, lower);
+  else
+    fieller_finney(m, b, s.het_factor / s.prep_sum_w[j], V[P + 1][P + 1], s.prep_mean_x[j] - m, t,
+                   var, upper, lower);
+}
+
+void compute_effective_doses(AnalysisState& s, double p) {
+  for (int k = 1; k <= kLevels; ++k) {
+    for (int j = 1; j <= s.nprep; ++j) {
+      const double m = log_effective_dose(s, j, p);
+      s.ed_log[j] = m;
+      log_dose_limits(s, j, m, s.conf_deviates[k], &s.ed_var[j], &s.ed_upper[k][j],
+                      &s.ed_lower[k][j]);
+    }
+  }
+}
+
+void print_limits_rows(AnalysisState& s, int k, DRef log_estimates, const Matrix& lower,
+                       const Matrix& upper) {
+  for (int j = 1; j <= s.nprep; ++j) {
+    const double m = log_estimates[j];
+    const double L = lower[k][j];
+    const double U = upper[k][j];
+    const char* name = s.prep_names[j].c_str();
+    const double em = std::pow(10.0, m);
+    if (lower_present(L) && upper_present(U)) {
+      const double eL = std::pow(10.0, L);
+      const double eU = std::pow(10.0, U);
+      screen(s, "%2d %-10.5e(%-10.5e,%-10.5e)%8.5f(%8.5f,%8.5f) %s\n", j, em, eL, eU, m, L, U,
+             name);
+      report(s, "%2d %10.4e(%10.4e,%10.4e) %8.5f(%8.5f,%8.5f)  %s\n", j, em, eL, eU, m, L, U,
+             name);
+    } else if (lower_present(L)) {
+      both(s, "%2d %-10.5e(%-10.5e,%-10s)%8.5f(%8.5f,%-8s) %s\n", j, em, std::pow(10.0, L),
+           kPlusFiller, m, L, kPlusFiller, name);
+    } else if (upper_present(U)) {
+      both(s, "%2d %-10.5e(%-10s,%-10.5e)%8.5f(%-8s,%8.5f) %s\n", j, em, kDashWide,
+           std::pow(10.0, U), m, kDashWide, U, name);
+    } else {
+      screen(s, "%2d %-10.5e(%-10s,%-10s)%8.5f(%-8s,%-8s) %s\n", j, em, kDashWide, kPlusFiller, m,
+             kDashNarrow, kPlusFiller, name);
+      report(s, "%2d %-10.5e(%-10s,%-10s)%8.5f(%-8s,%-8s) %s\n", j, em, kDashNarrow, kPlusFiller,
+             m, kDashNarrow, kPlusFiller, name);
+    }
+  }
+}
+
+void effective_dose_dialogue(AnalysisState& s) {
+  compute_deviates(s, s.conf_alpha, s.conf_deviates);
+  print_deviates_block(s);
+  ask_90_99(s);
+  s.ed_level = kDefaultEdLevel;
+  while (ask_ed_level(s)) show_effective_doses(s);
+}
+
+void potency_stage(AnalysisState& s) {
+  alloc_potency_arrays(s);
+  effective_dose_dialogue(s);
+  relative_potency_dialogue(s);
+  write_summary_table(s);
+  free_potency_arrays(s);
+}
+
 }  // namespace varnalo

@@ -1,5 +1,18 @@
-// The potency stage: deviates and g, the 90/99 question, the effective-dose
-// dialogue with Fieller limits; then relative potency and the summary record.
+// The potency stage and its effective-dose part.
+//
+// potency_stage runs once per analysis after the tests: it allocates the
+// working data (deviates, g, effective doses and relative potencies with
+// their limits), runs the effective-dose dialogue, the relative-potency
+// dialogue and writes the TABLE.TXT block, then releases the working data.
+//
+// The effective-dose dialogue prints the deviates of the 90, 95 and 99 per
+// cent levels (normal deviates, or t deviates with the heterogeneity degrees
+// of freedom when the covariances were inflated) with the index g, asks
+// whether 90 and 99 per cent limits are wanted, and then shows effective
+// doses ED_p = 10^((F^-1(p) - a_j) / b) at a chosen level p or at seven
+// standard levels, with Fieller limits, on screen and report.
+// Inputs: params (common-slope fit), the selected covariance matrix,
+// het_factor, sep_df, prep_sum_w, prep_mean_x, prep_names.
 #pragma once
 
 #include "driver/arrays.h"
@@ -13,5 +26,26 @@ void compute_deviates(const AnalysisState& s, DRef alpha, DRef deviates);
 void effective_dose_dialogue(AnalysisState& s);
 void print_limits_rows(AnalysisState& s, int k, DRef log_estimates, const Matrix& lower,
                        const Matrix& upper);
+
+// Allocation and release of the working data of the potency stage (fixed
+// tables filled in); the release uses the nprep in force.
+void alloc_potency_arrays(AnalysisState& s);
+void free_potency_arrays(AnalysisState& s);
+
+// Log effective doses of every preparation at level p (into ed_log), their
+// variances (ed_var) and Fieller limits at the three confidence levels
+// (ed_lower, ed_upper), with the deviates in conf_deviates.
+void compute_effective_doses(AnalysisState& s, double p);
+
+// Log10 of the effective dose of preparation j at level p:
+// (F^-1(p) - a_j) / b.
+double log_effective_dose(const AnalysisState& s, int j, double p);
+
+// Delta-method variance and Fieller limits (deviate t) of a log dose m on the
+// fitted line of preparation j, by the current variance method: the general
+// form with the maximiser's covariances (method 1) or the form centred on
+// the weighted mean log dose (method 2).
+void log_dose_limits(AnalysisState& s, int j, double m, double t, double* var, double* upper,
+                     double* lower);
 
 }  // namespace varnalo

@@ -1,4 +1,12 @@
 // Natural response, immunity and preference rate estimates with Wald limits.
+//
+// For models 2 to 8 prints the fitted natural response rate (or preference)
+// C and the natural immunity rate D with normal-theory limits
+// estimate +- t * standard error (lower limit not below 0), and for the
+// preference models the bias C / (1 - C); screen and report. Model 1 prints
+// nothing. Inputs: params, fixed_c, the selected covariance matrix (already
+// inflated by het_factor), the deviates of the potency stage rule and
+// show_90_99.
 #pragma once
 
 #include "driver/state.h"

@@ -1,6 +1,120 @@
+// Relative potency of parallel lines with Fieller limits.
+// Method: log relative potency M = (a_j - a_S) / b of two parallel
+// dose-response lines; its delta-method variance and Fieller limits (general
+// form with Var(a_j - a_S) and Cov(a_j - a_S, b), or the form about the
+// weighted mean log doses with independent intercepts). Source: Finney,
+// "Probit Analysis" (3rd ed., 1971), chapter 5.
+// Accuracy: closed forms, exact up to rounding given the covariance matrix.
 #include "potency/relative_potency.h"
 
+#include <climits>
+#include <cstdlib>
+#include <string>
+
+#include "driver/output.h"
+#include "inference/asy_tables.h"
+#include "inference/covariance.h"
+#include "potency/effective_dose.h"
+#include "potency/fieller.h"
+
 namespace varnalo {
-// Placeholder until relative potency lands.
-void relative_potency_dialogue(AnalysisState&) {}
+
+namespace {
+
+constexpr int kLevels = 3;   // 90, 95 and 99 per cent limits
+constexpr int kLevel95 = 2;  // index of the 95 per cent level
+
+// The leading integer of an answer (0 when there is none), held in int range.
+int leading_int(const std::string& answer) {
+  const long value = std::strtol(answer.c_str(), nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+// Asks for the reference preparation. Returns false on "q".
+bool ask_reference(AnalysisState& s) {
+  const int P = s.nprep;
+  screen(s, "Relative Potency Estimation (#: Code for Reference, q: to Exit)\n");
+  for (int i = 1; i <= P; ++i) screen(s, "  %d %s", i, s.prep_names[i].c_str());
+  for (;;) {
+    screen(s, "\n  [%d] Current Reference\n  [*/#/q]  ", s.rp_reference);
+    const std::string answer = read_answer(s);
+    if (answer == "q") {
+      screen(s, "\n");
+      return false;
+    }
+    // The typed number becomes current before the check, so the next prompt
+    // shows a rejected number.
+    s.rp_reference = leading_int(answer);
+    if (s.rp_reference >= 0 && s.rp_reference <= P) break;
+  }
+  screen(s, "\n");
+  if (s.rp_reference == 0) s.rp_reference = 1;  // Enter or a non-number
+  return true;
+}
+
+void show_relative_potencies(AnalysisState& s) {
+  print_asy_var_head(s, "Log(Rho)");
+  print_asy_var_rows(s, s.rp_log, s.rp_var);
+  screen(s, "\n");
+  report(s, "\n");
+  both(s, "Relative Potency Estimates (Rho)\n");
+  const int first = s.show_90_99 ? 1 : kLevel95;
+  const int last = s.show_90_99 ? kLevels : kLevel95;
+  for (int k = first; k <= last; ++k) {
+    print_limits_head(s, k, s.conf_alpha, "Rho ", "Log(Rho)", "Limits");
+    print_limits_rows(s, k, s.rp_log, s.rp_lower, s.rp_upper);
+    report(s, "\n");
+    if (s.show_90_99 && k < kLevels)
+      read_key(s);  // a pause between the confidence levels
+    else
+      screen(s, "\n");
+  }
+}
+
+}  // namespace
+
+void compute_relative_potencies(AnalysisState& s, int reference) {
+  const int P = s.nprep;
+  const int S = reference;
+  Matrix& V = selected_cov(s);
+  const double b = s.params[P + 1];
+  for (int k = 1; k <= kLevels; ++k) {
+    const double t = s.conf_deviates[k];
+    for (int j = 1; j <= P; ++j) {
+      const double M = (s.params[j] - s.params[S]) / b;
+      s.rp_log[j] = M;
+      if (s.variance_method == 1) {
+        fieller_general(M, b, V[S][S] + V[j][j] - 2.0 * V[j][S], V[P + 1][P + 1],
+                        V[P + 1][j] - V[P + 1][S], t, &s.rp_var[j], &s.rp_upper[k][j],
+                        &s.rp_lower[k][j]);
+      } else {
+        // The intercepts about their own mean log doses are independent.
+        fieller_finney(M, b, s.het_factor * (1.0 / s.prep_sum_w[j] + 1.0 / s.prep_sum_w[S]),
+                       V[P + 1][P + 1], (s.prep_mean_x[S] - s.prep_mean_x[j]) - M, t,
+                       &s.rp_var[j], &s.rp_upper[k][j], &s.rp_lower[k][j]);
+      }
+    }
+  }
+}
+
+void relative_potency_dialogue(AnalysisState& s) {
+  const int P = s.nprep;
+  if (P == 1) {
+    s.rp_log[1] = 0.0;
+    s.rp_var[1] = 0.0;
+    for (int k = 1; k <= kLevels; ++k) s.rp_upper[k][1] = s.rp_lower[k][1] = 0.0;
+    return;
+  }
+  // Against preparation 1 from the start, so that the summary record has
+  // real values also when the user leaves at once.
+  compute_relative_potencies(s, 1);
+  s.rp_reference = 1;
+  while (ask_reference(s)) {
+    compute_relative_potencies(s, s.rp_reference);
+    show_relative_potencies(s);
+  }
+}
+
 }  // namespace varnalo
