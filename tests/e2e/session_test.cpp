@@ -1,0 +1,153 @@
+// Whole sessions: in-process with scripted input, and the real programs run
+// on the example data with an answer file.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "driver/console.h"
+#include "driver/run.h"
+#include "support/harness.h"
+
+namespace varnalo {
+namespace {
+
+using testing::examples_path;
+using testing::run_session;
+using testing::TempWorkdir;
+
+// Answers of one analysis of one preparation with Enter at every menu, up to
+// and including the plot prompt, for a model without extra parameters.
+std::string one_analysis(const std::string& name) {
+  return name + "\nq\n"  // file name, end of the file dialogue
+         "\n"            // pause after the data listing
+         "\n\n"          // distribution, model
+         "\n"            // edit the starting values? no
+         "\n"            // pause after the observed and expected frequencies
+         "\n\n\n\n"      // two significance levels, chi-square choice, pause
+         "\n\n\n\n"      // pauses of the two estimate tables and the two matrices
+         "\n"            // 90 and 99 per cent limits? no
+         "q\n"           // leave the effective-dose dialogue
+         "\n";           // no plot data
+}
+
+// Dosage and variance-method menus, one analysis of ROTENONE, then "q".
+std::string full_session() { return "\n\n" + one_analysis("ROTENONE") + "q"; }
+
+TempWorkdir& with_examples(TempWorkdir& dir) {
+  dir.copy_data(examples_path("DATA/ROTENONE.TXT"));
+  dir.copy_data(examples_path("DATA/BEETLE.TXT"));
+  return dir;
+}
+
+int count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST(Session, EnterAtEveryMenuRunsToTheEndPrompt) {
+  for (const Edition* edition : {&kVariableMetricEdition, &kSimplexEdition}) {
+    TempWorkdir dir;
+    with_examples(dir);
+    const auto result = run_session(*edition, dir, full_session());
+    const std::string name = edition->program_name;
+    EXPECT_EQ(result.status, 0) << name << result.errors;
+    EXPECT_EQ(result.errors, "");
+    EXPECT_EQ(result.unread_input, "") << name << " reads exactly the scripted answers";
+    EXPECT_EQ(result.screen.find(name + "\n  Ver.1.63\n\nDosage\n"), 0u);
+    EXPECT_NE(result.screen.find("\n*** " + name + " ver.1.63 ***\n\n"), std::string::npos);
+    EXPECT_NE(result.screen.find("Data to be Analysed\n1. ROTENONE\n"), std::string::npos);
+    EXPECT_NE(result.screen.find("Configuration\n   1    Preparations\n   1    Variates\n"),
+              std::string::npos);
+    EXPECT_TRUE(result.screen.ends_with("The End of the Analysis\n  [*/q]   ")) << name;
+    EXPECT_EQ(result.report.find("*** Varnalo ver.1.63 ***\n\n"), 0u)
+        << "both programs write the same report heading";
+    ASSERT_FALSE(result.report.empty());
+    EXPECT_EQ(result.report.back(), '\f');
+    EXPECT_EQ(count(result.report, "Configuration\n"), 1) << "one preparation: one fit";
+  }
+}
+
+TEST(Session, SecondAnalysisAppendsToTheSameFiles) {
+  TempWorkdir dir;
+  with_examples(dir);
+  // "n" at the end prompt starts the next analysis without the two start-up
+  // menus; the second analysis keeps the previous settings.
+  const std::string input = "\n\n" + one_analysis("ROTENONE") + "n" + one_analysis("rotenone") + "q";
+  auto result = run_session(kVariableMetricEdition, dir, input);
+  EXPECT_EQ(result.status, 0) << result.errors;
+  EXPECT_EQ(count(result.report, "*** Varnalo ver.1.63 ***\n\n"), 2);
+  EXPECT_EQ(count(result.report, "\f"), 2);
+  EXPECT_EQ(count(result.screen, "Calculation Mehod of Variances"), 1);
+
+  // A later run appends again.
+  result = run_session(kSimplexEdition, dir, full_session());
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(count(result.report, "\f"), 3);
+}
+
+TEST(Session, CuttingTheInputAnywhereEndsWithStatusOne) {
+  const std::string input = full_session();
+  for (std::size_t cut = 0; cut < input.size(); ++cut) {
+    TempWorkdir dir;
+    with_examples(dir);
+    const auto result = run_session(kVariableMetricEdition, dir, input.substr(0, cut));
+    EXPECT_EQ(result.status, 1) << "input cut after " << cut << " characters";
+    EXPECT_EQ(result.errors, kEndOfInputMessage) << "input cut after " << cut << " characters";
+  }
+}
+
+TEST(Session, UnwritableReportEndsTheRunAfterTheStartUpMenus) {
+  TempWorkdir dir;
+  with_examples(dir);
+  std::filesystem::create_directory(dir.root() / "REPORT.TXT");  // cannot be opened for appending
+  const auto result = run_session(kVariableMetricEdition, dir, full_session());
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.errors, "\nCAN'T OPEN 'REPORT.TXT'\n");
+  EXPECT_EQ(result.screen.find("Input Data File Name"), std::string::npos);
+  EXPECT_TRUE(result.screen.ends_with("  [1] Current Method\n  [*/#]  "));
+}
+
+TEST(Session, ResponsesExceedingSubjectsEndTheRun) {
+  TempWorkdir dir;
+  dir.write_data("BAD.TXT", "1 10 5\n2 10 11\n");
+  const auto result = run_session(kVariableMetricEdition, dir, "\n\nBAD\nq\n");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_TRUE(result.screen.ends_with("  EXTTING!\n  Responses Exceed Subjects in 'BAD'.\n"));
+}
+
+// Runs a real program in a working folder with an answer file; returns its
+// exit status.
+int run_binary(const char* binary, const TempWorkdir& dir, const std::string& answers) {
+  std::ofstream(dir.root() / "answers.txt") << answers;
+  const std::string command = "cd '" + dir.root().string() + "' && '" + binary +
+                              "' < answers.txt > screen.txt 2> errors.txt";
+  const int raw = std::system(command.c_str());
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+TEST(Programs, BothProgramsRunAWholeAnalysisFromAnAnswerFile) {
+  for (const char* binary : {VARNALO_BIN, VARNALO_NM_BIN}) {
+    TempWorkdir dir;
+    with_examples(dir);
+    EXPECT_EQ(run_binary(binary, dir, full_session()), 0) << binary << dir.read("errors.txt");
+    EXPECT_EQ(dir.read("errors.txt"), "");
+    EXPECT_EQ(dir.read("REPORT.TXT").find("*** Varnalo ver.1.63 ***"), 0u);
+    EXPECT_NE(dir.read("screen.txt").find("The End of the Analysis"), std::string::npos);
+  }
+}
+
+TEST(Programs, AnswersRunningOutEndWithStatusOneAndKeepTheReport) {
+  TempWorkdir dir;
+  with_examples(dir);
+  const std::string answers = full_session();
+  EXPECT_EQ(run_binary(VARNALO_BIN, dir, answers.substr(0, answers.size() - 8)), 1);
+  EXPECT_EQ(dir.read("errors.txt"), kEndOfInputMessage);
+  EXPECT_EQ(dir.read("REPORT.TXT").find("*** Varnalo ver.1.63 ***"), 0u);
+}
+
+}  // namespace
+}  // namespace varnalo
