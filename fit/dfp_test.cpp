@@ -1,0 +1,242 @@
+#include "fit/dfp.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "support/harness.h"
+
+namespace varnalo {
+namespace {
+
+using testing::StageFixture;
+
+// The step test stops at a relative step of 4e-13; on a well-conditioned
+// quadratic (cond(A) < 5) the point is then exact to a few hundred ulps.
+constexpr double kQuadraticPointTol = 1e-12;
+// On a quadratic the backtrack's quadratic model finds the exact line
+// minimum, so the update has quadratic termination: after n steps H equals
+// A^-1 up to rounding, amplified a little by the later tiny steps.
+constexpr double kInverseHessianRelTol = 1e-9;
+// At the minimum the gradient is of order 1e-12 and the Hessian well
+// scaled in the parameters; the point comes out to near machine precision.
+constexpr double kRosenbrockPointTol = 1e-10;
+// Rosenbrock's function is not quadratic: the last steps sample the
+// curvature slightly off the minimum (cond of the Hessian ~ 2500), which
+// leaves H about 1e-5 from the true inverse; 1e-3 leaves margin.
+constexpr double kRosenbrockHessianRelTol = 1e-3;
+constexpr double kGradientTolerance = 1e-30;
+
+int count(const std::string& text, const std::string& what) {
+  int c = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++c;
+  return c;
+}
+
+// f(x) = 0.5 x'Ax - b'x + 4 with A symmetric positive definite.
+struct Quadratic {
+  double A[3][3] = {{4, 1, 0.5}, {1, 3, -0.5}, {0.5, -0.5, 2}};
+  double b[3] = {1, -2, 0.5};
+  double value(DRef x) const {
+    double f = 4.0;
+    for (int i = 0; i < 3; ++i) {
+      f -= b[i] * x[i + 1];
+      for (int j = 0; j < 3; ++j) f += 0.5 * x[i + 1] * A[i][j] * x[j + 1];
+    }
+    return f;
+  }
+  void gradient(DRef x, DRef g) const {
+    for (int i = 0; i < 3; ++i) {
+      g[i + 1] = -b[i];
+      for (int j = 0; j < 3; ++j) g[i + 1] += A[i][j] * x[j + 1];
+    }
+  }
+};
+
+// Inverse of a 3x3 matrix by cofactors (an independent closed form).
+void inverse3(const double A[3][3], double inv[3][3]) {
+  const double det = A[0][0] * (A[1][1] * A[2][2] - A[1][2] * A[2][1]) -
+                     A[0][1] * (A[1][0] * A[2][2] - A[1][2] * A[2][0]) +
+                     A[0][2] * (A[1][0] * A[2][1] - A[1][1] * A[2][0]);
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      const int r1 = (j + 1) % 3, r2 = (j + 2) % 3, c1 = (i + 1) % 3, c2 = (i + 2) % 3;
+      inv[i][j] = (A[r1][c1] * A[r2][c2] - A[r1][c2] * A[r2][c1]) / det;
+    }
+}
+
+TEST(Dfp, MinimisesAConvexQuadraticAndLeavesItsInverseHessian) {
+  StageFixture fx;
+  Quadratic q;
+  double inv[3][3];
+  inverse3(q.A, inv);
+
+  Matrix H = matrix(0, 3, 1, 3);
+  DVector p = dvector(1, 3);
+  p[1] = 3;
+  p[2] = -4;
+  p[3] = 5;
+  int iter = 0;
+  double fmin = 0;
+  DFP(fx.state(), H, p, 3, kGradientTolerance, &iter, &fmin,
+      [&](DRef x) { return q.value(x); }, [&](DRef x, DRef g) { q.gradient(x, g); });
+
+  double fstar = 4.0;
+  for (int i = 0; i < 3; ++i) {
+    double xi = 0;
+    for (int j = 0; j < 3; ++j) xi += inv[i][j] * q.b[j];
+    EXPECT_NEAR(p[i + 1], xi, kQuadraticPointTol) << "x" << i + 1;
+    fstar -= 0.5 * q.b[i] * xi;
+  }
+  EXPECT_NEAR(fmin, fstar, kQuadraticPointTol);
+  EXPECT_GT(iter, 1);
+  EXPECT_LT(iter, 1000);
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j)
+      EXPECT_NEAR(H[i + 1][j + 1], inv[i][j], kInverseHessianRelTol * std::fabs(inv[i][i]))
+          << i + 1 << "," << j + 1;
+  EXPECT_EQ(fx.screen(), "");
+  EXPECT_EQ(fx.report(), "");
+}
+
+TEST(Dfp, FollowsTheCurvedValleyOfRosenbrocksFunction) {
+  StageFixture fx;
+  auto f = [](DRef x) {
+    const double u = 1 - x[1], v = x[2] - x[1] * x[1];
+    return u * u + 100 * v * v;
+  };
+  auto grad = [](DRef x, DRef g) {
+    const double v = x[2] - x[1] * x[1];
+    g[1] = -2 * (1 - x[1]) - 400 * x[1] * v;
+    g[2] = 200 * v;
+  };
+  Matrix H = matrix(1, 2, 1, 2);
+  DVector p = dvector(1, 2);
+  p[1] = -1.2;
+  p[2] = 1.0;
+  int iter = 0;
+  double fmin = 0;
+  DFP(fx.state(), H, p, 2, kGradientTolerance, &iter, &fmin, f, grad);
+  EXPECT_NEAR(p[1], 1.0, kRosenbrockPointTol);
+  EXPECT_NEAR(p[2], 1.0, kRosenbrockPointTol);
+  EXPECT_LT(iter, 1000);
+  // Hessian at (1,1) is [[802,-400],[-400,200]]; its inverse [[0.5,1],[1,2.005]].
+  const double inv[2][2] = {{0.5, 1.0}, {1.0, 2.005}};
+  for (int i = 0; i < 2; ++i)
+    for (int j = 0; j < 2; ++j)
+      EXPECT_NEAR(H[i + 1][j + 1], inv[i][j], kRosenbrockHessianRelTol * std::fabs(inv[i][j]))
+          << i + 1 << "," << j + 1;
+}
+
+TEST(Dfp, ZeroGradientStartEndsInTheFirstIterationWithThePointUnchanged) {
+  StageFixture fx;
+  auto f = [](DRef x) { return 5.0 + (x[1] - 1) * (x[1] - 1) + (x[2] + 2) * (x[2] + 2); };
+  auto grad = [](DRef x, DRef g) {
+    g[1] = 2 * (x[1] - 1);
+    g[2] = 2 * (x[2] + 2);
+  };
+  Matrix H = matrix(1, 2, 1, 2);
+  H[1][2] = 9;  // stale contents are replaced by the identity
+  DVector p = dvector(1, 2);
+  p[1] = 1;
+  p[2] = -2;
+  int iter = 0;
+  double fmin = 0;
+  DFP(fx.state(), H, p, 2, kGradientTolerance, &iter, &fmin, f, grad);
+  EXPECT_EQ(iter, 1);
+  EXPECT_EQ(p[1], 1.0);
+  EXPECT_EQ(p[2], -2.0);
+  EXPECT_EQ(fmin, 5.0);
+  EXPECT_EQ(H[1][1], 1.0);
+  EXPECT_EQ(H[1][2], 0.0);
+  EXPECT_EQ(H[2][2], 1.0);
+}
+
+TEST(Dfp, IterationLimitIsReportedOnceOnScreenAndReportAndTheRunGoesOn) {
+  StageFixture fx;
+  // An objective without a minimum: every step of length 1 along (1, 1) is
+  // accepted, the gradient never changes (so H stays the identity) and the
+  // relative step never falls to the tolerance within 1000 iterations.
+  auto f = [](DRef x) { return -x[1] - x[2]; };
+  auto grad = [](DRef, DRef g) {
+    g[1] = -1;
+    g[2] = -1;
+  };
+  Matrix H = matrix(1, 2, 1, 2);
+  DVector p = dvector(1, 2);
+  int iter = 0;
+  double fmin = 0;
+  DFP(fx.state(), H, p, 2, kGradientTolerance, &iter, &fmin, f, grad);
+  EXPECT_EQ(iter, 1000);
+  EXPECT_EQ(p[1], 1000.0);
+  EXPECT_EQ(p[2], 1000.0);
+  EXPECT_EQ(fmin, -2000.0);
+  EXPECT_EQ(fx.screen(), "  Error in DFP: Too Many Iterations\n");
+  EXPECT_EQ(fx.report(), "  Error in DFP: Too Many Iterations\n");
+  EXPECT_EQ(count(fx.screen(), "Too Many"), 1);
+}
+
+TEST(LineSearch, TakesTheFullStepWhenItDecreasesEnoughAndCapsLongSteps) {
+  DVector x0 = dvector(1, 1), g = dvector(1, 1), dir = dvector(1, 1), x = dvector(1, 1);
+  g[1] = -1;
+  dir[1] = 10;  // longer than smax = 1: scaled in place to length 1
+  double f = 0;
+  int check = 7;
+  line_search(1, x0, 0.0, g, dir, x, &f, 1.0, &check, [](DRef v) { return -v[1]; });
+  EXPECT_EQ(check, 0);
+  EXPECT_EQ(dir[1], 1.0);
+  EXPECT_EQ(x[1], 1.0);
+  EXPECT_EQ(f, -1.0);
+}
+
+TEST(LineSearch, QuadraticBacktrackLandsOnTheMinimumOfAParabola) {
+  // f(x) = (x - 0.5)^2 from x0 = 0 along dir = 2 overshoots to f = 2.25; the
+  // quadratic model through f0, slope and f(1) is f itself, so the first
+  // backtrack goes to its minimum, lambda = 0.25, x = 0.5.
+  DVector x0 = dvector(1, 1), g = dvector(1, 1), dir = dvector(1, 1), x = dvector(1, 1);
+  g[1] = -1;
+  dir[1] = 2;
+  double f = 0;
+  int check = 7;
+  line_search(1, x0, 0.25, g, dir, x, &f, 100.0, &check,
+              [](DRef v) { return (v[1] - 0.5) * (v[1] - 0.5); });
+  EXPECT_EQ(check, 0);
+  EXPECT_EQ(x[1], 0.5);
+  EXPECT_EQ(f, 0.0);
+}
+
+TEST(LineSearch, GivesUpOnAnUphillDirectionAndReturnsTheStart) {
+  DVector x0 = dvector(1, 2), g = dvector(1, 2), dir = dvector(1, 2), x = dvector(1, 2);
+  x0[1] = 2;
+  x0[2] = -3;
+  g[1] = 1;
+  dir[1] = 1;  // the objective increases along dir
+  double f = 0;
+  int check = 0;
+  int calls = 0;
+  line_search(2, x0, 2.0, g, dir, x, &f, 100.0, &check, [&](DRef v) {
+    ++calls;
+    return v[1];
+  });
+  EXPECT_EQ(check, 1);
+  EXPECT_EQ(x[1], 2.0);
+  EXPECT_EQ(x[2], -3.0);
+  // f is the value of the last rejected trial point, a little above f0.
+  EXPECT_GT(f, 2.0);
+  EXPECT_LT(calls, 200);
+}
+
+TEST(LineSearch, NotANumberObjectiveEndsTheSearch) {
+  DVector x0 = dvector(1, 1), g = dvector(1, 1), dir = dvector(1, 1), x = dvector(1, 1);
+  g[1] = -1;
+  dir[1] = 1;
+  double f = 0;
+  int check = 0;
+  line_search(1, x0, 0.0, g, dir, x, &f, 100.0, &check, [](DRef) { return std::nan(""); });
+  EXPECT_EQ(check, 1);
+  EXPECT_EQ(x[1], 0.0);
+}
+
+}  // namespace
+}  // namespace varnalo
