@@ -1,0 +1,190 @@
+// The covariance matrices, weights, expected counts, Pearson chi-square and
+// AIC of fitted models against the committed independent reference values.
+// The fitted parameters are taken from the references themselves, so these
+// tests do not depend on the maximiser.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "inference/covariance.h"
+#include "inference/gof_tests.h"
+#include "inference/obs_exp.h"
+#include "inference/variance_ratio.h"
+#include "support/harness.h"
+
+namespace varnalo {
+namespace {
+
+using testing::Group;
+using testing::ReferenceValues;
+using testing::StageFixture;
+
+// Matrix entries agree to five significant digits of the scale
+// sqrt(V[i][i] V[j][j]) of their row and column.
+constexpr double kFiveDigits = 1e-5;
+// Expected counts and the Pearson sum carry the normal distribution
+// function's error of about 1e-9 per probability, times n (at most 63).
+constexpr double kCountError = 1e-6;
+// AIC is a sum of two doubles given to 15 digits.
+constexpr double kAicDigits = 1e-10;
+
+std::vector<Group> sorted(std::vector<Group> groups) {
+  // Ascending log dose, ties by observed proportion, as the loader sorts.
+  std::stable_sort(groups.begin(), groups.end(), [](const Group& a, const Group& b) {
+    if (a.x != b.x) return a.x < b.x;
+    return a.r / a.n < b.r / b.n;
+  });
+  return groups;
+}
+
+std::vector<std::vector<Group>> dataset(const std::string& name) {
+  using testing::examples_path;
+  using testing::read_group_file;
+  using testing::reference_path;
+  if (name == "rotenone") return {sorted(read_group_file(examples_path("DATA/ROTENONE.TXT"), false))};
+  if (name == "beetle") return {sorted(read_group_file(examples_path("DATA/BEETLE.TXT"), true))};
+  if (name == "budworm")
+    return {sorted(read_group_file(reference_path("data/BUDWORM_M.TXT"), false)),
+            sorted(read_group_file(reference_path("data/BUDWORM_F.TXT"), false))};
+  if (name == "rotenone_c")
+    return {sorted(read_group_file(reference_path("data/ROTENONE_C.TXT"), false))};
+  return {sorted(read_group_file(reference_path("data/BEETLE_C.TXT"), true))};
+}
+
+// Names of the fitted parameters in vector order.
+std::vector<std::string> parameter_names(int nprep, int nslopes, int model) {
+  std::vector<std::string> names;
+  for (int i = 1; i <= nprep; ++i) names.push_back("a" + std::to_string(i));
+  if (nslopes == 1)
+    names.push_back("b");
+  else
+    for (int i = 1; i <= nprep; ++i) names.push_back("b" + std::to_string(i));
+  if (model == 2 || model == 6 || model == 4 || model == 8) names.push_back("C");
+  if (model == 3 || model == 7 || model == 4 || model == 8) names.push_back("D");
+  return names;
+}
+
+struct Case {
+  std::string name;
+  std::string dataset;
+  int distribution, model, nslopes;
+};
+
+// Every fitted case in the reference file.
+std::vector<Case> reference_cases() {
+  const ReferenceValues& ref = ReferenceValues::get();
+  std::vector<Case> cases;
+  for (const char* ds : {"rotenone", "beetle", "budworm", "rotenone_c", "beetle_c"})
+    for (int d = 1; d <= 3; ++d)
+      for (int m = 1; m <= 8; ++m)
+        for (const char* fit : {"common", "sep"}) {
+          const std::string name =
+              std::string(ds) + ".d" + std::to_string(d) + ".m" + std::to_string(m) + "." + fit;
+          if (!ref.has(name, "cov_1_1")) continue;
+          const int nprep = std::string(ds) == "budworm" ? 2 : 1;
+          cases.push_back({name, ds, d, m, std::string(fit) == "common" ? 1 : nprep});
+        }
+  return cases;
+}
+
+// A fixture holding the case's data and the reference estimates.
+void load_case(StageFixture& f, const Case& c) {
+  const ReferenceValues& ref = ReferenceValues::get();
+  f.set_groups(dataset(c.dataset));
+  f.begin_fit(c.distribution, c.model, c.nslopes);
+  AnalysisState& s = f.state();
+  const auto names = parameter_names(s.nprep, s.nslopes, s.model);
+  ASSERT_EQ(static_cast<int>(names.size()), s.npar);
+  for (int i = 1; i <= s.npar; ++i) s.params[i] = ref.at(c.name, names[i - 1]);
+}
+
+TEST(ReferenceFits, InverseExpectedInformation) {
+  const auto cases = reference_cases();
+  if (cases.empty()) GTEST_SKIP() << "reference values not present";
+  const ReferenceValues& ref = ReferenceValues::get();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StageFixture f;
+    load_case(f, c);
+    AnalysisState& s = f.state();
+    build_info_matrix(s);
+    auto r = [&](int i, int j) { return ref.at(c.name, "cov_" + std::to_string(i) + "_" + std::to_string(j)); };
+    for (int i = 1; i <= s.npar; ++i)
+      for (int j = 1; j <= s.npar; ++j) {
+        const double scale = std::sqrt(std::fabs(r(i, i) * r(j, j)));
+        EXPECT_NEAR(s.info_cov[i][j], r(i, j), kFiveDigits * scale) << i << "," << j;
+      }
+    // Slots beyond the model's parameters stay empty.
+    for (int i = s.npar + 1; i <= s.param_capacity(); ++i)
+      for (int j = 1; j <= s.param_capacity(); ++j) EXPECT_EQ(s.info_cov[i][j], 0.0);
+    for (int j = 1; j <= s.nprep; ++j) {
+      const double sumw = ref.at(c.name, "sumw_" + std::to_string(j));
+      EXPECT_NEAR(s.prep_sum_w[j], sumw, kFiveDigits * sumw);
+      EXPECT_NEAR(s.prep_mean_x[j], ref.at(c.name, "meanx_" + std::to_string(j)),
+                  kFiveDigits * std::fabs(ref.at(c.name, "meanx_" + std::to_string(j))) +
+                      kCountError);
+    }
+  }
+}
+
+TEST(ReferenceFits, LocationScaleCovarianceByDeltaMethod) {
+  const auto cases = reference_cases();
+  if (cases.empty()) GTEST_SKIP() << "reference values not present";
+  const ReferenceValues& ref = ReferenceValues::get();
+  int checked = 0;
+  for (const Case& c : cases) {
+    if (c.nslopes != 1 || !ref.has(c.name, "dcov_1_1")) continue;
+    SCOPED_TRACE(c.name);
+    StageFixture f;
+    load_case(f, c);
+    AnalysisState& s = f.state();
+    // The reference matrix itself is the input, so only the derivation is tested.
+    for (int i = 1; i <= s.npar; ++i)
+      for (int j = 1; j <= s.npar; ++j)
+        s.info_cov[i][j] = ref.at(c.name, "cov_" + std::to_string(i) + "_" + std::to_string(j));
+    derive_location_scale(s, s.params, s.derived_params, s.info_cov, s.derived_cov);
+    for (int j = 1; j <= s.nprep; ++j)
+      EXPECT_NEAR(s.derived_params[j], ref.at(c.name, "m" + std::to_string(j)),
+                  kFiveDigits * std::fabs(ref.at(c.name, "m" + std::to_string(j))));
+    EXPECT_NEAR(s.derived_params[s.nprep + 1], ref.at(c.name, "s"),
+                kFiveDigits * std::fabs(ref.at(c.name, "s")));
+    auto r = [&](int i, int j) { return ref.at(c.name, "dcov_" + std::to_string(i) + "_" + std::to_string(j)); };
+    for (int i = 1; i <= s.npar; ++i)
+      for (int j = 1; j <= s.npar; ++j)
+        EXPECT_NEAR(s.derived_cov[i][j], r(i, j), kFiveDigits * std::sqrt(std::fabs(r(i, i) * r(j, j))))
+            << i << "," << j;
+    ++checked;
+  }
+  EXPECT_GT(checked, 0);
+}
+
+TEST(ReferenceFits, ExpectedCountsPearsonAndAic) {
+  const auto cases = reference_cases();
+  if (cases.empty()) GTEST_SKIP() << "reference values not present";
+  const ReferenceValues& ref = ReferenceValues::get();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StageFixture f(std::string(2, '\n'));  // one pause per preparation
+    load_case(f, c);
+    AnalysisState& s = f.state();
+    print_obs_exp(s);
+    for (int j = 1; j <= s.nprep; ++j)
+      for (int k = 1; k <= s.ngroups[j]; ++k)
+        EXPECT_NEAR(s.groups[j][k][4],
+                    ref.at(c.name, "exp_" + std::to_string(j) + "_" + std::to_string(k)),
+                    kCountError)
+            << j << "," << k;
+    compute_pearson(s);
+    const double pearson = ref.at(c.name, "pearson");
+    EXPECT_NEAR(s.pearson_chi2, pearson, kCountError * (1 + pearson));
+    s.max_loglik = ref.at(c.name, "max_loglik");
+    report_aic(s);
+    EXPECT_NEAR(s.aic, ref.at(c.name, "aic"), kAicDigits * std::fabs(s.aic));
+  }
+}
+
+}  // namespace
+}  // namespace varnalo
