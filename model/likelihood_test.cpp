@@ -1,0 +1,376 @@
+// Tests of the objective, its gradient, the saturated log-likelihood and the
+// simplex objective.
+#include "model/likelihood.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/harness.h"
+
+namespace varnalo {
+namespace {
+
+using testing::Group;
+using testing::StageFixture;
+
+// Sums of a few dozen logarithms of moderate size: rounding only.
+constexpr double kSumRounding = 1e-11;
+// Central differences with step kStep: truncation ~ kStep^2 * F''' and
+// cancellation ~ 1e-16 * |F| / kStep, both far below 1e-6.
+constexpr double kStep = 1e-5;
+constexpr double kFiniteDifferenceTolerance = 2e-6;
+// Normal models: the analytic gradient uses the exact density while P0 comes
+// from Ibbetson's polynomial, whose slope differs from the density by up to
+// about 1e-8; multiplied by |w| (a few hundred here).
+constexpr double kNormalFiniteDifferenceTolerance = 2e-5;
+
+double logistic(double z) { return 1.0 / (1.0 + std::exp(-z)); }
+
+// Binomial kernel of the log-likelihood ratio of one group, written as
+// r ln(r / nP) + (n - r) ln((n - r) / nQ), with 0 ln 0 = 0.
+double half_deviance(double n, double r, double P) {
+  double t = 0.0;
+  if (r > 0) t += r * std::log(r / (n * P));
+  if (n - r > 0) t += (n - r) * std::log((n - r) / (n * (1.0 - P)));
+  return t;
+}
+
+// Two preparations with a control group (x = -99), an infinite dose
+// (x = 99, all responding), a group without responders and fully
+// responding groups at finite doses.
+const std::vector<std::vector<Group>> kTwoPreparations = {
+    {{-99, 20, 0}, {0.2, 20, 3}, {0.5, 20, 9}, {0.8, 20, 15}, {99, 20, 20}},
+    {{0.1, 25, 0}, {0.4, 25, 8}, {0.7, 25, 25}, {1.0, 25, 25}},
+};
+
+// A point where every non-sentinel group has 0.2 < P0 < 0.99 and C, D > 0.
+void set_smooth_point(const AnalysisState& s, DRef p) {
+  const int k = s.nprep + s.nslopes;
+  p[1] = -1.0;
+  p[2] = -0.5;
+  if (s.nslopes == 2) {
+    p[3] = 2.5;
+    p[4] = 3.0;
+  } else {
+    p[3] = 2.8;
+  }
+  p[k + 1] = 0.08;
+  p[k + 2] = 0.12;
+}
+
+TEST(Likelihood, ObjectiveMatchesTheBinomialKernelByHand) {
+  StageFixture fx;
+  fx.set_groups({{{0.0, 40, 10}, {0.5, 40, 22}, {1.0, 40, 35}}});
+  fx.begin_fit(2, 1, 1);
+  AnalysisState& s = fx.state();
+  DVector p = dvector(1, 4);
+  p[1] = -1.2;
+  p[2] = 2.6;
+  double expected = 0.0;
+  for (double x : {0.0, 0.5, 1.0}) {
+    const double r = x == 0.0 ? 10 : x == 0.5 ? 22 : 35;
+    expected += half_deviance(40, r, logistic(-1.2 + 2.6 * x));
+  }
+  EXPECT_NEAR(loglik_objective(s, p), expected, kSumRounding);
+}
+
+TEST(Likelihood, ObjectiveWithNaturalResponseAndImmunity) {
+  StageFixture fx;
+  fx.set_groups({{{-99, 30, 3}, {0.3, 30, 12}, {0.9, 30, 24}}});
+  fx.begin_fit(3, 4, 1);
+  AnalysisState& s = fx.state();
+  DVector p = dvector(1, 4);
+  p[1] = -0.7;
+  p[2] = 1.9;
+  p[3] = 0.1;
+  p[4] = 0.15;
+  auto P = [](double x) {
+    const double P0 = x <= -99 ? 0.0 : -std::expm1(-std::exp(-0.7 + 1.9 * x));
+    return 0.1 + 0.75 * P0;
+  };
+  const double expected = half_deviance(30, 3, P(-99)) + half_deviance(30, 12, P(0.3)) +
+                          half_deviance(30, 24, P(0.9));
+  EXPECT_NEAR(loglik_objective(s, p), expected, kSumRounding);
+}
+
+TEST(Likelihood, SaturatedLogLikelihoodWithEmptyAndFullGroups) {
+  StageFixture fx;
+  fx.set_groups({{{0.0, 10, 4}, {0.5, 8, 0}}, {{0.2, 12, 12}}});
+  AnalysisState& s = fx.state();
+  const double expected = 4 * std::log(0.4) + 6 * std::log(0.6);  // empty and full groups: 0
+  EXPECT_NEAR(saturated_loglik(s), expected, kSumRounding);
+}
+
+TEST(Likelihood, ExactFitGivesZero) {
+  StageFixture fx;
+  const double a = -0.4, b = 1.7;
+  std::vector<Group> groups;
+  for (double x : {-0.5, 0.0, 0.5, 1.0, 1.5}) groups.push_back({x, 50, 50 * logistic(a + b * x)});
+  fx.set_groups({groups});
+  fx.begin_fit(2, 1, 1);
+  AnalysisState& s = fx.state();
+  s.params[1] = a;
+  s.params[2] = b;
+  EXPECT_NEAR(loglik_objective(s, s.params), 0.0, kSumRounding);
+  // Away from the exact point the objective is positive.
+  s.params[2] = 1.9;
+  EXPECT_GT(loglik_objective(s, s.params), 0.1);
+}
+
+TEST(Likelihood, NegativeCIsEvaluatedAtZeroAndWrittenBack) {
+  StageFixture fx;
+  fx.set_groups(kTwoPreparations);
+  fx.begin_fit(2, 2, 1);
+  AnalysisState& s = fx.state();
+  DVector p = dvector(1, 5), q = dvector(1, 5);
+  set_smooth_point(s, p);
+  set_smooth_point(s, q);
+  p[4] = -0.3;
+  q[4] = 0.0;
+  EXPECT_EQ(loglik_objective(s, p), loglik_objective(s, q));
+  EXPECT_EQ(p[4], 0.0);
+  DVector g = dvector(1, 5);
+  p[4] = -0.3;
+  loglik_gradient(s, p, g);
+  EXPECT_EQ(p[4], 0.0);
+}
+
+TEST(Likelihood, ObjectiveIsCapped) {
+  StageFixture fx;
+  fx.set_groups({{{0.0, 1e49, 5e48}, {1.0, 1e49, 1e49}}});
+  fx.begin_fit(1, 1, 1);
+  AnalysisState& s = fx.state();
+  s.params[1] = -30;
+  s.params[2] = 0;
+  EXPECT_EQ(loglik_objective(s, s.params), 1e50);
+}
+
+// Gradient against central differences of the objective, every model and
+// distribution, both slope layouts.
+TEST(LikelihoodGradient, MatchesFiniteDifferencesForEveryModel) {
+  for (int nslopes : {2, 1}) {
+    for (int dist = 1; dist <= 3; ++dist) {
+      for (int model = 1; model <= 8; ++model) {
+        StageFixture fx;
+        fx.set_groups(kTwoPreparations);
+        fx.begin_fit(dist, model, nslopes);
+        AnalysisState& s = fx.state();
+        s.fixed_c = 0.3;
+        const int N = s.param_capacity();
+        DVector p = dvector(1, N), g = dvector(1, N), t = dvector(1, N);
+        set_smooth_point(s, p);
+        loglik_gradient(s, p, g);
+        const double tol = dist == 1 ? kNormalFiniteDifferenceTolerance : kFiniteDifferenceTolerance;
+        for (int e = 1; e <= s.npar; ++e) {
+          for (int c = 1; c <= N; ++c) t[c] = p[c];
+          t[e] = p[e] + kStep;
+          const double up = loglik_objective(s, t);
+          t[e] = p[e] - kStep;
+          const double down = loglik_objective(s, t);
+          const double fd = (up - down) / (2 * kStep);
+          EXPECT_NEAR(g[e], fd, tol * std::max(1.0, std::fabs(fd)))
+              << "dist " << dist << " model " << model << " nslopes " << nslopes << " entry " << e;
+        }
+      }
+    }
+  }
+}
+
+TEST(LikelihoodGradient, RoutesGroupsToTheirInterceptAndSlope) {
+  // Only preparation 2 has information: entries of preparation 1 stay 0.
+  StageFixture fx;
+  fx.set_groups({{{-99, 20, 2}, {-99, 20, 1}}, {{0.2, 20, 5}, {0.6, 20, 12}}});
+  fx.begin_fit(2, 2, 2);
+  AnalysisState& s = fx.state();
+  DVector p = dvector(1, 6), g = dvector(1, 6);
+  p[1] = 0.3;
+  p[2] = -0.4;
+  p[3] = 1.5;
+  p[4] = 1.8;
+  p[5] = 0.05;
+  loglik_gradient(s, p, g);
+  EXPECT_EQ(g[1], 0.0);
+  EXPECT_EQ(g[3], 0.0);
+  EXPECT_NE(g[2], 0.0);
+  EXPECT_NE(g[4], 0.0);
+  EXPECT_NE(g[5], 0.0) << "control groups inform C";
+  // Common slope: preparation 2 feeds entries 2 and 3.
+  fx.begin_fit(2, 2, 1);
+  DVector q = dvector(1, 5), h = dvector(1, 5);
+  q[1] = 0.3;
+  q[2] = -0.4;
+  q[3] = 1.8;
+  q[4] = 0.05;
+  loglik_gradient(s, q, h);
+  EXPECT_EQ(h[1], 0.0);
+  EXPECT_NE(h[3], 0.0);
+  // Preparation 2 alone, by hand: dF/da2 = -sum (r - nP)/(P Q) * (1 - C) f.
+  double expected = 0.0;
+  for (auto [x, r] : {std::pair{0.2, 5.0}, std::pair{0.6, 12.0}}) {
+    const double P0 = logistic(-0.4 + 1.8 * x), f = P0 * (1 - P0);
+    const double P = 0.05 + 0.95 * P0;
+    expected -= (r - 20 * P) / (P * (1 - P)) * 0.95 * f;
+  }
+  EXPECT_NEAR(h[2], expected, kSumRounding);
+}
+
+TEST(LikelihoodGradient, LeavesEntriesBeyondTheFittedOnesAlone) {
+  StageFixture fx;
+  fx.set_groups(kTwoPreparations);
+  fx.begin_fit(2, 2, 1);  // npar 4 of 5
+  AnalysisState& s = fx.state();
+  DVector p = dvector(1, 5), g = dvector(1, 5);
+  set_smooth_point(s, p);
+  g[5] = 123.0;
+  loglik_gradient(s, p, g);
+  EXPECT_EQ(g[5], 123.0);
+}
+
+TEST(SimplexObjective, SentinelDosesGiveExactProportions) {
+  // Control group with r/n = C, infinite dose with r/n = C + (1 - C): both
+  // contribute exactly 0 when P0 is exactly 0 and 1.
+  StageFixture fx;
+  fx.set_groups({{{-99, 20, 2}, {0.4, 20, 9}, {99, 20, 20}}});
+  fx.begin_fit(2, 2, 1);
+  AnalysisState& s = fx.state();
+  DVector p = dvector(1, 4);
+  p[1] = -0.8;
+  p[2] = 1.5;
+  p[3] = 0.1;
+  p[4] = 0.7;
+  const double expected = half_deviance(20, 9, 0.1 + 0.9 * logistic(-0.8 + 1.5 * 0.4));
+  EXPECT_NEAR(simplex_objective(s, p), expected, kSumRounding);
+  EXPECT_EQ(p[4], 0.0) << "the unused coordinate is pinned";
+}
+
+TEST(SimplexObjective, PinsAndClampsTheExtraCoordinates) {
+  StageFixture fx;
+  fx.set_groups({{{0.1, 20, 4}, {0.5, 20, 10}}});
+  AnalysisState& s = fx.state();
+  s.fixed_c = 0.25;
+  struct Case {
+    int model;
+    double in3, in4, out3, out4;
+  };
+  const Case cases[] = {{1, -0.2, 0.7, -0.2, 0.7}, {2, -0.2, 0.7, 0.0, 0.0},
+                        {3, 0.1, 0.7, 0.1, 0.0},   {4, -0.1, -0.2, 0.0, 0.0},
+                        {5, -0.3, 0.6, -0.3, 0.6}, {6, 0.05, 0.6, 0.05, 0.0},
+                        {7, -0.3, 0.6, 0.0, 0.25}, {8, 0.1, -0.4, 0.1, 0.0}};
+  for (const Case& c : cases) {
+    fx.begin_fit(2, c.model, 1);
+    DVector p = dvector(1, 4);
+    p[1] = -0.5;
+    p[2] = 1.0;
+    p[3] = c.in3;
+    p[4] = c.in4;
+    simplex_objective(s, p);
+    EXPECT_EQ(p[3], c.out3) << "model " << c.model;
+    EXPECT_EQ(p[4], c.out4) << "model " << c.model;
+  }
+}
+
+TEST(SimplexObjective, AgreesWithTheObjectiveAwayFromSentinelDoses) {
+  StageFixture fx;
+  fx.set_groups({{{0.1, 20, 4}, {0.5, 20, 10}, {0.9, 20, 17}}});
+  for (int model = 1; model <= 8; ++model) {
+    fx.begin_fit(3, model, 1);
+    AnalysisState& s = fx.state();
+    DVector p = dvector(1, 4), q = dvector(1, 4);
+    p[1] = q[1] = -0.5;
+    p[2] = q[2] = 1.2;
+    p[3] = q[3] = 0.1;
+    p[4] = q[4] = 0.2;
+    EXPECT_EQ(simplex_objective(s, p), loglik_objective(s, q)) << "model " << model;
+  }
+}
+
+// ---- against the committed reference values ------------------------------
+
+struct ReferenceData {
+  const char* name;
+  std::vector<std::vector<Group>> preps;
+};
+
+std::vector<ReferenceData> reference_data() {
+  using testing::examples_path;
+  using testing::read_group_file;
+  using testing::reference_path;
+  return {
+      {"rotenone", {read_group_file(examples_path("DATA/ROTENONE.TXT"), false)}},
+      {"beetle", {read_group_file(examples_path("DATA/BEETLE.TXT"), true)}},
+      {"budworm",
+       {read_group_file(reference_path("data/BUDWORM_M.TXT"), false),
+        read_group_file(reference_path("data/BUDWORM_F.TXT"), false)}},
+      {"rotenone_c", {read_group_file(reference_path("data/ROTENONE_C.TXT"), false)}},
+      {"beetle_c", {read_group_file(reference_path("data/BEETLE_C.TXT"), true)}},
+  };
+}
+
+// The reference is the exact likelihood; ours differs for the Normal
+// distribution by sum (r/P + m/Q) * 1.1e-9 (Ibbetson's absolute error).
+constexpr double kIbbetsonError = 1.1e-9;
+// Elsewhere: rounding of sums of logs and of the 15-digit reference values.
+constexpr double kReferenceRelative = 1e-10;
+
+TEST(LikelihoodReference, LogLikelihoodAtTheReferenceEstimates) {
+  if (!std::filesystem::exists(testing::reference_path("reference_values.txt")))
+    GTEST_SKIP() << "reference values not generated yet";
+  const auto& ref = testing::ReferenceValues::get();
+  int checked = 0;
+  for (const ReferenceData& data : reference_data()) {
+    for (int dist = 1; dist <= 3; ++dist) {
+      for (int model = 1; model <= 8; ++model) {
+        const int nprep = static_cast<int>(data.preps.size());
+        const std::vector<int> layouts = nprep > 1 ? std::vector<int>{1, nprep} : std::vector<int>{1};
+        for (int nslopes : layouts) {
+          const std::string kase = std::string(data.name) + ".d" + std::to_string(dist) + ".m" +
+                                   std::to_string(model) + (nslopes > 1 ? ".sep" : ".common");
+          if (!ref.has(kase, "loglik")) continue;
+          StageFixture fx;
+          fx.set_groups(data.preps);
+          fx.begin_fit(dist, model, nslopes);
+          AnalysisState& s = fx.state();
+          const int P = s.nprep, k = P + s.nslopes;
+          for (int i = 1; i <= P; ++i) s.params[i] = ref.at(kase, "a" + std::to_string(i));
+          for (int i = 1; i <= s.nslopes; ++i)
+            s.params[P + i] = ref.at(kase, s.nslopes > 1 ? "b" + std::to_string(i) : "b");
+          const double C = ref.at(kase, "C"), D = ref.at(kase, "D");
+          if (model == 2 || model == 4 || model == 6 || model == 8) s.params[k + 1] = C;
+          if (model == 3 || model == 7) s.params[k + 1] = D;
+          if (model == 4 || model == 8) s.params[k + 2] = D;
+
+          const double sat = saturated_loglik(s);
+          const double expected_sat = ref.at(kase, "saturated");
+          EXPECT_NEAR(sat, expected_sat, kReferenceRelative * std::fabs(expected_sat) + 1e-12)
+              << kase;
+          const double loglik = sat - loglik_objective(s, s.params);
+          const double expected = ref.at(kase, "loglik");
+          double tol = kReferenceRelative * std::fabs(expected) + 1e-12;
+          if (dist == 1) {
+            // First-order bound of the cdf error's effect on the
+            // log-likelihood, with P from the exact normal cdf.
+            const double Cm = model == 5 || model == 7 ? s.fixed_c : C;
+            const double scale = model <= 4 ? 1 - Cm - D : (1 - Cm) * (1 - D);
+            for (int i = 1; i <= P; ++i)
+              for (int j = 1; j <= s.ngroups[i]; ++j) {
+                const double x = s.groups[i][j][1], n = s.groups[i][j][2], r = s.groups[i][j][3];
+                const double z = s.params[i] + s.params[nslopes > 1 ? P + i : P + 1] * x;
+                const double Pr = Cm + scale * 0.5 * std::erfc(-z / std::sqrt(2.0));
+                tol += (r / Pr + (n - r) / (1 - Pr)) * scale * kIbbetsonError;
+              }
+          }
+          EXPECT_NEAR(loglik, expected, tol) << kase;
+          ++checked;
+        }
+      }
+    }
+  }
+  EXPECT_GT(checked, 0);
+}
+
+}  // namespace
+}  // namespace varnalo
