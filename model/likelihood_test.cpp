@@ -19,14 +19,14 @@ using testing::StageFixture;
 
 // Sums of a few dozen logarithms of moderate size: rounding only.
 constexpr double kSumRounding = 1e-11;
-// Central differences with step kStep: truncation ~ kStep^2 * F''' and
-// cancellation ~ 1e-16 * |F| / kStep, both far below 1e-6.
+// Central differences with step kStep: truncation ~ kStep^2 * F'''/6 and
+// cancellation ~ 1e-16 * |F| / kStep, together below 1e-8 here.
 constexpr double kStep = 1e-5;
-constexpr double kFiniteDifferenceTolerance = 2e-6;
+constexpr double kFiniteDifferenceTolerance = 1e-7;
 // Normal models: the analytic gradient uses the exact density while P0 comes
 // from Ibbetson's polynomial, whose slope differs from the density by up to
-// about 1e-8; multiplied by |w| (a few hundred here).
-constexpr double kNormalFiniteDifferenceTolerance = 2e-5;
+// about 1e-9, multiplied by |w| (up to a few hundred here).
+constexpr double kNormalFiniteDifferenceTolerance = 1e-6;
 
 double logistic(double z) { return 1.0 / (1.0 + std::exp(-z)); }
 
