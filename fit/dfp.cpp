@@ -78,6 +78,7 @@ void line_search(int n, DRef x0, double f0, DRef g, DRef dir, DRef x, double* f,
     // never get small, so it ends the search as well.
     if (!(lambda >= lambda_min) || !std::isfinite(lambda)) {
       for (int i = 1; i <= n; ++i) x[i] = x0[i];
+      *f = f0;
       *check = 1;
       return;
     }
@@ -183,7 +184,11 @@ void DFP(AnalysisState& s, Matrix& H, DRef p, int n, double gradient_tol, int* i
       ss += step[i] * step[i];
     }
 
-    if (c1 * c1 > kUpdateThreshold * yy * ss) {
+    // Update only along positive curvature (y.s > 0). A negative y.s, which
+    // the boundary moves of C and D can produce, would make H indefinite and
+    // send the next search uphill, ending the run far from the optimum as if
+    // it had converged.
+    if (c1 > 0.0 && c1 * c1 > kUpdateThreshold * yy * ss) {
       const double alpha = 1.0 / c1;
       const double beta = 1.0 / c2;
       for (int i = 1; i <= n; ++i) y[i] = alpha * step[i] - beta * Hy[i];
