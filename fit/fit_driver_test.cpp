@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -182,6 +183,76 @@ TEST(FitModelSimplex, MatchesTheReferenceMaximumLikelihoodFits) {
                               "rotenone_c.d1.m4.common", "rotenone_c.d1.m8.common",
                               "rotenone_c.d2.m4.common", "rotenone_c.d2.m8.common",
                               "rotenone_c.d2.m7.common"}});
+}
+
+std::string block(const AnalysisState& s) {
+  char text[200];
+  std::snprintf(text, sizeof text, "The Maximum Log-Likelihood\n  ^L =%13.7lf    Iterations : %d\n\n",
+                s.max_loglik, s.iterations);
+  return text;
+}
+
+TEST(FitModel, WritesTheAlgorithmLinesAndTheMaximumBlock) {
+  auto fx = run_fit(fit_model, load("rotenone"), 1, 1, 1);
+  const AnalysisState& s = fx->state();
+  const std::string algorithm =
+      "Optimization Algorithm\n  Davidon-Fletcher-Powell (Variable Metric Method)\n";
+  EXPECT_EQ(fx->report(), algorithm + "\n" + block(s));
+  const std::string screen = fx->screen();
+  const std::string tail =
+      algorithm + "  Maximizing the Log(Likelihood) Function.\n" + "\n" + block(s);
+  ASSERT_GE(screen.size(), tail.size());
+  EXPECT_EQ(screen.substr(screen.size() - tail.size()), tail);
+  // Only the second run's count is shown; it starts next to the optimum.
+  EXPECT_GE(s.iterations, 1);
+  EXPECT_LT(s.iterations, 100);
+  EXPECT_NEAR(s.lr_chi2, 2 * (saturated_loglik(s) - s.max_loglik), kSixDigits);
+}
+
+TEST(FitModel, EveryEntryIsShiftedBeforeTheSecondRun) {
+  // Model 2 fits a1, b, C; entry 4 is never touched by the minimiser and
+  // keeps its start (0) plus the shift of the second run.
+  auto fx = run_fit(fit_model, load("rotenone"), 1, 2, 1);
+  EXPECT_EQ(fx->state().params[4], 0.0003);
+}
+
+TEST(FitModelSimplex, WritesTheAlgorithmLinesAndTheMaximumBlock) {
+  auto fx = run_fit(fit_model_simplex, load("beetle"), 2, 1, 1);
+  const AnalysisState& s = fx->state();
+  EXPECT_EQ(fx->report(),
+            "Optimization Algorithm\n\tNelder-Mead (Downhill Simplex Method)\n\n" + block(s));
+  const std::string tail =
+      "Optimization Algorithm\n\tNelder-Mead (Downhill Simplex Method)\n"
+      "\tMaximizing the Log(Likelihood) Function.\n\n" +
+      block(s);
+  const std::string screen = fx->screen();
+  ASSERT_GE(screen.size(), tail.size());
+  EXPECT_EQ(screen.substr(screen.size() - tail.size()), tail);
+  EXPECT_NEAR(s.lr_chi2, 2 * (saturated_loglik(s) - s.max_loglik), kSixDigits);
+  // Model 1 moves a1 and b only; C and D are left at 0.
+  EXPECT_EQ(s.params[3], 0.0);
+  EXPECT_EQ(s.params[4], 0.0);
+}
+
+// Data that leave the likelihood without a finite maximum, or the regression
+// without a slope: the fits must end and leave their block.
+TEST(FitSteps, DegenerateDataEndWithoutHangingOrCrashing) {
+  const std::vector<std::vector<Group>> cases[] = {
+      {{{0.0, 10, 0}, {0.5, 10, 0}, {1.0, 10, 0}}},     // no responses
+      {{{0.0, 10, 10}, {0.5, 10, 10}, {1.0, 10, 10}}},  // every subject responds
+      {{{0.3, 10, 2}, {0.3, 10, 5}, {0.3, 10, 7}}},     // one dose for every group
+      {{{0.3, 10, 4}}},                                 // a single group
+      {{{0.0, 10, 2}, {1.0, 10, 8}}},                   // two groups
+      {{{0.0, 10, 0}, {1.0, 10, 10}}},                  // complete separation
+  };
+  for (FitStep fit : {fit_model, fit_model_simplex})
+    for (const auto& preps : cases)
+      for (int model : {1, 2, 4, 8})
+        for (int distribution : {1, 3}) {
+          auto fx = run_fit(fit, {"degenerate", preps}, distribution, model, 1);
+          EXPECT_NE(fx->report().find("The Maximum Log-Likelihood\n"), std::string::npos)
+              << "model " << model << " distribution " << distribution;
+        }
 }
 
 }  // namespace
