@@ -1,0 +1,247 @@
+// Plot data files: headers, grids, end values, skipped points and the
+// Fieller band.
+#include "export/plot_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "potency/potency_testing.h"
+
+namespace varnalo {
+namespace {
+
+using testing::Group;
+using testing::quadratic_limits;
+using testing::StageFixture;
+
+// Six printed decimals of values computed in another order.
+constexpr double kPrinted = 6e-7;
+// Printed curve probabilities: six decimals plus the error of the polynomial
+// normal distribution function.
+constexpr double kCurvePrinted = 2e-6;
+
+struct Line {
+  double x;
+  int column;  // 1-based column of the one value after x
+  double value;
+};
+
+std::string read_all(std::FILE* f) {
+  std::fflush(f);
+  std::rewind(f);
+  std::string text;
+  char buffer[4096];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
+  return text;
+}
+
+// Data lines (those with a value in column 1), in file order.
+std::vector<Line> data_lines(const std::string& text) {
+  std::vector<Line> out;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t nl = text.find('\n', start);
+    if (nl == std::string::npos) nl = text.size();
+    const std::string line = text.substr(start, nl - start);
+    start = nl + 1;
+    if (line.empty() || line[0] == '\t') continue;
+    const std::size_t tab = line.find('\t');
+    std::size_t last = line.find_last_of('\t');
+    out.push_back({std::strtod(line.c_str(), nullptr), static_cast<int>(last - tab) + 2,
+                   std::strtod(line.c_str() + last + 1, nullptr)});
+    EXPECT_EQ(line.find_first_not_of('\t', tab), last + 1) << line;
+  }
+  return out;
+}
+
+// Groups: a zero dose, an observed 0, a half and an observed 1.
+const std::vector<Group> kGroups = {{-99.0, 10, 1}, {-1.0, 10, 0}, {0.0, 10, 5}, {1.0, 10, 10}};
+
+struct PlotRun {
+  StageFixture fx;
+  std::FILE* sigmoid = std::tmpfile();
+  std::FILE* linear = std::tmpfile();
+  // nprep Normal preparations with intercepts a and slope b, model 1 unless
+  // given; covariance diag(0.04, 0.05) with covariance -0.01.
+  PlotRun(std::vector<double> a, double b, int model = 1, int distribution = 1) {
+    fx.set_groups(std::vector<std::vector<Group>>(a.size(), kGroups));
+    fx.begin_fit(distribution, model, 1);
+    AnalysisState& s = fx.state();
+    const int P = static_cast<int>(a.size());
+    for (int j = 1; j <= P; ++j) {
+      s.params[j] = a[j - 1];
+      s.fit_cov[j][j] = 0.04;
+      s.fit_cov[j][P + 1] = s.fit_cov[P + 1][j] = -0.01;
+      s.prep_sum_w[j] = 30.0;
+      s.prep_mean_x[j] = 0.1;
+    }
+    s.params[P + 1] = b;
+    s.fit_cov[P + 1][P + 1] = 0.05;
+    s.het_factor = 1.0;
+    s.fixed_c = 0.5;
+    s.sigmoid_file = sigmoid;
+    s.linear_file = linear;
+  }
+  ~PlotRun() {
+    std::fclose(sigmoid);
+    std::fclose(linear);
+  }
+  std::string sigmoid_text() {
+    write_sigmoid_file(fx.state());
+    return read_all(sigmoid);
+  }
+  std::string linear_text() {
+    write_linear_file(fx.state());
+    return read_all(linear);
+  }
+};
+
+TEST(SigmoidFile, NormalUnitLineGridAndHeader) {
+  PlotRun run({0.0}, 1.0);
+  const std::string text = run.sigmoid_text();
+  EXPECT_EQ(0u, text.find("\t\t\tUSE LEFT COLUMNS FOR THE GRAPHIC DISPLAY\n\n"
+                          "\t\t\tDistribution\tModel\tAlgorithm\tMethod\n"
+                          "\t\t\t1\t1\tDFP\t1\n\n"
+                          "\t\t\tPrep.1\t\n"
+                          "\t\t\tP1\t\n"
+                          "\t\t\tY=0.000  + 1.000X\t\n"
+                          "\t\t\tC\tD\t\n"
+                          "\t\t\t0.000 \t0.000 \t\n"));
+  const std::vector<Line> lines = data_lines(text);
+  // Observed 0, 0.5 and 1 (the zero dose is left out), then 53 curve points.
+  ASSERT_EQ(3u + 53u, lines.size());
+  EXPECT_EQ(-1.0, lines[0].x);
+  EXPECT_EQ(0.0, lines[0].value);
+  EXPECT_EQ(1.0, lines[2].value);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(2, lines[i].column);
+  // End points -5 and 5 with P = 0 (the floor) and 1; interior -4.8 .. 5.2.
+  EXPECT_EQ(-5.0, lines[3].x);
+  EXPECT_EQ(0.0, lines[3].value);
+  for (int i = 1; i <= 51; ++i) {
+    const Line& l = lines[3 + i];
+    EXPECT_NEAR(-5.0 + 0.2 * i, l.x, kPrinted);
+    EXPECT_EQ(3, l.column);
+    // Normal distribution function: 0.5 erfc(-x / sqrt 2).
+    EXPECT_NEAR(0.5 * std::erfc(-l.x / std::sqrt(2.0)), l.value, kCurvePrinted) << l.x;
+  }
+  EXPECT_EQ(5.0, lines.back().x);
+  EXPECT_EQ(1.0, lines.back().value);
+}
+
+TEST(SigmoidFile, NegativeSlopeReversesTheGrid) {
+  PlotRun run({0.0}, -1.0);
+  const std::vector<Line> lines = data_lines(run.sigmoid_text());
+  ASSERT_EQ(3u + 53u, lines.size());
+  EXPECT_EQ(5.0, lines[3].x);
+  EXPECT_NEAR(4.8, lines[4].x, kPrinted);
+  EXPECT_NEAR(-5.2, lines[54].x, kPrinted);
+  EXPECT_EQ(-5.0, lines[55].x);
+}
+
+TEST(SigmoidFile, CurveEndValuesOfEveryModel) {
+  // C = 0.1 and D = 0.2 where estimated; known C = 0.5 in models 5 and 7.
+  const double first[9] = {0, 0.0, 0.1, 0.0, 0.1, 0.5, 0.1, 0.5, 0.1};
+  const double last[9] = {0, 1.0, 1.0, 0.8, 0.8, 1.0, 1.0, 0.9, 0.82};
+  for (int model = 1; model <= 8; ++model) {
+    PlotRun run({0.0}, 1.0, model);
+    AnalysisState& s = run.fx.state();
+    if (model == 3 || model == 7) {
+      s.params[3] = 0.2;
+    } else if (s.nextra >= 1) {
+      s.params[3] = 0.1;
+      if (s.nextra == 2) s.params[4] = 0.2;
+    }
+    const std::vector<Line> lines = data_lines(run.sigmoid_text());
+    EXPECT_NEAR(first[model], lines[3].value, kPrinted) << "model " << model;
+    EXPECT_NEAR(last[model], lines.back().value, kPrinted) << "model " << model;
+  }
+}
+
+TEST(SigmoidFile, SecondPreparationUsesItsOwnColumns) {
+  PlotRun run({0.0, 1.0}, 1.0);
+  const std::string text = run.sigmoid_text();
+  EXPECT_EQ(0u, text.find("\t\t\t\t\tUSE LEFT COLUMNS"));
+  const std::vector<Line> lines = data_lines(text);
+  ASSERT_EQ(2u * 56u, lines.size());
+  EXPECT_EQ(4, lines[56].column);  // observed points of preparation 2
+  EXPECT_EQ(5, lines[59].column);  // its curve
+  // x_lo and x_hi span both lines: (-5 - 1) / 1 and (5 - 0) / 1.
+  EXPECT_EQ(-6.0, lines[59].x);
+  EXPECT_EQ(5.0, lines.back().x);
+}
+
+TEST(LinearFile, NormalUnitLineBandAndSkippedPoints) {
+  PlotRun run({0.0}, 1.0);
+  const std::string text = run.linear_text();
+  EXPECT_EQ(0u, text.find("\t\t\t\t\tUSE LEFT COLUMNS FOR THE GRAPHIC DISPLAY\n\n"));
+  const std::vector<Line> lines = data_lines(text);
+  // Observed: only 0.5 (the 0 and 1 linearise outside the range), on Y = 0.
+  ASSERT_EQ(1u + 2u + 11u + 11u, lines.size());
+  EXPECT_EQ(0.0, lines[0].x);
+  EXPECT_EQ(2, lines[0].column);
+  EXPECT_NEAR(0.0, lines[0].value, kPrinted);
+  EXPECT_EQ(-5.0, lines[1].x);
+  EXPECT_EQ(-5.0, lines[1].value);
+  EXPECT_EQ(5.0, lines[2].x);
+  EXPECT_EQ(3, lines[2].column);
+  // Band: responses -5 .. 5; column 1 holds the limits of the log dose
+  // (a = 0, b = 1: m = Y).
+  for (int e = 0; e <= 10; ++e) {
+    const double y = -5.0 + e;
+    const auto [lo, hi] = quadratic_limits(y, 1.0, 0.04, 0.05, 0.01, 1.95996);
+    const Line& lower = lines[3 + e];
+    const Line& upper = lines[14 + e];
+    EXPECT_EQ(4, lower.column);
+    EXPECT_EQ(5, upper.column);
+    EXPECT_NEAR(y, lower.value, kPrinted);
+    EXPECT_NEAR(lo, lower.x, kPrinted);
+    EXPECT_NEAR(hi, upper.x, kPrinted);
+  }
+}
+
+TEST(LinearFile, EveryPreparationButTheLastGetsOneMoreBandPoint) {
+  PlotRun run({0.0, 0.5}, 1.0);
+  const std::vector<Line> lines = data_lines(run.linear_text());
+  int lower1 = 0, lower2 = 0;
+  for (const Line& l : lines) {
+    if (l.column == 4) ++lower1;
+    if (l.column == 8) ++lower2;
+  }
+  EXPECT_EQ(12, lower1);
+  EXPECT_EQ(11, lower2);
+}
+
+TEST(LinearFile, NoBandWhenGReachesOne) {
+  PlotRun run({0.0}, 1.0);
+  run.fx.state().fit_cov[2][2] = 1.0;  // g = 1.96^2 > 1
+  const std::string text = run.linear_text();
+  const std::vector<Line> lines = data_lines(text);
+  EXPECT_EQ(3u, lines.size());  // one observed point and the two line points
+  // The blank lines closing the two empty bands are still there.
+  EXPECT_NE(std::string::npos, text.find("\t5.000000\n\n\n\n"));
+}
+
+TEST(LinearFile, LogisticObservedPointsAreLogitsAfterRemovingC) {
+  PlotRun run({0.0}, 1.0, 2, 2);
+  run.fx.state().params[3] = 0.1;
+  const std::vector<Line> lines = data_lines(run.linear_text());
+  // r/n = 0 gives p' < 0 and r/n = 1 gives p' = 1: both left out; r/n = 0.5
+  // gives p' = 0.4 / 0.9 on the logit scale.
+  const double p = 0.4 / 0.9;
+  EXPECT_EQ(0.0, lines[0].x);
+  EXPECT_EQ(2, lines[0].column);
+  EXPECT_NEAR(std::log(p / (1 - p)), lines[0].value, kPrinted);
+  EXPECT_EQ(3, lines[1].column);
+  // Logistic range: 5 pi / sqrt 3 either side of 0.
+  EXPECT_NEAR(-5.0 * std::numbers::pi / std::sqrt(3.0), lines[1].x, kPrinted);
+}
+
+}  // namespace
+}  // namespace varnalo
