@@ -86,44 +86,5 @@ TEST(DeriveLocationScale, SeparateSlopesWithTwoExtras) { check_delta_method(2, 2
 TEST(DeriveLocationScale, SeparateSlopesThreePreparations) { check_delta_method(3, 3, 4); }
 TEST(DeriveLocationScale, CommonSlopeWithTwoExtras) { check_delta_method(3, 1, 4); }
 
-TEST(BuildInfoMatrix, OnePreparationIsInverseOfWeightedSums) {
-  // Logistic model 1: w = n P (1 - P), the textbook iterative weights.
-  StageFixture f;
-  f.set_groups({{{0.2, 20, 4}, {0.6, 20, 9}, {1.1, 20, 15}}});
-  f.begin_fit(2, 1, 1);
-  AnalysisState& s = f.state();
-  s.params[1] = -1.5;
-  s.params[2] = 2.5;
-  double sw = 0, sx = 0, sxx = 0;
-  for (double x : {0.2, 0.6, 1.1}) {
-    const double p = 1 / (1 + std::exp(-(-1.5 + 2.5 * x)));
-    const double w = 20 * p * (1 - p);
-    sw += w;
-    sx += w * x;
-    sxx += w * x * x;
-  }
-  build_info_matrix(s);
-  const double det = sw * sxx - sx * sx;
-  EXPECT_NEAR(s.info_cov[1][1], sxx / det, kRounding * sxx / det);
-  EXPECT_NEAR(s.info_cov[2][2], sw / det, kRounding * sw / det);
-  EXPECT_NEAR(s.info_cov[1][2], -sx / det, kRounding * sx / det);
-  EXPECT_NEAR(s.info_cov[2][1], -sx / det, kRounding * sx / det);
-  for (int j = 1; j <= 4; ++j) {
-    EXPECT_EQ(s.info_cov[3][j], 0.0);
-    EXPECT_EQ(s.info_cov[4][j], 0.0);
-  }
-  EXPECT_NEAR(s.prep_sum_w[1], sw, kRounding * sw);
-  EXPECT_NEAR(s.prep_mean_x[1], sx / sw, kRounding);
-}
-
-TEST(SelectedCov, FollowsTheVarianceMethod) {
-  StageFixture f;
-  AnalysisState& s = f.state();
-  s.variance_method = 1;
-  EXPECT_EQ(&selected_cov(s), &s.fit_cov);
-  s.variance_method = 2;
-  EXPECT_EQ(&selected_cov(s), &s.info_cov);
-}
-
 }  // namespace
 }  // namespace varnalo

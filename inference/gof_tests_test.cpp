@@ -15,7 +15,7 @@ using testing::StageFixture;
 
 // nprep preparations of three groups each, common-slope work arrays with
 // every covariance entry 2.
-void prepare(StageFixture& f, int nprep) {
+AnalysisState& prepare(StageFixture& f, int nprep) {
   std::vector<std::vector<Group>> preps(static_cast<std::size_t>(nprep),
                                         {{0.5, 10, 3}, {1.0, 10, 5}, {1.5, 10, 8}});
   f.set_groups(preps);
@@ -23,6 +23,7 @@ void prepare(StageFixture& f, int nprep) {
   AnalysisState& s = f.state();
   for (int i = 1; i <= s.param_capacity(); ++i)
     for (int j = 1; j <= s.param_capacity(); ++j) s.info_cov[i][j] = s.fit_cov[i][j] = 2.0;
+  return s;
 }
 
 void set_tests(AnalysisState& s, double pearson, double sep_pearson, double lr, double sep_lr,
@@ -58,8 +59,7 @@ TEST(PearsonChiSquare, SumsOnlyGroupsStrictlyInsideTheRange) {
 
 TEST(ChiSquareTests, OnePreparationNotSignificant) {
   StageFixture f("\n\n\n\n");
-  prepare(f, 1);
-  AnalysisState& s = f.state();
+  AnalysisState& s = prepare(f, 1);
   // p = exp(-1) and exp(-1.5) with 2 DF.
   set_tests(s, 2.0, 2.0, 3.0, 3.0, 2.0, 2.0);
   chi_square_tests(s);
@@ -81,8 +81,7 @@ TEST(ChiSquareTests, OnePreparationNotSignificant) {
 
 TEST(ChiSquareTests, SeveralPreparationsRows) {
   StageFixture f("\n\n\n\n");
-  prepare(f, 3);
-  AnalysisState& s = f.state();
+  AnalysisState& s = prepare(f, 3);
   // 2 DF at 2, 6 DF at 6, 8 DF at 8: p = e^-1, 8.5 e^-3, (71/3) e^-4.
   set_tests(s, 8.0, 6.0, 8.0, 6.0, 8.0, 6.0);
   chi_square_tests(s);
@@ -98,8 +97,7 @@ TEST(ChiSquareTests, SeveralPreparationsRows) {
 
 TEST(ChiSquareTests, SignificantHeterogeneityScalesBothMatrices) {
   StageFixture f("\n\n2\n\n");
-  prepare(f, 1);
-  AnalysisState& s = f.state();
+  AnalysisState& s = prepare(f, 1);
   set_tests(s, 20.0, 20.0, 21.0, 21.0, 2.0, 2.0);
   chi_square_tests(s);
   EXPECT_EQ(s.chi_choice, 2);
@@ -125,8 +123,7 @@ TEST(ChiSquareTests, HeterogeneityHandsParallelismToVarianceRatio) {
   // Pearson: heterogeneity 20 on 2 DF is significant; parallelism 10 on 1 DF
   // would be too (p = 0.0016), but the variance ratio F0 = 1 decides.
   StageFixture f("\n\n\n\n\n");
-  prepare(f, 2);
-  AnalysisState& s = f.state();
+  AnalysisState& s = prepare(f, 2);
   set_tests(s, 30.0, 20.0, 2.0, 1.0, 3.0, 2.0);
   chi_square_tests(s);
   const std::string screen_h0 = "Variance Ratio Test\n  H0: MLparallelism =  ML heterogeneity \n";
@@ -148,49 +145,42 @@ TEST(ChiSquareTests, HeterogeneityHandsParallelismToVarianceRatio) {
 }
 
 TEST(ChiSquareTests, NoDegreesOfFreedomLeft) {
-  StageFixture f("\n\n\n\n\n");
-  prepare(f, 1);
-  AnalysisState& s = f.state();
+  StageFixture one("\n\n\n\n\n"), two("\n\n\n\n\n");
+  AnalysisState& s = prepare(one, 1);
   set_tests(s, 1.5, 1.5, 1.2, 1.2, 0.0, 0.0);
   chi_square_tests(s);
-  EXPECT_EQ(f.screen().rfind("CAUTION!! DF= 0 (zero)  Change the model or use more dose groups.\n", 0),
+  EXPECT_EQ(one.screen().rfind("CAUTION!! DF= 0 (zero)  Change the model or use more dose groups.\n", 0),
             0u);
-  const std::string report = f.report();
+  const std::string report = one.report();
   EXPECT_EQ(report.find("CAUTION"), std::string::npos);
+  // No mean square and no p: "-" in their 13-column cells.
   EXPECT_NE(report.find("  Heterogeneity     0     1.5000000" + std::string(13, ' ') + "-" +
                         std::string(13, ' ') + "-\n"),
             std::string::npos)
       << report;
-  for (const std::string& text : {report, f.screen()}) {
-    EXPECT_EQ(text.find("nan"), std::string::npos);
-    EXPECT_EQ(text.find("inf"), std::string::npos);
-  }
   EXPECT_NE(report.find(kSmall), std::string::npos);
   EXPECT_EQ(s.het_factor, 1.0);
   EXPECT_EQ(s.info_cov[1][1], 2.0);
-  EXPECT_EQ(f.console().unread(), "");
-}
 
-TEST(ChiSquareTests, NoDegreesOfFreedomWithSeveralPreparations) {
-  // Parallelism (4.5 on 1 DF, p = 0.034) is still judged by its own row;
-  // the heterogeneity row has nothing to test, so no variance ratio test.
-  StageFixture f("\n\n\n\n\n");
-  prepare(f, 2);
-  AnalysisState& s = f.state();
-  set_tests(s, 5.0, 0.5, 5.0, 0.5, 1.0, 0.0);
-  chi_square_tests(s);
-  const std::string report = f.report();
-  EXPECT_EQ(report.find("Variance Ratio Test"), std::string::npos);
-  EXPECT_NE(report.find("* Problems may exist in parallelism.Anyway the following will be completed\n"),
+  // Two preparations: parallelism (4.5 on 1 DF, p = 0.034) is still judged
+  // by its row; heterogeneity has nothing to test, so no variance ratio test.
+  AnalysisState& s2 = prepare(two, 2);
+  set_tests(s2, 5.0, 0.5, 5.0, 0.5, 1.0, 0.0);
+  chi_square_tests(s2);
+  const std::string report2 = two.report();
+  EXPECT_EQ(report2.find("Variance Ratio Test"), std::string::npos);
+  EXPECT_NE(report2.find("* Problems may exist in parallelism.Anyway the following will be completed\n"),
             std::string::npos);
-  EXPECT_EQ(report.find("nan"), std::string::npos);
-  EXPECT_EQ(s.het_factor, 1.0);
+  for (const std::string& text : {report, one.screen(), report2, two.screen()}) {
+    EXPECT_EQ(text.find("nan"), std::string::npos);
+    EXPECT_EQ(text.find("inf"), std::string::npos);
+  }
+  EXPECT_EQ(one.console().unread(), "");
 }
 
 TEST(VarianceRatio, DecisionFollowsLevel) {
   StageFixture f("\n1\n\n");
-  prepare(f, 2);
-  AnalysisState& s = f.state();
+  AnalysisState& s = prepare(f, 2);
   double f1 = 2, f2 = 2, x1 = 4, x2 = 4;
   // Equal mean chi-squares: F0 = 1 and p = 1/2 with 2 and 2 DF.
   EXPECT_EQ(variance_ratio_test(s, "parallelism", "heterogeneity", &f1, &f2, &x1, &x2), 1);

@@ -43,20 +43,5 @@ TEST(ObsExp, ControlOrdinaryAndInfiniteDoseRows) {
   EXPECT_NEAR(s.groups[1][3][4], 40.0, kRounding);
 }
 
-TEST(ObsExp, SeparateSlopesUseTheirOwnSlope) {
-  StageFixture f("\n\n");
-  f.set_groups({{{1.0, 10, 5}}, {{1.0, 10, 5}}});
-  f.begin_fit(2, 1, 2);
-  AnalysisState& s = f.state();
-  s.params[1] = -1.0;  // a1
-  s.params[2] = 0.0;   // a2
-  s.params[3] = 1.0;   // b1: eta = 0 for preparation 1
-  s.params[4] = 0.0;   // b2: eta = 0 for preparation 2
-  print_obs_exp(s);
-  EXPECT_DOUBLE_EQ(s.groups[1][1][4], 5.0);
-  EXPECT_DOUBLE_EQ(s.groups[2][1][4], 5.0);
-  EXPECT_NE(f.screen().find("2. P2\n"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace varnalo

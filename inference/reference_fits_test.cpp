@@ -101,32 +101,43 @@ void load_case(StageFixture& f, const Case& c) {
   for (int i = 1; i <= s.npar; ++i) s.params[i] = ref.at(c.name, names[i - 1]);
 }
 
-TEST(ReferenceFits, InverseExpectedInformation) {
+std::string ij(const char* what, int i, int j) {
+  return what + std::to_string(i) + "_" + std::to_string(j);
+}
+
+TEST(ReferenceFits, InformationExpectedCountsPearsonAndAic) {
   const auto cases = reference_cases();
   if (cases.empty()) GTEST_SKIP() << "reference values not present";
   const ReferenceValues& ref = ReferenceValues::get();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    StageFixture f;
+    StageFixture f(std::string(2, '\n'));  // one pause per preparation
     load_case(f, c);
     AnalysisState& s = f.state();
     build_info_matrix(s);
-    auto r = [&](int i, int j) { return ref.at(c.name, "cov_" + std::to_string(i) + "_" + std::to_string(j)); };
+    auto r = [&](int i, int j) { return ref.at(c.name, ij("cov_", i, j)); };
     for (int i = 1; i <= s.npar; ++i)
-      for (int j = 1; j <= s.npar; ++j) {
-        const double scale = std::sqrt(std::fabs(r(i, i) * r(j, j)));
-        EXPECT_NEAR(s.info_cov[i][j], r(i, j), kFiveDigits * scale) << i << "," << j;
-      }
-    // Slots beyond the model's parameters stay empty.
-    for (int i = s.npar + 1; i <= s.param_capacity(); ++i)
+      for (int j = 1; j <= s.npar; ++j)
+        EXPECT_NEAR(s.info_cov[i][j], r(i, j), kFiveDigits * std::sqrt(std::fabs(r(i, i) * r(j, j))))
+            << i << "," << j;
+    for (int i = s.npar + 1; i <= s.param_capacity(); ++i)  // slots beyond the model stay empty
       for (int j = 1; j <= s.param_capacity(); ++j) EXPECT_EQ(s.info_cov[i][j], 0.0);
     for (int j = 1; j <= s.nprep; ++j) {
       const double sumw = ref.at(c.name, "sumw_" + std::to_string(j));
+      const double meanx = ref.at(c.name, "meanx_" + std::to_string(j));
       EXPECT_NEAR(s.prep_sum_w[j], sumw, kFiveDigits * sumw);
-      EXPECT_NEAR(s.prep_mean_x[j], ref.at(c.name, "meanx_" + std::to_string(j)),
-                  kFiveDigits * std::fabs(ref.at(c.name, "meanx_" + std::to_string(j))) +
-                      kCountError);
+      EXPECT_NEAR(s.prep_mean_x[j], meanx, kFiveDigits * std::fabs(meanx) + kCountError);
     }
+    print_obs_exp(s);
+    for (int j = 1; j <= s.nprep; ++j)
+      for (int k = 1; k <= s.ngroups[j]; ++k)
+        EXPECT_NEAR(s.groups[j][k][4], ref.at(c.name, ij("exp_", j, k)), kCountError) << j << "," << k;
+    compute_pearson(s);
+    const double pearson = ref.at(c.name, "pearson");
+    EXPECT_NEAR(s.pearson_chi2, pearson, kCountError * (1 + pearson));
+    s.max_loglik = ref.at(c.name, "max_loglik");
+    report_aic(s);
+    EXPECT_NEAR(s.aic, ref.at(c.name, "aic"), kAicDigits * std::fabs(s.aic));
   }
 }
 
@@ -144,14 +155,14 @@ TEST(ReferenceFits, LocationScaleCovarianceByDeltaMethod) {
     // The reference matrix itself is the input, so only the derivation is tested.
     for (int i = 1; i <= s.npar; ++i)
       for (int j = 1; j <= s.npar; ++j)
-        s.info_cov[i][j] = ref.at(c.name, "cov_" + std::to_string(i) + "_" + std::to_string(j));
+        s.info_cov[i][j] = ref.at(c.name, ij("cov_", i, j));
     derive_location_scale(s, s.params, s.derived_params, s.info_cov, s.derived_cov);
     for (int j = 1; j <= s.nprep; ++j)
       EXPECT_NEAR(s.derived_params[j], ref.at(c.name, "m" + std::to_string(j)),
                   kFiveDigits * std::fabs(ref.at(c.name, "m" + std::to_string(j))));
     EXPECT_NEAR(s.derived_params[s.nprep + 1], ref.at(c.name, "s"),
                 kFiveDigits * std::fabs(ref.at(c.name, "s")));
-    auto r = [&](int i, int j) { return ref.at(c.name, "dcov_" + std::to_string(i) + "_" + std::to_string(j)); };
+    auto r = [&](int i, int j) { return ref.at(c.name, ij("dcov_", i, j)); };
     for (int i = 1; i <= s.npar; ++i)
       for (int j = 1; j <= s.npar; ++j)
         EXPECT_NEAR(s.derived_cov[i][j], r(i, j), kFiveDigits * std::sqrt(std::fabs(r(i, i) * r(j, j))))
@@ -159,31 +170,6 @@ TEST(ReferenceFits, LocationScaleCovarianceByDeltaMethod) {
     ++checked;
   }
   EXPECT_GT(checked, 0);
-}
-
-TEST(ReferenceFits, ExpectedCountsPearsonAndAic) {
-  const auto cases = reference_cases();
-  if (cases.empty()) GTEST_SKIP() << "reference values not present";
-  const ReferenceValues& ref = ReferenceValues::get();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    StageFixture f(std::string(2, '\n'));  // one pause per preparation
-    load_case(f, c);
-    AnalysisState& s = f.state();
-    print_obs_exp(s);
-    for (int j = 1; j <= s.nprep; ++j)
-      for (int k = 1; k <= s.ngroups[j]; ++k)
-        EXPECT_NEAR(s.groups[j][k][4],
-                    ref.at(c.name, "exp_" + std::to_string(j) + "_" + std::to_string(k)),
-                    kCountError)
-            << j << "," << k;
-    compute_pearson(s);
-    const double pearson = ref.at(c.name, "pearson");
-    EXPECT_NEAR(s.pearson_chi2, pearson, kCountError * (1 + pearson));
-    s.max_loglik = ref.at(c.name, "max_loglik");
-    report_aic(s);
-    EXPECT_NEAR(s.aic, ref.at(c.name, "aic"), kAicDigits * std::fabs(s.aic));
-  }
 }
 
 }  // namespace
