@@ -178,8 +178,11 @@ TEST(FitModelSimplex, MatchesTheReferenceMaximumLikelihoodFits) {
   check_all_reference_cases({fit_model_simplex,
                              kSimplexEstimateTol,
                              true,
-                             {// the simplex collapses onto a lower ridge
+                             {// D starts at 0 (a group responds fully) and
+                              // every vertex keeps it there; the maximum has
+                              // D = 0.017
                               "beetle.d3.m7.common", "beetle_c.d3.m7.common",
+                              // the simplex contracts onto a lower point
                               "rotenone_c.d1.m4.common", "rotenone_c.d1.m8.common",
                               "rotenone_c.d2.m4.common", "rotenone_c.d2.m8.common",
                               "rotenone_c.d2.m7.common"}});
