@@ -124,18 +124,18 @@ void make_param_labels(const AnalysisState& s, int form, LabelTable& labels) {
   const int P = s.nprep;
   const int k = P + s.nslopes;
   labels.assign(static_cast<std::size_t>(k + 3), std::string());
-  const char* intercept = form == 2 ? "m" : "a";
-  const char* slope = form == 2 ? "s" : "b";
-  for (int i = 1; i <= P; ++i) labels[i] = strprintf("%s%d", intercept, i);
+  const char intercept = form == 2 ? 'm' : 'a';
+  const char slope = form == 2 ? 's' : 'b';
+  for (int i = 1; i <= P; ++i) labels[i] = strprintf("%c%d", intercept, i);
   if (s.nslopes > 1) {
-    for (int i = 1; i <= s.nslopes; ++i) labels[P + i] = strprintf("%s%d", slope, i);
+    for (int i = 1; i <= s.nslopes; ++i) labels[P + i] = strprintf("%c%d", slope, i);
   } else if (s.nslopes == 1) {
-    labels[P + 1] = slope;
+    labels[P + 1].assign(1, slope);
   }
   // Entry k+1 holds D (not C) in the models that estimate D alone.
   const bool d_first = s.model == 3 || s.model == 7;
-  labels[k + 1] = d_first ? "D" : "C";
-  labels[k + 2] = d_first ? "C" : "D";
+  labels[k + 1].assign(1, d_first ? 'D' : 'C');
+  labels[k + 2].assign(1, d_first ? 'C' : 'D');
 }
 
 }  // namespace varnalo
