@@ -1,5 +1,7 @@
 // Headings and rows of the asymptotic-variance tables and the heading of the
 // confidence-limit tables of the effective-dose and potency stages.
+// Rows: estimates and variances [1..nprep], labelled m1, m2, ... with the
+// preparation names; a negative variance shows "-" for its standard error.
 #pragma once
 
 #include "driver/arrays.h"

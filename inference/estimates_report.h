@@ -1,6 +1,10 @@
 // Parameter estimates (standard errors, Wald chi-squares) and the matrix of
-// variances, covariances and correlations, in the fitted form (1) and the
-// location/scale form (2), on screen and report.
+// variances, covariances and correlations, in the fitted form (1: a, b, C, D)
+// and the location/scale form (2: m, s, C, D), on screen and report.
+// Inputs: params and the selected covariance matrix of the state (form 2
+// derives derived_params / derived_cov from them). Each table ends with a
+// pause. Variances that are not positive and finite, or a zero slope, are
+// named in a one-line notice instead of being printed as numbers.
 #pragma once
 
 #include "driver/arrays.h"

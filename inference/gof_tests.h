@@ -1,6 +1,9 @@
-// Goodness-of-fit: the Pearson chi-square of each fit, the Pearson and
-// likelihood-ratio test tables (heterogeneity, parallelism, total), the
-// choice of test and the heterogeneity factor.
+// Goodness-of-fit: the Pearson chi-square of each fit (from the expected
+// counts in GroupTable column 4), the Pearson and likelihood-ratio test
+// tables (parallelism, heterogeneity, total), the choice of test and the
+// heterogeneity factor het_factor, which rescales both covariance matrices.
+// Rows with less than one degree of freedom show "-" for MS and p and count
+// as not significant.
 #pragma once
 
 #include "driver/state.h"

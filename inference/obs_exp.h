@@ -1,5 +1,7 @@
-// Observed and expected frequencies of every dose group; stores the expected
-// number of responders in column 4 of the GroupTable.
+// Observed and expected frequencies of every dose group of the current fit.
+// Inputs: groups, params, model, distribution, fixed_c. Output: the table on
+// screen and report, and the expected number of responders in column 4 of
+// each GroupTable row (read by compute_pearson). One pause per preparation.
 #pragma once
 
 #include "driver/state.h"

@@ -1,6 +1,8 @@
 // Probability functions for the tests and limits: upper-tail chi-square and
-// F probabilities, two-tailed t probability and t quantile. Status 0 done,
-// 999 argument out of range (result then unwritten).
+// F probabilities, two-tailed t probability and t quantile.
+// Inputs: the statistic (or tail probability) and integer degrees of freedom.
+// Output through the pointer; the result is status 0 (done) or 999 (argument
+// out of range, output left as it was). Pure functions, no state.
 #pragma once
 
 namespace varnalo {

@@ -1,5 +1,6 @@
-// The variance ratio (F) test of two mean chi-squares, and Akaike's
-// Information Criterion of a fit.
+// The variance ratio (F) test of two mean chi-squares, with its own
+// significance level vr_level, and Akaike's Information Criterion of a fit
+// (aic = 2 npar - 2 max_loglik, printed and kept in the state).
 #pragma once
 
 #include "driver/state.h"
