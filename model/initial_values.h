@@ -1,6 +1,10 @@
 // Starting values by unweighted regression of the linearised observed
 // proportions on log dose, and the console dialogue that shows and edits
 // them (with the before/after tables written to the report).
+// Inputs: the GroupTable, nprep, ngroups, nslopes, model, fixed_c,
+// distribution and prep_names of the state. Output: entries
+// 1..nprep+nslopes+2 of p, always finite (degenerate data get a slope of 1
+// or a proportion of 0 where the regression formulas would divide by 0).
 #pragma once
 
 #include "driver/arrays.h"

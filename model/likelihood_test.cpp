@@ -218,18 +218,6 @@ TEST(LikelihoodGradient, RoutesGroupsToTheirInterceptAndSlope) {
   EXPECT_NEAR(h[2], expected, kSumRounding);
 }
 
-TEST(LikelihoodGradient, LeavesEntriesBeyondTheFittedOnesAlone) {
-  StageFixture fx;
-  fx.set_groups(kTwoPreparations);
-  fx.begin_fit(2, 2, 1);  // npar 4 of 5
-  AnalysisState& s = fx.state();
-  DVector p = dvector(1, 5), g = dvector(1, 5);
-  set_smooth_point(s, p);
-  g[5] = 123.0;
-  loglik_gradient(s, p, g);
-  EXPECT_EQ(g[5], 123.0);
-}
-
 TEST(SimplexObjective, SentinelDosesGiveExactProportions) {
   // Control group with r/n = C, infinite dose with r/n = C + (1 - C): both
   // contribute exactly 0 when P0 is exactly 0 and 1.

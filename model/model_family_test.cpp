@@ -101,22 +101,6 @@ TEST_F(ModelFamily, CurrentCDReadsTheActiveEntriesAndClampsThemAtZero) {
   }
 }
 
-TEST_F(ModelFamily, CurrentCDUsesTheSeparateSlopesLayout) {
-  AnalysisState& s = fx.state();
-  s.nslopes = 3;  // k = 6
-  s.model = 4;
-  DVector p = dvector(1, 8);
-  p[5] = 0.9;  // a slope, not C
-  p[7] = 0.05;
-  p[8] = -0.5;
-  double C = 0, D = 0;
-  current_c_d(s, p, &C, &D);
-  EXPECT_EQ(C, 0.05);
-  EXPECT_EQ(D, 0.0);
-  EXPECT_EQ(p[8], 0.0);
-  EXPECT_EQ(p[5], 0.9);
-}
-
 TEST_F(ModelFamily, FittedCDLeavesTheParametersAlone) {
   AnalysisState& s = fx.state();
   fx.begin_fit(2, 7, 1);
