@@ -140,6 +140,20 @@ TEST(Programs, BothProgramsRunAWholeAnalysisFromAnAnswerFile) {
   }
 }
 
+TEST(Programs, TheReadmeAnswerFileRunsAWholeAnalysisWithPlots) {
+  std::ifstream in(examples_path("answers.txt"));
+  const std::string answers((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (const char* binary : {VARNALO_BIN, VARNALO_NM_BIN}) {
+    TempWorkdir dir;
+    with_examples(dir);
+    EXPECT_EQ(run_binary(binary, dir, answers), 0) << binary << dir.read("errors.txt");
+    EXPECT_NE(dir.read("screen.txt").find("ED50 (95% Limits)"), std::string::npos);
+    EXPECT_EQ(dir.read("TABLE.TXT").find("Distribution\tModel\tAlgorithm\tMethod\n"), 0u);
+    EXPECT_EQ(dir.read("SIGMOID.TXT").find("\t\t\tUSE LEFT COLUMNS FOR THE GRAPHIC DISPLAY\n"), 0u);
+    EXPECT_EQ(dir.read("LINEAR.TXT").find("\t\t\t\t\tUSE LEFT COLUMNS FOR THE GRAPHIC DISPLAY\n"), 0u);
+  }
+}
+
 TEST(Programs, AnswersRunningOutEndWithStatusOneAndKeepTheReport) {
   TempWorkdir dir;
   with_examples(dir);
