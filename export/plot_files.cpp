@@ -15,6 +15,7 @@
 #include <string>
 
 #include "driver/arrays.h"
+#include "driver/output.h"
 #include "inference/covariance.h"
 #include "model/distributions.h"
 #include "model/model_family.h"
@@ -65,6 +66,21 @@ int whole_steps(double span, double step) {
 
 std::string tabs(int count) { return std::string(static_cast<std::size_t>(count), '\t'); }
 
+// A data point is written only when both of its coordinates are finite
+// numbers: a slope of 0 (or estimates that are not finite) leaves the grids
+// without finite points, and a chart must not receive "inf" or "nan".
+bool plottable(double x, double y) { return std::isfinite(x) && std::isfinite(y); }
+
+// One data line: x, the tabs up to the preparation's column (lead, then the
+// preparation's filler), y and the line end(s).
+void write_point(std::FILE* f, double x, const char* lead, const std::string& filler, double y,
+                 const char* end) {
+  std::fprintf(f, "%lf%s%s%lf%s", x, lead, filler.c_str(), y, end);
+}
+
+// A header value: "%-6.3lf" when finite, else "-".
+std::string header_value(double v) { return std::isfinite(v) ? strprintf("%-6.3lf", v) : "-"; }
+
 void write_header(AnalysisState& s, std::FILE* f, const std::string& filler, double C, double D) {
   const int P = s.nprep;
   const double b = s.params[P + 1];
@@ -77,9 +93,15 @@ void write_header(AnalysisState& s, std::FILE* f, const std::string& filler, dou
   std::fprintf(f, "\n%s", filler.c_str());
   for (int i = 1; i <= P; ++i) std::fprintf(f, "%s\t", s.prep_names[i].c_str());
   std::fprintf(f, "\n%s", filler.c_str());
-  for (int i = 1; i <= P; ++i) std::fprintf(f, "Y=%-6.3lf +%6.3lfX\t", s.params[i], b);
+  for (int i = 1; i <= P; ++i) {
+    if (std::isfinite(s.params[i]) && std::isfinite(b))
+      std::fprintf(f, "Y=%-6.3lf +%6.3lfX\t", s.params[i], b);
+    else
+      std::fprintf(f, "-\t");  // no line to describe
+  }
   std::fprintf(f, "\n%sC\tD\t\n", filler.c_str());
-  std::fprintf(f, "%s%-6.3lf\t%-6.3lf\t\n", filler.c_str(), C, D);
+  std::fprintf(f, "%s%s\t%s\t\n", filler.c_str(), header_value(C).c_str(),
+               header_value(D).c_str());
 }
 
 }  // namespace
@@ -112,21 +134,27 @@ void write_sigmoid_file(AnalysisState& s) {
     for (int g = 1; g <= s.ngroups[j]; ++g) {
       DRef group = s.groups[j][g];
       if (!(group[1] > kZeroDoseLog)) continue;
-      std::fprintf(f, "%lf\t%s%lf\n\n", group[1], filler.c_str(), group[3] / group[2]);
+      const double y = group[3] / group[2];
+      if (plottable(group[1], y)) write_point(f, group[1], "\t", filler, y, "\n\n");
     }
 
     double p = 0.0, q = 0.0;
     response_probability(s.model, 0.0, &p, &q, C, D);
-    std::fprintf(f, "%lf\t\t%s%lf\n", x_lo, filler.c_str(), p);
+    if (plottable(x_lo, p)) write_point(f, x_lo, "\t\t", filler, p, "\n");
     for (int i = 1; i <= count; ++i) {
       const double x = x0 + i * step;
       double p0 = 0.0, density = 0.0;
       tolerance_cdf(s.distribution, kReportFloorMode, a + b * x, &p0, &density);
       response_probability(s.model, p0, &p, &q, C, D);
-      std::fprintf(f, "%lf\t\t%s%lf\n", x, filler.c_str(), p);
+      if (plottable(x, p)) write_point(f, x, "\t\t", filler, p, "\n");
     }
     response_probability(s.model, 1.0, &p, &q, C, D);
-    std::fprintf(f, "%lf\t\t%s%lf\n\n", x_hi, filler.c_str(), p);
+    // The blank line closing the curve stays also when its last point is
+    // left out.
+    if (plottable(x_hi, p))
+      write_point(f, x_hi, "\t\t", filler, p, "\n\n");
+    else
+      std::fprintf(f, "\n");
   }
 }
 
@@ -165,13 +193,14 @@ void write_linear_file(AnalysisState& s) {
       // Left unwritten for a proportion that is not a number: skipped below.
       double y = kInfiniteDoseLog;
       tolerance_inverse(s.distribution, p0, &y);
-      if (range.lo <= y && y <= range.hi)
-        std::fprintf(f, "%lf\t%s%lf\n\n", group[1], filler.c_str(), y);
+      if (range.lo <= y && y <= range.hi && plottable(group[1], y))
+        write_point(f, group[1], "\t", filler, y, "\n\n");
     }
 
     for (int e = 0; e <= 1; ++e) {
       const double x = x0 + e * span;
-      std::fprintf(f, "%lf\t\t%s%lf\n", x, filler.c_str(), a + b * x);
+      const double y = a + b * x;
+      if (plottable(x, y)) write_point(f, x, "\t\t", filler, y, "\n");
     }
     std::fprintf(f, "\n");
 
@@ -183,10 +212,10 @@ void write_linear_file(AnalysisState& s) {
         const double m = (y - a) / b;
         double var = 0.0, upper = 0.0, lower = 0.0;
         log_dose_limits(s, j, m, t, &var, &upper, &lower);
-        if (side == 0 && lower > kMissingLower)
-          std::fprintf(f, "%lf\t\t\t%s%lf\n", lower, filler.c_str(), y);
-        if (side == 1 && upper < kMissingUpper)
-          std::fprintf(f, "%lf\t\t\t\t%s%lf\n", upper, filler.c_str(), y);
+        if (side == 0 && lower > kMissingLower && plottable(lower, y))
+          write_point(f, lower, "\t\t\t", filler, y, "\n");
+        if (side == 1 && upper < kMissingUpper && plottable(upper, y))
+          write_point(f, upper, "\t\t\t\t", filler, y, "\n");
       }
       std::fprintf(f, "\n");
     }

@@ -243,5 +243,63 @@ TEST(LinearFile, LogisticObservedPointsAreLogitsAfterRemovingC) {
   EXPECT_NEAR(-5.0 * std::numbers::pi / std::sqrt(3.0), lines[1].x, kPrinted);
 }
 
+// A zero slope: the headers stay, the curves, lines and bands have no
+// points (their closing blank lines stay), and only observed points with
+// finite coordinates are written.
+TEST(ZeroSlopePlots, SigmoidKeepsHeaderAndObservedPointsOnly) {
+  PlotRun run({0.0}, 0.0);
+  const std::string text = run.sigmoid_text();
+  const std::string header =
+      "\t\t\tUSE LEFT COLUMNS FOR THE GRAPHIC DISPLAY\n\n"
+      "\t\t\tDistribution\tModel\tAlgorithm\tMethod\n"
+      "\t\t\t1\t1\tDFP\t1\n\n"
+      "\t\t\tPrep.1\t\n"
+      "\t\t\tP1\t\n"
+      "\t\t\tY=0.000  + 0.000X\t\n"
+      "\t\t\tC\tD\t\n"
+      "\t\t\t0.000 \t0.000 \t\n";
+  EXPECT_EQ(header +
+                "-1.000000\t0.000000\n\n"
+                "0.000000\t0.500000\n\n"
+                "1.000000\t1.000000\n\n"
+                "\n",
+            text);
+}
+
+TEST(ZeroSlopePlots, LinearKeepsHeaderObservedPointAndBlankLines) {
+  PlotRun run({0.0}, 0.0);
+  const std::string text = run.linear_text();
+  const std::string header =
+      "\t\t\t\t\tUSE LEFT COLUMNS FOR THE GRAPHIC DISPLAY\n\n"
+      "\t\t\t\t\tDistribution\tModel\tAlgorithm\tMethod\n"
+      "\t\t\t\t\t1\t1\tDFP\t1\n\n"
+      "\t\t\t\t\tPrep.1\t\n"
+      "\t\t\t\t\tP1\t\n"
+      "\t\t\t\t\tY=0.000  + 0.000X\t\n"
+      "\t\t\t\t\tC\tD\t\n"
+      "\t\t\t\t\t0.000 \t0.000 \t\n";
+  // r/n = 0.5 is the one observed point inside the range (probit 0); then
+  // the blank lines closing the line and the two bands.
+  EXPECT_EQ(header + "0.000000\t0.000000\n\n" + "\n\n\n", text);
+}
+
+TEST(ZeroSlopePlots, TwoPreparationsUnderBothMethodsWriteNoInfOrNan) {
+  for (int method = 1; method <= 2; ++method) {
+    PlotRun run({0.0, 0.5}, 0.0);
+    run.fx.state().variance_method = method;
+    const std::string text = run.sigmoid_text() + run.linear_text();
+    EXPECT_EQ(std::string::npos, text.find("inf")) << method;
+    EXPECT_EQ(std::string::npos, text.find("nan")) << method;
+  }
+}
+
+TEST(ZeroSlopePlots, HeaderValuesThatAreNotNumbersShowAsDashes) {
+  PlotRun run({std::nan("")}, 1.0, 2);
+  run.fx.state().params[3] = std::nan("");  // C of model 2
+  const std::string text = run.sigmoid_text();
+  EXPECT_NE(std::string::npos, text.find("\t\t\t-\t\n\t\t\tC\tD\t\n\t\t\t-\t0.000 \t\n"));
+  EXPECT_EQ(std::string::npos, text.find("nan"));
+}
+
 }  // namespace
 }  // namespace varnalo

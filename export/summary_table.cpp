@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
 
 #include "inference/covariance.h"
 #include "model/model_family.h"
@@ -32,6 +33,19 @@ constexpr const char* kColumnTitles =
     "HeterogeneityFactor\tt at 2.5%\tAIC\tNumber of Parameters\tMaximum Log Likelihood\t";
 
 double antilog(double x) { return std::pow(10.0, x); }
+
+// Writes "%lf\t" fields. A value that is not a finite number (a slope of 0
+// makes the ED50 columns, sigma and their errors infinite or undefined; a
+// negative variance has no square root) is written as "-", so that the
+// spreadsheet never receives "inf" or "nan" and the row keeps its fields.
+void cells(std::FILE* f, std::initializer_list<double> values) {
+  for (double v : values) {
+    if (std::isfinite(v))
+      std::fprintf(f, "%lf\t", v);
+    else
+      std::fprintf(f, "-\t");
+  }
+}
 
 }  // namespace
 
@@ -69,20 +83,17 @@ void write_summary_table(AnalysisState& s) {
 
     std::fprintf(f, "%s\t", s.prep_names[j].c_str());
     std::fprintf(f, "%d\t", s.ngroups[j]);
-    std::fprintf(f, "%lf\t%lf\t%lf\t%lf\t%lf\t%lf\t", antilog(m50), antilog(l50), antilog(u50),
-                 m50, l50, u50);
-    std::fprintf(f, "%lf\t%lf\t%lf\t%lf\t%lf\t%lf\t", antilog(M), antilog(RL), antilog(RU), M, RL,
-                 RU);
-    std::fprintf(f, "Y=%-7.4lf +%7.4lfX\t", s.params[j], b);
-    std::fprintf(f, "%lf\t%lf\t%lf\t%lf\t%lf\t%lf\t%lf\t%lf\t", s.params[j], std::sqrt(V[j][j]), b,
-                 se_b, C, se_c, D, se_d);
-    std::fprintf(f, "%lf\t%lf\t%lf\t%lf\t%lf\t%lf\t", m50, std::sqrt(var50), M,
-                 std::sqrt(s.rp_var[j]), 1.0 / b, se_b / b / b);
-    std::fprintf(f, "%lf\t%lf\t%lf\t", s.sep_lr_chi2, s.sep_pearson_chi2, s.sep_df);
-    std::fprintf(f, "%lf\t%lf\t%lf\t", s.lr_chi2 - s.sep_lr_chi2,
-                 s.pearson_chi2 - s.sep_pearson_chi2, s.df - s.sep_df);
-    std::fprintf(f, "%lf\t%lf\t%lf\t%lf\t%lf\t", s.het_factor, t95, s.aic,
-                 static_cast<double>(s.npar), s.max_loglik);
+    cells(f, {antilog(m50), antilog(l50), antilog(u50), m50, l50, u50});
+    cells(f, {antilog(M), antilog(RL), antilog(RU), M, RL, RU});
+    if (std::isfinite(s.params[j]) && std::isfinite(b))
+      std::fprintf(f, "Y=%-7.4lf +%7.4lfX\t", s.params[j], b);
+    else
+      std::fprintf(f, "-\t");
+    cells(f, {s.params[j], std::sqrt(V[j][j]), b, se_b, C, se_c, D, se_d});
+    cells(f, {m50, std::sqrt(var50), M, std::sqrt(s.rp_var[j]), 1.0 / b, se_b / b / b});
+    cells(f, {s.sep_lr_chi2, s.sep_pearson_chi2, s.sep_df});
+    cells(f, {s.lr_chi2 - s.sep_lr_chi2, s.pearson_chi2 - s.sep_pearson_chi2, s.df - s.sep_df});
+    cells(f, {s.het_factor, t95, s.aic, static_cast<double>(s.npar), s.max_loglik});
     std::fprintf(f, "\n");
   }
   std::fprintf(f, "\n");

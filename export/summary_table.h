@@ -8,7 +8,8 @@
 // with standard errors, mu = log ED50, log Rho and sigma = 1/b with standard
 // errors, the heterogeneity and parallelism chi-squares, heterogeneity
 // factor, 95 per cent deviate, AIC, number of parameters and maximum
-// log-likelihood; then a blank line.
+// log-likelihood; then a blank line. A value that is not a finite number
+// (zero slope, negative variance) is written as "-" in its cell.
 // Needs the working data of the potency stage (deviates and relative
 // potencies), so it runs inside potency_stage.
 #pragma once

@@ -244,5 +244,65 @@ TEST(SummaryTableReference, Ed50CellsMatchTheReference) {
   std::fclose(table);
 }
 
+// A zero slope leaves ED50, sigma and their errors without a value: those
+// cells hold "-", every other cell its number, and the row its 40 fields.
+TEST(SummaryTable, ZeroSlopeWritesDashesInTheCellsWithoutAValue) {
+  HandFit h = one_prep();
+  h.b = 0.0;
+  TableRun run(h);
+  const std::string text = run.write();
+  EXPECT_EQ(std::string::npos, text.find("inf"));
+  EXPECT_EQ(std::string::npos, text.find("nan"));
+  const std::vector<std::string> f = fields_of(lines_of(text)[4]);
+  ASSERT_EQ(static_cast<std::size_t>(kFields), f.size());
+  // ED50 and its log; the limits are the missing-limit sentinels as held.
+  EXPECT_EQ("-", f[2]);
+  EXPECT_EQ("0.000000", f[3]);
+  EXPECT_EQ(lf(1e99), f[4]);
+  EXPECT_EQ("-", f[5]);
+  EXPECT_EQ("-99.000000", f[6]);
+  EXPECT_EQ("99.000000", f[7]);
+  EXPECT_EQ("Y=-1.0000 + 0.0000X", f[14]);
+  EXPECT_EQ("-1.000000", f[15]);
+  EXPECT_EQ("0.200000", f[16]);
+  EXPECT_EQ("0.000000", f[17]);
+  EXPECT_EQ(lf(std::sqrt(0.05)), f[18]);
+  for (int i : {23, 24, 27, 28}) EXPECT_EQ("-", f[i]) << "field " << i + 1;  // mu, sigma
+  EXPECT_EQ("1.959960", f[36]);
+}
+
+TEST(SummaryTable, ZeroSlopeWithTwoPreparationsLeavesThePotenciesEmpty) {
+  HandFit h{{-1.0, -0.4},
+            0.0,
+            {{0.04, 0.01, -0.03}, {0.01, 0.05, -0.02}, {-0.03, -0.02, 0.05}},
+            {30.0, 25.0},
+            {0.45, 0.3}};
+  TableRun run(h);
+  run.fx.console() = ScriptedConsole("q\n");
+  const std::string text = run.write();
+  EXPECT_EQ(std::string::npos, text.find("inf"));
+  EXPECT_EQ(std::string::npos, text.find("nan"));
+  const std::vector<std::string> lines = lines_of(text);
+  for (int row : {4, 5}) {
+    const std::vector<std::string> f = fields_of(lines[row]);
+    ASSERT_EQ(static_cast<std::size_t>(kFields), f.size());
+    // Rho and log Rho (0/0 against itself, +-inf against the other) and
+    // the error of log Rho.
+    EXPECT_EQ("-", f[8]);
+    EXPECT_EQ("-", f[11]);
+    EXPECT_EQ("-", f[26]);
+  }
+}
+
+TEST(SummaryTable, NegativeVarianceHasNoStandardError) {
+  HandFit h = one_prep();
+  h.V[0][0] = -0.04;
+  TableRun run(h);
+  const std::vector<std::string> f = fields_of(lines_of(run.write())[4]);
+  ASSERT_EQ(static_cast<std::size_t>(kFields), f.size());
+  EXPECT_EQ("-1.000000", f[15]);
+  EXPECT_EQ("-", f[16]);
+}
+
 }  // namespace
 }  // namespace varnalo

@@ -44,8 +44,18 @@ constexpr const char* kDashWide = "    -     ";   // 10 characters
 constexpr const char* kDashNarrow = "   -     ";   // 9 characters
 constexpr const char* kPlusFiller = "    +     ";   // 10 characters
 
-bool lower_present(double lower) { return lower > kMissingLower; }
-bool upper_present(double upper) { return upper < kMissingUpper; }
+// A limit counts as present only when it is a finite number inside the
+// sentinels; anything else shows as a filler.
+bool lower_present(double lower) { return lower > kMissingLower && std::isfinite(lower); }
+bool upper_present(double upper) { return upper < kMissingUpper && std::isfinite(upper); }
+
+// Placeholder of an index g that is not a finite number (a slope of 0 makes
+// it infinite), right-aligned in eight columns like a g below 10.
+constexpr const char* kNoValue = "-";
+
+// The notice that takes the place of the rows of an effective-dose table.
+constexpr const char* kNoEffectiveDoses =
+    "  Effective doses are not available for this fit (%s).\n";
 
 void print_deviates_block(AnalysisState& s) {
   const int P = s.nprep;
@@ -56,12 +66,20 @@ void print_deviates_block(AnalysisState& s) {
   for (int k = 1; k <= kLevels; ++k) {
     const double t = s.conf_deviates[k];
     s.g_index[k] = t * t * V[P + 1][P + 1] / b / b;
-    if (normal)
+    const bool g_finite = std::isfinite(s.g_index[k]);
+    if (normal && g_finite)
       both(s, "  u (%6.3f) = %lf,  g (%6.3f) = %lf\n", s.conf_alpha[k], t, s.conf_alpha[k],
            s.g_index[k]);
-    else
+    else if (normal)
+      both(s, "  u (%6.3f) = %lf,  g (%6.3f) = %8s\n", s.conf_alpha[k], t, s.conf_alpha[k],
+           kNoValue);
+    else if (g_finite)
       both(s, "  t (%2.0f,%6.3lf) = %lf,  g (%6.3lf) = %lf\n", s.sep_df, s.conf_alpha[k], t,
            s.conf_alpha[k], s.g_index[k]);
+    else
+      both(s, "  t (%2.0f,%6.3lf) = %lf,  g (%6.3lf) = %8s\n", s.sep_df, s.conf_alpha[k], t,
+           s.conf_alpha[k], kNoValue);
+    // A g that is not a number (zero slope) is warned about like a large one.
     if (!(s.g_index[k] < 1.0))
       both(s, "  Since g (%6.3f) exceeded 1.0, the potency estimates are unreliable.\n",
            s.conf_alpha[k]);
@@ -114,7 +132,10 @@ void print_ed_table(AnalysisState& s, int k, double p) {
   const std::string label = "ED" + std::to_string(std::lround(100.0 * p));
   const std::string log_label = "Log(" + label + ")";
   print_limits_head(s, k, s.conf_alpha, label.c_str(), log_label.c_str(), "Limits");
-  print_limits_rows(s, k, s.ed_log, s.ed_lower, s.ed_upper);
+  if (const char* reason = unavailable_reason(s, s.ed_log))
+    both(s, kNoEffectiveDoses, reason);
+  else
+    print_limits_rows(s, k, s.ed_log, s.ed_lower, s.ed_upper);
 }
 
 void show_effective_doses(AnalysisState& s) {
@@ -194,6 +215,13 @@ double log_effective_dose(const AnalysisState& s, int j, double p) {
   double y = 0.0;
   tolerance_inverse(s.distribution, p, &y);
   return (y - s.params[j]) / s.params[s.nprep + 1];
+}
+
+const char* unavailable_reason(const AnalysisState& s, DRef log_estimates) {
+  if (s.params[s.nprep + 1] == 0.0) return kReasonZeroSlope;
+  for (int j = 1; j <= s.nprep; ++j)
+    if (!std::isfinite(std::pow(10.0, log_estimates[j]))) return kReasonNotFinite;
+  return nullptr;
 }
 
 void log_dose_limits(AnalysisState& s, int j, double m, double t, double* var, double* upper,

@@ -10,7 +10,10 @@
 // of freedom when the covariances were inflated) with the index g, asks
 // whether 90 and 99 per cent limits are wanted, and then shows effective
 // doses ED_p = 10^((F^-1(p) - a_j) / b) at a chosen level p or at seven
-// standard levels, with Fieller limits, on screen and report.
+// standard levels, with Fieller limits, on screen and report. A g that is
+// not a finite number (zero slope) prints as "-" with the usual warning, and
+// a table whose estimates cannot be formed keeps its heading and shows one
+// notice line in place of its rows; the dialogue reads the same answers.
 // Inputs: params (common-slope fit), the selected covariance matrix,
 // het_factor, sep_df, prep_sum_w, prep_mean_x, prep_names.
 #pragma once
@@ -40,6 +43,16 @@ void compute_effective_doses(AnalysisState& s, double p);
 // Log10 of the effective dose of preparation j at level p:
 // (F^-1(p) - a_j) / b.
 double log_effective_dose(const AnalysisState& s, int j, double p);
+
+// Why the log estimates [1..nprep] of a table (effective doses or relative
+// potencies) cannot be shown: kReasonZeroSlope when the common slope is 0,
+// kReasonNotFinite when an estimate or its antilogarithm is not a finite
+// number (a non-finite estimate, or a slope so near 0 that 10^m overflows);
+// nullptr when every row can be printed. The reason completes the notice
+// that replaces the rows.
+inline constexpr const char* kReasonZeroSlope = "zero slope";
+inline constexpr const char* kReasonNotFinite = "estimates not finite";
+const char* unavailable_reason(const AnalysisState& s, DRef log_estimates);
 
 // Delta-method variance and Fieller limits (deviate t) of a log dose m on the
 // fitted line of preparation j, by the current variance method: the general

@@ -312,5 +312,106 @@ TEST(EffectiveDoseReference, AgreesWithIndependentFiellerComputation) {
   EXPECT_GT(checked_missing, 0) << "no case with g >= 1 was exercised";
 }
 
+// A zero slope (the simplex cannot move a starting slope of exactly 0 on
+// data without responses): g cannot be formed and no effective dose exists.
+constexpr const char* kNoEdNotice =
+    "  Effective doses are not available for this fit (zero slope).\n";
+
+HandFit zero_slope() { return {{-1.0}, 0.0, {{0.04, -0.03}, {-0.03, 0.05}}, {30.0}, {0.45}}; }
+
+TEST(ZeroSlope, DeviatesBlockShowsADashAndTheWarning) {
+  const char* alphas[4] = {"", " 0.100", " 0.050", " 0.010"};
+  const char* deviates[4] = {"", "1.644850", "1.959960", "2.575830"};
+  // A positive slope variance makes g infinite; a zero one makes it 0/0.
+  for (double vbb : {0.05, 0.0}) {
+    StageFixture fx("\nq\n");
+    HandFit h = zero_slope();
+    h.V[1][1] = vbb;
+    load_hand_fit(fx, h);
+    alloc_potency_arrays(fx.state());
+    effective_dose_dialogue(fx.state());
+    std::string expected =
+        "Normal or t-Deviates (Both Tails) and Index of Regression Significance, g\n";
+    for (int k = 1; k <= 3; ++k)
+      expected += strprintf(
+          "  u (%s) = %s,  g (%s) =        -\n"
+          "  Since g (%s) exceeded 1.0, the potency estimates are unreliable.\n",
+          alphas[k], deviates[k], alphas[k], alphas[k]);
+    expected += "\n";
+    EXPECT_EQ(0u, fx.screen().find(expected)) << "Vbb " << vbb;
+    EXPECT_EQ(expected, fx.report()) << "Vbb " << vbb;
+  }
+  // The t form: 4 degrees of freedom, t(0.05) = 2.776445 to six decimals.
+  StageFixture fx("\nq\n");
+  load_hand_fit(fx, zero_slope());
+  AnalysisState& s = fx.state();
+  s.het_factor = 4.0;
+  s.sep_df = 4.0;
+  alloc_potency_arrays(s);
+  effective_dose_dialogue(s);
+  EXPECT_NE(std::string::npos, fx.report().find(",  g ( 0.050) =        -\n"
+                                                "  Since g ( 0.050) exceeded 1.0,"));
+  EXPECT_EQ(std::string::npos, fx.report().find("inf"));
+}
+
+TEST(ZeroSlope, EdTablesKeepTheirHeadingsAndShowTheNotice) {
+  // Enter at the 90/99 question, ED50, the table of seven levels, then q.
+  StageFixture fx("\n\nt\nq\n");
+  load_hand_fit(fx, zero_slope());
+  alloc_potency_arrays(fx.state());
+  effective_dose_dialogue(fx.state());
+  const std::string report = fx.report();
+  EXPECT_NE(std::string::npos,
+            report.find("Effective Dose Estimates\n"
+                        " #      ED50 (95% Limits)                  Log(ED50) (95% Limits)  "
+                        "Preparation\n" +
+                        std::string(kNoEdNotice) + "\n"));
+  EXPECT_EQ(8, count_of(report, kNoEdNotice));  // ED50, then the seven levels
+  EXPECT_EQ(8, count_of(fx.screen(), kNoEdNotice));
+  EXPECT_EQ(0, count_of(report, " 1 "));  // no row
+  for (const char* bad : {"inf", "nan"}) {
+    EXPECT_EQ(std::string::npos, report.find(bad)) << bad;
+    EXPECT_EQ(std::string::npos, fx.screen().find(bad)) << bad;
+  }
+}
+
+TEST(ZeroSlope, AnswersAreReadAsForAnyFit) {
+  // "y": three levels with a key press between them; the whole script is
+  // consumed exactly as with a usable slope.
+  StageFixture fx("y\n\nxxq\n");
+  load_hand_fit(fx, zero_slope());
+  alloc_potency_arrays(fx.state());
+  effective_dose_dialogue(fx.state());
+  EXPECT_EQ(3, count_of(fx.report(), kNoEdNotice));
+  EXPECT_EQ("", std::string(fx.console().unread()));
+}
+
+TEST(ZeroSlope, OverflowingDosesAreReportedAsNotFinite) {
+  // b = 1e-300: m = 1e300 is a number but 10^m is not.
+  StageFixture fx("\n\nq\n");
+  HandFit h = zero_slope();
+  h.b = 1e-300;
+  load_hand_fit(fx, h);
+  alloc_potency_arrays(fx.state());
+  effective_dose_dialogue(fx.state());
+  EXPECT_EQ(1, count_of(fx.report(),
+                        "  Effective doses are not available for this fit (estimates not "
+                        "finite).\n"));
+  EXPECT_EQ(std::string::npos, fx.report().find("inf"));
+}
+
+TEST(LimitsRows, LimitsThatAreNotNumbersShowAsFillers) {
+  StageFixture fx;
+  load_hand_fit(fx, one_prep());
+  AnalysisState& s = fx.state();
+  alloc_potency_arrays(s);
+  s.ed_log[1] = 0.5;
+  s.ed_lower[2][1] = HUGE_VAL;  // above the lower sentinel, yet no limit
+  s.ed_upper[2][1] = 0.6;
+  print_limits_rows(s, 2, s.ed_log, s.ed_lower, s.ed_upper);
+  EXPECT_EQ(" 1 3.16228e+00(    -     ,3.98107e+00) 0.50000(    -     , 0.60000) P1\n",
+            fx.report());
+}
+
 }  // namespace
 }  // namespace varnalo

@@ -7,6 +7,7 @@
 #include "potency/natural_rates.h"
 
 #include <cmath>
+#include <string>
 
 #include "driver/output.h"
 #include "inference/covariance.h"
@@ -21,24 +22,57 @@ constexpr int kLevels = 3;
 constexpr int kLevel95 = 2;
 constexpr double kConfAlpha[kLevels + 1] = {0.0, 0.10, 0.05, 0.01};
 
+// Cell fillers: "-" for a number that cannot be formed (a variance that is
+// negative or not finite, or an estimate that is not finite); "+" for a bias
+// limit that is unbounded above (a proportion at or above 1).
+constexpr const char* kNoValue = "-";
+constexpr const char* kUnbounded = "+";
+
 struct Limits {
   double lower, upper;
+  bool available;
 };
 
-// Wald limits of a proportion; a lower limit not above 0 shows as 0.
+bool variance_usable(double variance) { return variance >= 0.0 && std::isfinite(variance); }
+
+// Wald limits of a proportion; a lower limit not above 0 shows as 0. Without
+// a usable variance or estimate there are no limits.
 Limits wald_limits(double estimate, double variance, double t) {
+  if (!variance_usable(variance) || !std::isfinite(estimate)) return {0.0, 0.0, false};
   const double half = t * std::sqrt(variance);
   double lower = estimate - half;
   if (!(lower > 0.0)) lower = 0.0;
-  return {lower, estimate + half};
+  return {lower, estimate + half, true};
 }
 
 // Bias x / (1 - x), written as 1 / (1 - x) - 1.
 double bias(double x) { return 1.0 / (1.0 - x) - 1.0; }
 
+// A proportion in eight columns with six decimals, or "-".
+std::string proportion_cell(double x) {
+  return std::isfinite(x) ? strprintf("%8.6f", x) : strprintf("%8s", kNoValue);
+}
+
+// The bias of a proportion: x / (1 - x) grows without bound as x nears 1,
+// so a proportion at or above 1 shows "+" rather than a negative or
+// infinite number.
+std::string bias_cell(double x, bool available = true) {
+  if (!available || !std::isfinite(x)) return strprintf("%8s", kNoValue);
+  if (x >= 1.0) return strprintf("%8s", kUnbounded);
+  return strprintf("%8.6f", bias(x));
+}
+
+std::string lower_cell(Limits lim) {
+  return lim.available ? proportion_cell(lim.lower) : strprintf("%8s", kNoValue);
+}
+std::string upper_cell(Limits lim) {
+  return lim.available ? proportion_cell(lim.upper) : strprintf("%8s", kNoValue);
+}
+
 void rate_row(AnalysisState& s, const char* label, double value, Limits lim,
               const char* description) {
-  both(s, " %-8s%8.6f(%8.6f,%8.6f)  %s\n", label, value, lim.lower, lim.upper, description);
+  both(s, " %-8s%s(%s,%s)  %s\n", label, proportion_cell(value).c_str(), lower_cell(lim).c_str(),
+       upper_cell(lim).c_str(), description);
 }
 
 void print_rows(AnalysisState& s, double C, double D, Limits c_lim, Limits d_lim) {
@@ -60,17 +94,22 @@ void print_rows(AnalysisState& s, double C, double D, Limits c_lim, Limits d_lim
   }
   if (fixed_c) {
     // Both rows to the screen, then both to the report.
-    const char* fmt = " %-8s%8.6f%19s  %s\n";
-    screen(s, fmt, "C", C, "", "Fixed Preference");
-    screen(s, fmt, "C/(1-C)", bias(C), "", "Fixed Bias");
-    report(s, fmt, "C", C, "", "Fixed Preference");
-    report(s, fmt, "C/(1-C)", bias(C), "", "Fixed Bias");
+    const char* fmt = " %-8s%s%19s  %s\n";
+    const std::string c_cell = proportion_cell(C);
+    const std::string b_cell = bias_cell(C);
+    screen(s, fmt, "C", c_cell.c_str(), "", "Fixed Preference");
+    screen(s, fmt, "C/(1-C)", b_cell.c_str(), "", "Fixed Bias");
+    report(s, fmt, "C", c_cell.c_str(), "", "Fixed Preference");
+    report(s, fmt, "C/(1-C)", b_cell.c_str(), "", "Fixed Bias");
   } else if (estimated_c) {
-    const char* fmt = " %-8s%8.6f(%8.6f,%8.6f)  %s\n";
-    screen(s, fmt, "C", C, c_lim.lower, c_lim.upper, "Natural Preference");
-    screen(s, fmt, "C/(1-C)", bias(C), bias(c_lim.lower), bias(c_lim.upper), "Natural Bias");
-    report(s, fmt, "C", C, c_lim.lower, c_lim.upper, "Natural Preference");
-    report(s, fmt, "C/(1-C)", bias(C), bias(c_lim.lower), bias(c_lim.upper), "Natural Bias");
+    const char* fmt = " %-8s%s(%s,%s)  %s\n";
+    const std::string c[3] = {proportion_cell(C), lower_cell(c_lim), upper_cell(c_lim)};
+    const std::string b[3] = {bias_cell(C), bias_cell(c_lim.lower, c_lim.available),
+                               bias_cell(c_lim.upper, c_lim.available)};
+    screen(s, fmt, "C", c[0].c_str(), c[1].c_str(), c[2].c_str(), "Natural Preference");
+    screen(s, fmt, "C/(1-C)", b[0].c_str(), b[1].c_str(), b[2].c_str(), "Natural Bias");
+    report(s, fmt, "C", c[0].c_str(), c[1].c_str(), c[2].c_str(), "Natural Preference");
+    report(s, fmt, "C/(1-C)", b[0].c_str(), b[1].c_str(), b[2].c_str(), "Natural Bias");
   }
   if (s.model == 7 || s.model == 8) rate_row(s, "D", D, d_lim, "Natural Immunity Rate");
 }
@@ -95,13 +134,17 @@ void natural_rates_report(AnalysisState& s) {
   // has both limits equal to its value.
   DVector cl = dvector(1, kLevels), cu = dvector(1, kLevels);
   DVector dl = dvector(1, kLevels), du = dvector(1, kLevels);
+  // The usability of a variance does not depend on the level.
+  bool c_available = true, d_available = true;
   for (int k = 1; k <= kLevels; ++k) {
-    const Limits c = c_estimated ? wald_limits(C, varC, deviates[k]) : Limits{C, C};
-    const Limits d = d_estimated ? wald_limits(D, varD, deviates[k]) : Limits{D, D};
+    const Limits c = c_estimated ? wald_limits(C, varC, deviates[k]) : Limits{C, C, true};
+    const Limits d = d_estimated ? wald_limits(D, varD, deviates[k]) : Limits{D, D, true};
     cl[k] = c.lower;
     cu[k] = c.upper;
     dl[k] = d.lower;
     du[k] = d.upper;
+    c_available = c_available && c.available;
+    d_available = d_available && d.available;
   }
 
   both(s, "Natural Response and Immunity Rate Estimates\n");
@@ -110,7 +153,7 @@ void natural_rates_report(AnalysisState& s) {
   for (int k = first; k <= last; ++k) {
     both(s, " %-8s%10s (%2.0f%% %s)      %s\n", "#", "Proportion", (1.0 - alpha[k]) * 100.0,
          "Limits", "Description");
-    print_rows(s, C, D, {cl[k], cu[k]}, {dl[k], du[k]});
+    print_rows(s, C, D, {cl[k], cu[k], c_available}, {dl[k], du[k], d_available});
     if (s.show_90_99) {
       read_key(s);  // a pause, also after the last block
       report(s, "\n");

@@ -4,7 +4,9 @@
 // C and the natural immunity rate D with normal-theory limits
 // estimate +- t * standard error (lower limit not below 0), and for the
 // preference models the bias C / (1 - C); screen and report. Model 1 prints
-// nothing. Inputs: params, fixed_c, the selected covariance matrix (already
+// nothing. Limits that cannot be formed (a variance that is negative or not
+// finite) show as "-", and a bias at or above a proportion of 1 (unbounded)
+// as "+". Inputs: params, fixed_c, the selected covariance matrix (already
 // inflated by het_factor), the deviates of the potency stage rule and
 // show_90_99.
 #pragma once

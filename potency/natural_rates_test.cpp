@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 #include "potency/potency_testing.h"
@@ -140,6 +141,73 @@ TEST(NaturalRatesReference, AgreesWithIndependentWaldLimits) {
                   kPrinted);
     }
   }
+}
+
+// Variances that cannot give limits, and bias limits that are unbounded.
+TEST(NaturalRates, UnusableVariancesShowDashes) {
+  // Model 2 with a negative and with an undefined variance of C.
+  for (double varc : {-0.01, std::nan("")}) {
+    StageFixture fx;
+    fx.set_groups({{{0.0, 10.0, 5.0}}});
+    fx.begin_fit(1, 2, 1);
+    AnalysisState& s = fx.state();
+    s.params[1] = -1.0;
+    s.params[2] = 2.0;
+    s.params[3] = 0.1;
+    s.het_factor = 1.0;
+    s.fit_cov[3][3] = varc;
+    natural_rates_report(s);
+    EXPECT_EQ(std::string(kTitle) + kHead95 +
+                  " C       0.100000(       -,       -)  Natural Response Rate\n\n",
+              fx.report())
+        << varc;
+  }
+  // Model 8: the preference and bias rows lose their limits, D keeps its.
+  StageFixture fx;
+  fx.set_groups({{{0.0, 10.0, 5.0}}});
+  fx.begin_fit(1, 8, 1);
+  AnalysisState& s = fx.state();
+  s.params[1] = -1.0;
+  s.params[2] = 2.0;
+  s.params[3] = 0.1;
+  s.params[4] = 0.2;
+  s.het_factor = 1.0;
+  s.fit_cov[3][3] = HUGE_VAL;
+  s.fit_cov[4][4] = 0.0025;
+  natural_rates_report(s);
+  EXPECT_EQ(std::string(kTitle) + kHead95 +
+                " C       0.100000(       -,       -)  Natural Preference\n"
+                " C/(1-C) 0.111111(       -,       -)  Natural Bias\n" +
+                kDRow + "\n",
+            fx.report());
+}
+
+TEST(NaturalRates, BiasAtOrAboveAProportionOfOneIsUnbounded) {
+  // Model 6, C = 0.5 with standard error 0.3: upper limit
+  // 0.5 + 1.95996 * 0.3 = 1.087988, whose bias has no finite value.
+  StageFixture fx;
+  fx.set_groups({{{0.0, 10.0, 5.0}}});
+  fx.begin_fit(1, 6, 1);
+  AnalysisState& s = fx.state();
+  s.params[1] = 0.0;
+  s.params[2] = 1.0;
+  s.params[3] = 0.5;
+  s.het_factor = 1.0;
+  s.fit_cov[3][3] = 0.09;
+  natural_rates_report(s);
+  EXPECT_EQ(std::string(kTitle) + kHead95 +
+                " C       0.500000(0.000000,1.087988)  Natural Preference\n"
+                " C/(1-C) 1.000000(0.000000,       +)  Natural Bias\n\n",
+            fx.report());
+  // Model 5 with a known preference of 1.
+  StageFixture fixed;
+  fixed.set_groups({{{0.0, 10.0, 5.0}}});
+  fixed.begin_fit(1, 5, 1);
+  fixed.state().fixed_c = 1.0;
+  fixed.state().het_factor = 1.0;
+  natural_rates_report(fixed.state());
+  EXPECT_NE(std::string::npos,
+            fixed.report().find(" C/(1-C)        +                     Fixed Bias\n"));
 }
 
 }  // namespace

@@ -24,6 +24,10 @@ namespace {
 constexpr int kLevels = 3;   // 90, 95 and 99 per cent limits
 constexpr int kLevel95 = 2;  // index of the 95 per cent level
 
+// The notice that takes the place of the rows of a relative-potency table.
+constexpr const char* kNoPotencies =
+    "  Relative potencies are not available for this fit (%s).\n";
+
 // The leading integer of an answer (0 when there is none), held in int range.
 int leading_int(const std::string& answer) {
   const long value = std::strtol(answer.c_str(), nullptr, 10);
@@ -54,9 +58,16 @@ bool ask_reference(AnalysisState& s) {
   return true;
 }
 
+// Every table keeps its heading; when the potencies cannot be formed (zero
+// slope, or estimates that are not finite) one notice stands in place of its
+// rows, and the pauses between the levels stay as they are.
 void show_relative_potencies(AnalysisState& s) {
+  const char* reason = unavailable_reason(s, s.rp_log);
   print_asy_var_head(s, "Log(Rho)");
-  print_asy_var_rows(s, s.rp_log, s.rp_var);
+  if (reason)
+    both(s, kNoPotencies, reason);
+  else
+    print_asy_var_rows(s, s.rp_log, s.rp_var);
   screen(s, "\n");
   report(s, "\n");
   both(s, "Relative Potency Estimates (Rho)\n");
@@ -64,7 +75,10 @@ void show_relative_potencies(AnalysisState& s) {
   const int last = s.show_90_99 ? kLevels : kLevel95;
   for (int k = first; k <= last; ++k) {
     print_limits_head(s, k, s.conf_alpha, "Rho ", "Log(Rho)", "Limits");
-    print_limits_rows(s, k, s.rp_log, s.rp_lower, s.rp_upper);
+    if (reason)
+      both(s, kNoPotencies, reason);
+    else
+      print_limits_rows(s, k, s.rp_log, s.rp_lower, s.rp_upper);
     report(s, "\n");
     if (s.show_90_99 && k < kLevels)
       read_key(s);  // a pause between the confidence levels

@@ -8,6 +8,8 @@
 // record; they hold the potencies against preparation 1 from the start of
 // the stage, so the record has real values even when nothing was asked.
 // With one preparation there is no dialogue and the results are all 0.
+// When the slope is 0 or the potencies are not finite, each table keeps its
+// heading and shows one notice line in place of its rows.
 #pragma once
 
 #include "driver/state.h"

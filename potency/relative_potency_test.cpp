@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string>
 
+#include "driver/output.h"
 #include "potency/effective_dose.h"
 #include "potency/potency_testing.h"
 
@@ -199,6 +200,32 @@ TEST(RelativePotencyReference, AgreesWithIndependentFiellerComputation) {
       }
     }
   }
+}
+
+TEST(RelativePotency, ZeroSlopeShowsNoticesInPlaceOfRows) {
+  // Enter picks preparation 1; "y" was answered earlier, so three levels
+  // with a key press between them, then q.
+  StageFixture fx("\nxxq\n");
+  HandFit h = two_preps();
+  h.b = 0.0;
+  load_hand_fit(fx, h);
+  AnalysisState& s = fx.state();
+  alloc_potency_arrays(s);
+  compute_deviates(s, s.conf_alpha, s.conf_deviates);
+  s.show_90_99 = 1;
+  relative_potency_dialogue(s);
+  const std::string notice = "  Relative potencies are not available for this fit (zero slope).\n";
+  std::string expected =
+      "Asymptotic Variance for Log(Rho)\n"
+      " #       Log(Rho)     Variance    Std.Error  Preparation\n" +
+      notice + "\nRelative Potency Estimates (Rho)\n";
+  for (const char* level : {"90", "95", "99"})
+    expected += strprintf(" #      Rho  (%s%% Limits)                   Log(Rho) (%s%% Limits)  "
+                          "Preparation\n%s\n",
+                          level, level, notice.c_str());
+  EXPECT_EQ(expected, fx.report());
+  EXPECT_EQ(4, count_of(fx.screen(), notice));
+  EXPECT_EQ("", std::string(fx.console().unread()));
 }
 
 }  // namespace
