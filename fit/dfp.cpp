@@ -8,10 +8,19 @@
 // The line search backtracks along the quasi-Newton direction with a
 // quadratic, then cubic, model of the objective until the Armijo condition
 // holds (Dennis & Schnabel (1983), section 6.3; Numerical Recipes lnsrch).
+// Entries bounded below by 0 are treated by an active-set strategy for
+// simple bounds (Gill, Murray & Wright, Practical Optimization (1981),
+// section 5.5.1): an entry on the bound whose gradient points outwards is
+// held there, the direction is the quasi-Newton direction of the free
+// entries, and a step that would cross the bound is cut back to end on it.
+// The update of H sees no change in the held entries, so it builds the
+// metric of the free ones; while no bound is reached the method is the
+// unconstrained one, step for step.
 // Accuracy: the run stops when the relative step falls below 4e-13 or the
 // scaled gradient below the caller's tolerance; on smooth objectives the
 // minimiser is then reached to about the square root of the objective's
-// relative precision in the parameters. H approximates the inverse Hessian
+// relative precision in the parameters; an entry held on its bound is
+// exactly 0. H approximates the inverse Hessian
 // at the minimum only as well as the last few steps sample the curvature.
 #include "fit/dfp.h"
 
@@ -114,20 +123,90 @@ void line_search(int n, DRef x0, double f0, DRef g, DRef dir, DRef x, double* f,
   }
 }
 
+namespace {
+
+// Bounded entries at 0 whose gradient points outwards (decreasing them would
+// lower the objective) are held for the iteration: held[i] = 1. When any is
+// held, the direction is rebuilt from the gradient with those entries
+// cleared (gm), so the free entries follow the metric of their own block,
+// and the held entries do not move. An entry at 0 that is not held but that
+// the metric still sends outwards (through its coupling with the others)
+// makes the direction fall back to the projected steepest descent -gm,
+// which moves every entry at 0 inwards or not at all. Leaves the direction
+// untouched, and returns false, when no entry at the bound is involved.
+bool constrain_direction(Matrix& H, DRef p, DRef g, DRef step, IVector& held, DRef gm, int n,
+                         const NonNegativeRange& bounded) {
+  bool any_held = false;
+  bool outwards = false;
+  for (int i = 1; i <= n; ++i) {
+    held[i] = bounded.contains(i) && p[i] <= 0.0 && g[i] > 0.0;
+    if (held[i])
+      any_held = true;
+    else if (bounded.contains(i) && p[i] <= 0.0 && step[i] < 0.0)
+      outwards = true;
+  }
+  if (!any_held && !outwards) return false;
+
+  for (int i = 1; i <= n; ++i) gm[i] = held[i] ? 0.0 : g[i];
+  if (any_held) {
+    for (int i = 1; i <= n; ++i) {
+      step[i] = 0.0;
+      if (held[i]) continue;
+      for (int j = 1; j <= n; ++j) step[i] -= H[i][j] * gm[j];
+    }
+    outwards = false;
+    for (int i = 1; i <= n; ++i)
+      if (bounded.contains(i) && !held[i] && p[i] <= 0.0 && step[i] < 0.0) outwards = true;
+  }
+  if (outwards)
+    for (int i = 1; i <= n; ++i) step[i] = -gm[i];
+  return true;
+}
+
+// Shortens the direction so that a unit step ends on the bound of the first
+// bounded entry it would take below 0; that entry then lands on 0 exactly.
+void cut_at_bound(DRef p, DRef step, int n, const NonNegativeRange& bounded) {
+  double lambda_max = 1.0;
+  int limit = 0;
+  for (int i = 1; i <= n; ++i) {
+    if (!bounded.contains(i) || !(step[i] < 0.0)) continue;
+    const double ratio = p[i] / -step[i];
+    if (ratio < lambda_max) {
+      lambda_max = ratio;
+      limit = i;
+    }
+  }
+  if (limit == 0) return;
+  for (int i = 1; i <= n; ++i) step[i] *= lambda_max;
+  step[limit] = -p[limit];
+}
+
+}  // namespace
+
 void DFP(AnalysisState& s, Matrix& H, DRef p, int n, double gradient_tol, int* iter, double* fmin,
-         const ObjectiveFn& objective, const GradientFn& grad) {
+         const ObjectiveFn& objective, const GradientFn& grad, NonNegativeRange bounded) {
+  bounded.first = std::max(bounded.first, 1);
+  bounded.last = std::min(bounded.last, n);
+
   DVector g = dvector(1, n);
   DVector y = dvector(1, n);
   DVector Hy = dvector(1, n);
   DVector q = dvector(1, n);
   DVector step = dvector(1, n);
+  DVector gm = dvector(1, n);
+  IVector held = ivector(1, n);
   auto release = [&] {
+    ivector_free(held, 1, n);
+    dvector_free(gm, 1, n);
     dvector_free(step, 1, n);
     dvector_free(q, 1, n);
     dvector_free(Hy, 1, n);
     dvector_free(y, 1, n);
     dvector_free(g, 1, n);
   };
+
+  for (int i = bounded.first; i <= bounded.last; ++i)
+    if (p[i] < 0.0) p[i] = 0.0;
 
   double fcur = objective(p);
   grad(p, g);
@@ -143,15 +222,26 @@ void DFP(AnalysisState& s, Matrix& H, DRef p, int n, double gradient_tol, int* i
 
   for (int its = 1; its <= kMaxIterations; ++its) {
     *iter = its;
+    constrain_direction(H, p, g, step, held, gm, n, bounded);
+    cut_at_bound(p, step, n, bounded);
+
     int check = 0;
     line_search(n, p, fcur, g, step, q, fmin, smax, &check, objective);
     fcur = *fmin;
+
+    // A step that ends on a bound is progress however short it is: the run
+    // goes on, and the next iteration decides whether the entry stays there.
+    bool reached_bound = false;
+    for (int i = bounded.first; i <= bounded.last; ++i) {
+      if (q[i] < 0.0) q[i] = 0.0;  // rounding of a step cut to end on 0
+      if (q[i] == 0.0 && p[i] > 0.0) reached_bound = true;
+    }
     for (int i = 1; i <= n; ++i) {
       step[i] = q[i] - p[i];
       p[i] = q[i];
     }
 
-    if (relative_size(n, step, p) < kStepTolerance) {
+    if (!reached_bound && relative_size(n, step, p) < kStepTolerance) {
       release();
       return;
     }
@@ -159,9 +249,11 @@ void DFP(AnalysisState& s, Matrix& H, DRef p, int n, double gradient_tol, int* i
     for (int i = 1; i <= n; ++i) y[i] = g[i];
     grad(p, g);
 
+    // The gradient test ignores the outward gradient of an entry at 0.
     const double den = std::max(*fmin, 1.0);
     double test = 0.0;
     for (int i = 1; i <= n; ++i) {
+      if (bounded.contains(i) && p[i] <= 0.0 && g[i] > 0.0) continue;
       const double t = std::fabs(g[i]) * std::max(std::fabs(p[i]), 1.0) / den;
       if (t > test) test = t;
     }
@@ -170,7 +262,9 @@ void DFP(AnalysisState& s, Matrix& H, DRef p, int n, double gradient_tol, int* i
       return;
     }
 
-    for (int i = 1; i <= n; ++i) y[i] = g[i] - y[i];
+    // A held entry did not move; its gradient change is left out as well, so
+    // the update builds the metric of the free entries alone.
+    for (int i = 1; i <= n; ++i) y[i] = held[i] ? 0.0 : g[i] - y[i];
     for (int i = 1; i <= n; ++i) {
       Hy[i] = 0.0;
       for (int j = 1; j <= n; ++j) Hy[i] += H[i][j] * y[j];
@@ -184,10 +278,9 @@ void DFP(AnalysisState& s, Matrix& H, DRef p, int n, double gradient_tol, int* i
       ss += step[i] * step[i];
     }
 
-    // Update only along positive curvature (y.s > 0). A negative y.s, which
-    // the boundary moves of C and D can produce, would make H indefinite and
-    // send the next search uphill, ending the run far from the optimum as if
-    // it had converged.
+    // Update only along positive curvature (y.s > 0). A negative y.s would
+    // make H indefinite and send the next search uphill, ending the run far
+    // from the optimum as if it had converged.
     if (c1 > 0.0 && c1 * c1 > kUpdateThreshold * yy * ss) {
       const double alpha = 1.0 / c1;
       const double beta = 1.0 / c2;

@@ -1,5 +1,8 @@
-// Variable-metric (quasi-Newton) minimiser with backtracking line search; the
-// inverse-Hessian approximation is left in the caller's matrix.
+// Variable-metric (quasi-Newton) minimiser with backtracking line search.
+// Inputs: a start vector, an objective and its gradient, and optionally a
+// range of entries that must stay at or above 0. Outputs: the minimising
+// point (in place), the objective value there, the iteration count of the
+// run, and the inverse-Hessian approximation, left in the caller's matrix.
 #pragma once
 
 #include <functional>
@@ -12,8 +15,21 @@ namespace varnalo {
 using ObjectiveFn = std::function<double(DRef)>;
 using GradientFn = std::function<void(DRef, DRef)>;
 
+// Entries first..last of the parameter vector are bounded below by 0. The
+// default, an empty range, leaves every entry free.
+struct NonNegativeRange {
+  int first = 1;
+  int last = 0;
+  bool contains(int i) const { return i >= first && i <= last; }
+};
+
+// Minimises objective from p. Entries in `bounded` never go below 0: the
+// start is moved onto the bound, an entry at 0 whose gradient points
+// outwards is held there for the iteration, and a step that would cross
+// the bound is cut back to end on it. While no bound is touched the
+// iterations are those of the unconstrained method.
 void DFP(AnalysisState& s, Matrix& H, DRef p, int n, double gradient_tol, int* iter, double* fmin,
-         const ObjectiveFn& objective, const GradientFn& grad);
+         const ObjectiveFn& objective, const GradientFn& grad, NonNegativeRange bounded = {});
 
 void line_search(int n, DRef x0, double f0, DRef g, DRef dir, DRef x, double* f, double smax,
                  int* check, const ObjectiveFn& objective);

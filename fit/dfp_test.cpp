@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -197,6 +198,99 @@ TEST(Dfp, IterationLimitIsReportedOnceOnScreenAndReportAndTheRunGoesOn) {
   EXPECT_EQ(fx.screen(), "  Error in DFP: Too Many Iterations\n");
   EXPECT_EQ(fx.report(), "  Error in DFP: Too Many Iterations\n");
   EXPECT_EQ(count(fx.screen(), "Too Many"), 1);
+}
+
+// f(x) = 0.5 x'Ax - b'x with the matrix of Quadratic and b3 chosen by the
+// caller: with x3 held at 0 the minimum of the other two entries solves
+// A_ff x_f = b_f, that is x1 = 5/11, x2 = -9/11 (Cramer's rule), where
+// df/dx3 = 0.5 x1 - 0.5 x2 - b3 = 7/11 - b3. For b3 < 7/11 the unbounded
+// minimum therefore has x3 < 0 and the bounded one is on x3 = 0; for
+// b3 > 7/11 the minimum is inside.
+Quadratic quadratic_with_b3(double b3) {
+  Quadratic q;
+  q.b[2] = b3;
+  return q;
+}
+
+struct DfpRun {
+  Matrix H = matrix(1, 3, 1, 3);
+  DVector p = dvector(1, 3);
+  int iter = 0;
+  double fmin = 0;
+};
+
+void run_dfp(StageFixture& fx, const Quadratic& q, DfpRun& run, NonNegativeRange bounded) {
+  DFP(fx.state(), run.H, run.p, 3, kGradientTolerance, &run.iter, &run.fmin,
+      [&](DRef x) { return q.value(x); }, [&](DRef x, DRef g) { q.gradient(x, g); }, bounded);
+}
+
+TEST(DfpBounds, AMinimumBeyondTheBoundEndsOnItAtTheConstrainedMinimum) {
+  StageFixture fx;
+  const Quadratic q = quadratic_with_b3(-3.0);
+  const double x1 = 5.0 / 11.0, x2 = -9.0 / 11.0;
+  const double fstar = 4.0 - 0.5 * (q.b[0] * x1 + q.b[1] * x2);
+  // From inside (the steps must be cut at the bound), from below the bound
+  // (the start is moved onto it) and from on it (held from the start).
+  for (double x3_start : {5.0, -2.0, 0.0}) {
+    DfpRun run;
+    run.p[1] = 3;
+    run.p[2] = -4;
+    run.p[3] = x3_start;
+    run_dfp(fx, q, run, {3, 3});
+    EXPECT_EQ(run.p[3], 0.0) << "start x3 = " << x3_start;
+    // Entry 2 is outside the range: it goes negative freely.
+    EXPECT_NEAR(run.p[1], x1, kQuadraticPointTol) << "start x3 = " << x3_start;
+    EXPECT_NEAR(run.p[2], x2, kQuadraticPointTol) << "start x3 = " << x3_start;
+    EXPECT_NEAR(run.fmin, fstar, kQuadraticPointTol) << "start x3 = " << x3_start;
+    EXPECT_LT(run.iter, 1000);
+  }
+  EXPECT_EQ(fx.screen(), "");
+}
+
+TEST(DfpBounds, AStartOnTheBoundWithTheMinimumInsideLeavesIt) {
+  StageFixture fx;
+  const Quadratic q = quadratic_with_b3(3.0);
+  double inv[3][3];
+  inverse3(q.A, inv);
+  DfpRun run;
+  run.p[1] = 1;
+  run.p[2] = 1;
+  run.p[3] = 0;  // the gradient of entry 3 points inwards here
+  run_dfp(fx, q, run, {3, 3});
+  for (int i = 0; i < 3; ++i) {
+    double xi = 0;
+    for (int j = 0; j < 3; ++j) xi += inv[i][j] * q.b[j];
+    EXPECT_NEAR(run.p[i + 1], xi, kQuadraticPointTol) << "x" << i + 1;
+  }
+  EXPECT_GT(run.p[3], 0.0);
+}
+
+TEST(DfpBounds, ARunThatNeverReachesTheBoundIsTheUnboundedRun) {
+  // The minimum and the whole path stay inside the bound: the bound must not
+  // change a single bit of the point, the value, the count or the metric.
+  StageFixture fx;
+  const Quadratic q = quadratic_with_b3(3.0);
+  DfpRun free_run, bounded_run;
+  for (DfpRun* run : {&free_run, &bounded_run}) {
+    run->p[1] = 0;
+    run->p[2] = -1;
+    run->p[3] = 1.5;
+  }
+  double lowest_x3 = 1e300;  // over every point the unbounded run evaluates
+  DFP(fx.state(), free_run.H, free_run.p, 3, kGradientTolerance, &free_run.iter, &free_run.fmin,
+      [&](DRef x) {
+        lowest_x3 = std::min(lowest_x3, x[3]);
+        return q.value(x);
+      },
+      [&](DRef x, DRef g) { q.gradient(x, g); });
+  ASSERT_GT(lowest_x3, 0.0) << "the unbounded path must stay inside for this comparison";
+  run_dfp(fx, q, bounded_run, {3, 3});
+  for (int i = 1; i <= 3; ++i) {
+    EXPECT_EQ(bounded_run.p[i], free_run.p[i]) << i;
+    for (int j = 1; j <= 3; ++j) EXPECT_EQ(bounded_run.H[i][j], free_run.H[i][j]) << i << "," << j;
+  }
+  EXPECT_EQ(bounded_run.fmin, free_run.fmin);
+  EXPECT_EQ(bounded_run.iter, free_run.iter);
 }
 
 TEST(LineSearch, TakesTheFullStepWhenItDecreasesEnoughAndCapsLongSteps) {

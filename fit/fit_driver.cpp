@@ -1,12 +1,24 @@
 // Fit step of the variable-metric program.
 //
 // Starting values by unweighted regression (with the user's chance to edit
-// them), then two runs of the variable-metric minimiser on saturated minus
-// actual log-likelihood with its analytic gradient. The second run starts
-// from the first run's point moved by a small amount in every coordinate and
-// from a fresh identity matrix, so the inverse-Hessian approximation it
-// leaves in fit_cov is built from steps taken near the optimum.
+// them), then runs of the variable-metric minimiser on saturated minus
+// actual log-likelihood with its analytic gradient, C and D held at or above
+// 0. The last run starts from the best point found moved by a small amount
+// in every coordinate and from a fresh identity matrix, so the
+// inverse-Hessian approximation it leaves in fit_cov is built from steps
+// taken near the optimum.
+//
+// A start with C or D exactly on the bound 0 (a group with no responders, or
+// one where every subject responds) is a poor start: the regression behind
+// it ignored that parameter, and from there the minimiser can follow a ridge
+// where the slope grows without limit and the likelihood levels off below
+// its maximum. Such a start is therefore also tried with those entries moved
+// inside, and the better of the two fits is kept (the first one unless the
+// other is clearly better), so fits that need no second start are unchanged.
 #include "fit/fit_driver.h"
+
+#include <algorithm>
+#include <cmath>
 
 #include "driver/output.h"
 #include "fit/dfp.h"
@@ -19,8 +31,16 @@ namespace {
 
 // The gradient test is effectively off: runs end by the step test.
 constexpr double kGradientTolerance = 1e-30;
-// Shift of every coordinate before the second run.
+// Shift of every coordinate before the last run.
 constexpr double kRestartShift = 0.0003;
+// Value given to a C or D that starts on the bound, for the second start:
+// well inside [0, 1), where a proportion of background responders or of
+// immune subjects is plausible.
+constexpr double kInsideStart = 0.1;
+// The second start replaces the first only when its objective is lower by
+// more than this fraction (of max(F, 1)); runs that reach the same maximum
+// differ by rounding, far below it.
+constexpr double kClearlyBetter = 1e-9;
 
 }  // namespace
 
@@ -36,12 +56,35 @@ void fit_model(AnalysisState& s) {
 
   const ObjectiveFn objective = [&s](DRef x) { return loglik_objective(s, x); };
   const GradientFn gradient = [&s](DRef x, DRef g) { loglik_gradient(s, x, g); };
+  // C and D are proportions: the minimiser keeps them at or above 0.
+  const NonNegativeRange extras{s.nprep + s.nslopes + 1, s.npar};
+
+  // The second start, when the first has C or D on the bound.
+  DVector inside = dvector(1, N);
+  bool second_start = false;
+  for (int i = 1; i <= N; ++i) inside[i] = p[i];
+  for (int i = extras.first; i <= extras.last; ++i)
+    if (inside[i] <= 0.0) {
+      inside[i] = kInsideStart;
+      second_start = true;
+    }
 
   int iterations = 0;
   double fmin = 0.0;
-  DFP(s, s.fit_cov, p, s.npar, kGradientTolerance, &iterations, &fmin, objective, gradient);
+  DFP(s, s.fit_cov, p, s.npar, kGradientTolerance, &iterations, &fmin, objective, gradient, extras);
+  if (second_start) {
+    double fmin_inside = 0.0;
+    DFP(s, s.fit_cov, inside, s.npar, kGradientTolerance, &iterations, &fmin_inside, objective,
+        gradient, extras);
+    if (fmin_inside < fmin - kClearlyBetter * std::max(std::fabs(fmin), 1.0)) {
+      for (int i = 1; i <= N; ++i) p[i] = inside[i];
+      fmin = fmin_inside;
+    }
+  }
+  dvector_free(inside, 1, N);
+
   for (int i = 1; i <= N; ++i) p[i] += kRestartShift;
-  DFP(s, s.fit_cov, p, s.npar, kGradientTolerance, &iterations, &fmin, objective, gradient);
+  DFP(s, s.fit_cov, p, s.npar, kGradientTolerance, &iterations, &fmin, objective, gradient, extras);
 
   both(s, "\n");
   s.max_loglik = saturated_loglik(s) - fmin;

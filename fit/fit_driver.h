@@ -1,6 +1,9 @@
-// Fit step of the variable-metric program: starting values, editing, two
-// maximiser runs, the maximum log-likelihood block. Leaves params,
-// max_loglik, lr_chi2 and fit_cov in the state.
+// Fit step of the variable-metric program: starting values, editing, the
+// maximiser runs (a second start when the first has C or D on the bound 0,
+// then a last run from the best point slightly moved), the maximum
+// log-likelihood block. Leaves params, max_loglik, lr_chi2, iterations (of
+// the last run) and fit_cov (the last run's inverse-Hessian approximation)
+// in the state.
 #pragma once
 
 #include "driver/state.h"

@@ -5,12 +5,15 @@
 // Recipes in C, 2nd ed. (1992), section 10.4: reflection of the worst vertex
 // through the opposite face, expansion after a new best point, one-
 // dimensional contraction, and shrinking towards the best vertex when
-// contraction fails. No derivatives are used.
+// contraction fails. No derivatives are used. The fit restarts the simplex
+// from its best vertex, as Press et al. advise, until a restart no longer
+// gains: a simplex that has collapsed onto a face (typically a C or D
+// squeezed towards 0) then opens up again.
 // Accuracy: the simplex stops when the objective values of its best and worst
 // vertices agree to a fractional tolerance (1e-12 here); the parameters are
 // then typically known to about the square root of that, but the method
-// can stall in a coordinate that starts at 0 (every vertex shares it) and
-// has no convergence guarantee in general.
+// stays in a coordinate that starts at 0 (every vertex shares it, restarts
+// included) and has no convergence guarantee in general.
 #include "fit/simplex.h"
 
 #include <algorithm>
@@ -37,6 +40,17 @@ constexpr double kContraction = 0.5;
 constexpr double kShrink = 0.5;
 // Stands in for a zero denominator of the convergence test.
 constexpr double kZeroGuard = 1e-50;
+// Restarts of the simplex from its best vertex: at most this many, and only
+// while the last one lowered the objective by more than kRestartGain
+// (relative to max(F, 1)), well above the rounding of F.
+constexpr int kMaxRestarts = 50;
+constexpr double kRestartGain = 1e-10;
+// Smallest edge of a restart simplex. A coordinate that has shrunk towards
+// 0 during the run (a C or D squeezed onto its bound) would get a vanishing
+// edge from the 1.1 scaling and could never grow back; it is moved by this
+// much instead. On the scale of proportions and of log-dose coefficients it
+// is a small first step.
+constexpr double kMinRestartEdge = 0.01;
 
 // Working vectors are as long as a simplex row, so an objective that reads a
 // whole parameter vector never reads past them.
@@ -54,6 +68,34 @@ void sum_vertices(Matrix& simplex, DVector& centroid_sum, int ndim) {
 void best_to_front(Matrix& simplex, DVector& y, int ndim, int best) {
   std::swap(y[1], y[best]);
   for (int j = 1; j <= ndim; ++j) std::swap(simplex[1][j], simplex[best][j]);
+}
+
+// Vertices 2..ndim+1 copy vertex 1 with coordinate i - 1 scaled by 1.1;
+// y[1] must already hold the value of vertex 1.
+void build_simplex_around_first(Matrix& simplex, DVector& y, int ndim, const ObjectiveFn& objective) {
+  for (int i = 2; i <= ndim + 1; ++i) {
+    for (int j = 1; j <= ndim; ++j) simplex[i][j] = simplex[1][j];
+    simplex[i][i - 1] *= kVertexScale;
+    y[i] = objective(simplex[i]);
+  }
+}
+
+// Restart simplex around vertex 1 (whose value is y[1]): vertex i moves
+// coordinate i - 1 by a tenth of its value, or by kMinRestartEdge when that
+// is smaller. A coordinate marked in `fixed` (it started at exactly 0, so no
+// vertex ever left 0) is scaled as in the starting simplex and stays there.
+void build_restart_simplex(Matrix& simplex, DVector& y, int ndim, const IVector& fixed,
+                           const ObjectiveFn& objective) {
+  for (int i = 2; i <= ndim + 1; ++i) {
+    for (int j = 1; j <= ndim; ++j) simplex[i][j] = simplex[1][j];
+    const double x = simplex[1][i - 1];
+    const double edge = (kVertexScale - 1.0) * x;
+    if (fixed[i - 1] || std::fabs(edge) >= kMinRestartEdge)
+      simplex[i][i - 1] = kVertexScale * x;
+    else
+      simplex[i][i - 1] = x + kMinRestartEdge;
+    y[i] = objective(simplex[i]);
+  }
 }
 
 }  // namespace
@@ -170,14 +212,27 @@ void fit_model_simplex(AnalysisState& s) {
   const ObjectiveFn objective = [&s](DRef x) { return simplex_objective(s, x); };
 
   y[1] = objective(simplex[1]);
-  for (int i = 2; i <= ndim + 1; ++i) {
-    for (int j = 1; j <= ndim; ++j) simplex[i][j] = simplex[1][j];
-    simplex[i][i - 1] *= kVertexScale;
-    y[i] = objective(simplex[i]);
-  }
+  // Coordinates that start at exactly 0 are shared by every vertex and stay
+  // at 0 throughout; restarts leave them there too.
+  IVector starts_at_zero = ivector(1, ndim + 1);
+  for (int j = 1; j <= ndim; ++j) starts_at_zero[j] = simplex[1][j] == 0.0;
+  build_simplex_around_first(simplex, y, ndim, objective);
 
   screen(s, "\tMaximizing the Log(Likelihood) Function.\n\n");
   Amoeba(s, simplex, y, ndim, kSimplexTolerance, objective, &evaluations);
+
+  // A simplex can collapse onto a point that is not the minimum; restarting
+  // from its best vertex with a fresh simplex lets it move again. Restarts
+  // stop when one no longer gains, or after the evaluation limit was hit
+  // (its message has then been given).
+  for (int restart = 1; restart <= kMaxRestarts && evaluations < NMAX; ++restart) {
+    const double before = y[1];
+    build_restart_simplex(simplex, y, ndim, starts_at_zero, objective);
+    int more = 0;
+    Amoeba(s, simplex, y, ndim, kSimplexTolerance, objective, &more);
+    evaluations += more;
+    if (!(before - y[1] > kRestartGain * std::max(std::fabs(before), 1.0))) break;
+  }
 
   s.max_loglik = saturated_loglik(s) - y[1];
   s.lr_chi2 = 2.0 * y[1];
@@ -187,6 +242,7 @@ void fit_model_simplex(AnalysisState& s) {
 
   for (int j = 1; j <= N; ++j) s.params[j] = (j <= ndim) ? simplex[1][j] : 0.0;
 
+  ivector_free(starts_at_zero, 1, ndim + 1);
   dvector_free(y, 1, k + 3);
   matrix_free(simplex, 1, k + 3, 1, k + 2);
 }

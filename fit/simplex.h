@@ -1,6 +1,8 @@
 // Fit step of the downhill-simplex program: starting values, editing, the
-// Nelder-Mead simplex on the simplex objective, the maximum log-likelihood
-// block. Leaves params, max_loglik and lr_chi2 in the state.
+// Nelder-Mead simplex on the simplex objective (restarted from its best
+// vertex until that no longer gains), the maximum log-likelihood block.
+// Leaves params, max_loglik, lr_chi2 and iterations (evaluations counted
+// over all restarts) in the state.
 #pragma once
 
 #include "driver/arrays.h"
