@@ -126,26 +126,27 @@ void line_search(int n, DRef x0, double f0, DRef g, DRef dir, DRef x, double* f,
 namespace {
 
 // Bounded entries at 0 whose gradient points outwards (decreasing them would
-// lower the objective) are held for the iteration: held[i] = 1. When any is
-// held, the direction is rebuilt from the gradient with those entries
-// cleared (gm), so the free entries follow the metric of their own block,
-// and the held entries do not move. An entry at 0 that is not held but that
-// the metric still sends outwards (through its coupling with the others)
-// makes the direction fall back to the projected steepest descent -gm,
-// which moves every entry at 0 inwards or not at all. Leaves the direction
-// untouched, and returns false, when no entry at the bound is involved.
-bool constrain_direction(Matrix& H, DRef p, DRef g, DRef step, IVector& held, DRef gm, int n,
-                         const NonNegativeRange& bounded) {
+// lower the objective) are held for the iteration: held[i] = 1; with
+// hold_all, every bounded entry at 0 is held. When any is held, the
+// direction is rebuilt from the gradient with those entries cleared (gm), so
+// the free entries follow the metric of their own block, and the held
+// entries do not move. An entry at 0 that is not held but that the metric
+// still sends outwards (through its coupling with the others) makes the
+// direction fall back to the projected steepest descent -gm, which moves
+// every entry at 0 inwards or not at all. Leaves the direction untouched
+// when no entry at the bound is involved.
+void constrain_direction(Matrix& H, DRef p, DRef g, DRef step, IVector& held, DRef gm, int n,
+                         const NonNegativeRange& bounded, bool hold_all) {
   bool any_held = false;
   bool outwards = false;
   for (int i = 1; i <= n; ++i) {
-    held[i] = bounded.contains(i) && p[i] <= 0.0 && g[i] > 0.0;
+    held[i] = bounded.contains(i) && p[i] <= 0.0 && (hold_all || g[i] > 0.0);
     if (held[i])
       any_held = true;
     else if (bounded.contains(i) && p[i] <= 0.0 && step[i] < 0.0)
       outwards = true;
   }
-  if (!any_held && !outwards) return false;
+  if (!any_held && !outwards) return;
 
   for (int i = 1; i <= n; ++i) gm[i] = held[i] ? 0.0 : g[i];
   if (any_held) {
@@ -160,12 +161,19 @@ bool constrain_direction(Matrix& H, DRef p, DRef g, DRef step, IVector& held, DR
   }
   if (outwards)
     for (int i = 1; i <= n; ++i) step[i] = -gm[i];
-  return true;
+}
+
+// Whether some bounded entry is at 0 without being held.
+bool free_entry_at_bound(DRef p, const IVector& held, const NonNegativeRange& bounded) {
+  for (int i = bounded.first; i <= bounded.last; ++i)
+    if (p[i] <= 0.0 && !held[i]) return true;
+  return false;
 }
 
 // Shortens the direction so that a unit step ends on the bound of the first
 // bounded entry it would take below 0; that entry then lands on 0 exactly.
-void cut_at_bound(DRef p, DRef step, int n, const NonNegativeRange& bounded) {
+// Returns whether the direction was cut.
+bool cut_at_bound(DRef p, DRef step, int n, const NonNegativeRange& bounded) {
   double lambda_max = 1.0;
   int limit = 0;
   for (int i = 1; i <= n; ++i) {
@@ -176,9 +184,10 @@ void cut_at_bound(DRef p, DRef step, int n, const NonNegativeRange& bounded) {
       limit = i;
     }
   }
-  if (limit == 0) return;
+  if (limit == 0) return false;
   for (int i = 1; i <= n; ++i) step[i] *= lambda_max;
   step[limit] = -p[limit];
+  return true;
 }
 
 }  // namespace
@@ -222,11 +231,33 @@ void DFP(AnalysisState& s, Matrix& H, DRef p, int n, double gradient_tol, int* i
 
   for (int its = 1; its <= kMaxIterations; ++its) {
     *iter = its;
-    constrain_direction(H, p, g, step, held, gm, n, bounded);
-    cut_at_bound(p, step, n, bounded);
+    // Normally one attempt. When the search finds no decrease while an entry
+    // at 0 was left free (its gradient pointed inwards, but moving it did not
+    // pay, as when the only gain lies within rounding of the bound), the
+    // iteration is tried once more with every entry at 0 held.
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+      if (attempt == 2) {
+        if (!free_entry_at_bound(p, held, bounded)) break;
+        for (int i = 1; i <= n; ++i) {
+          step[i] = 0.0;
+          for (int j = 1; j <= n; ++j) step[i] -= H[i][j] * g[j];
+        }
+      }
+      constrain_direction(H, p, g, step, held, gm, n, bounded, attempt == 2);
+      const bool cut = cut_at_bound(p, step, n, bounded);
 
-    int check = 0;
-    line_search(n, p, fcur, g, step, q, fmin, smax, &check, objective);
+      int check = 0;
+      if (cut && relative_size(n, step, p) < kStepTolerance) {
+        // An entry a rounding error away from its bound: the step onto it is
+        // too short for the line search, which would refuse it and end the
+        // run. It is taken as it is.
+        for (int i = 1; i <= n; ++i) q[i] = p[i] + step[i];
+        *fmin = objective(q);
+      } else {
+        line_search(n, p, fcur, g, step, q, fmin, smax, &check, objective);
+      }
+      if (check == 0) break;
+    }
     fcur = *fmin;
 
     // A step that ends on a bound is progress however short it is: the run

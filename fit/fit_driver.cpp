@@ -33,6 +33,9 @@ namespace {
 constexpr double kGradientTolerance = 1e-30;
 // Shift of every coordinate before the last run.
 constexpr double kRestartShift = 0.0003;
+// A starting C or D below this is on the bound: observed proportions are
+// at least 1/n, except the 1e-50 that stands for no responders.
+constexpr double kOnBound = 1e-10;
 // Value given to a C or D that starts on the bound, for the second start:
 // well inside [0, 1), where a proportion of background responders or of
 // immune subjects is plausible.
@@ -64,7 +67,7 @@ void fit_model(AnalysisState& s) {
   bool second_start = false;
   for (int i = 1; i <= N; ++i) inside[i] = p[i];
   for (int i = extras.first; i <= extras.last; ++i)
-    if (inside[i] <= 0.0) {
+    if (inside[i] < kOnBound) {
       inside[i] = kInsideStart;
       second_start = true;
     }

@@ -246,6 +246,24 @@ TEST(FitModelSimplex, ACoordinateThatStartsAtZeroStaysThereThroughTheRestarts) {
   EXPECT_EQ(fx->state().params[3], 0.0);
 }
 
+TEST(FitModel, AControlWithoutRespondersLeavesCOnTheBoundAtTheSupremum) {
+  // No responders in the control or at dose 1, all at dose 10: with C = D = 0
+  // the outer groups fit exactly as the slope grows without limit, so the
+  // supremum of the log-likelihood is that of the middle group with P = 3/10.
+  // The control's 1e-50 responders give the gradient of C a spike of order
+  // 1e49 at C = 0, which the minimiser must not chase.
+  const double supremum = 3.0 * std::log(0.3) + 7.0 * std::log(0.7);
+  const DataSet data{"control", {{{-99.0, 10, 0}, {0.0, 10, 0}, {0.5, 10, 3}, {1.0, 10, 10}}}};
+  for (int model : {2, 4})
+    for (int distribution = 1; distribution <= 3; ++distribution) {
+      auto fx = run_fit(fit_model, data, distribution, model, 1);
+      const AnalysisState& s = fx->state();
+      EXPECT_NEAR(s.max_loglik, supremum, kSixDigits * std::fabs(supremum))
+          << "model " << model << " distribution " << distribution;
+      EXPECT_LT(s.params[3], kSixDigits) << "model " << model << " distribution " << distribution;
+    }
+}
+
 // Data that leave the likelihood without a finite maximum, or the regression
 // without a slope: the fits must end and leave their block.
 TEST(FitSteps, DegenerateDataEndWithoutHangingOrCrashing) {
