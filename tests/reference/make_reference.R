@@ -100,7 +100,7 @@ extra_names <- function(model) switch(model, character(0), "C", "D", c("C", "D")
                                       character(0), "C", "D", c("C", "D"))
 FIXED_C <- 0.5
 
-## A fit specification: data (stacked), number of preparations P, number of
+## A fit description: data (stacked), number of preparations P, number of
 ## slopes S (1 = common, P = separate), model, distribution.
 make_spec <- function(preps, S, model, dist) {
   P <- length(preps)
