@@ -1,0 +1,111 @@
+// Whole analyses, from the data files to TABLE.TXT, against the independent
+// reference values: catches faults in how the stages hand results to each
+// other (order, rescaling, the covariance chosen), which stage tests with
+// preset parameters cannot see.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/run.h"
+#include "support/harness.h"
+
+namespace varnalo {
+namespace {
+
+using testing::ReferenceValues;
+using testing::reference_path;
+using testing::run_session;
+using testing::TempWorkdir;
+
+// TABLE.TXT prints six decimals: half a unit of the last one.
+constexpr double kPrintedDecimals = 5e-7;
+// The fit is held to six significant digits of the reference maximum.
+constexpr double kSixDigits = 1e-6;
+
+// The data rows of the TABLE.TXT block, split at tabs (field 1 first).
+std::vector<std::vector<std::string>> table_rows(const std::string& table) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(table);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("BUDWORM", 0) != 0) continue;
+    std::vector<std::string> fields(1);  // fields[0] unused: numbering from 1
+    std::istringstream cells(line);
+    std::string cell;
+    while (std::getline(cells, cell, '\t')) fields.push_back(cell);
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+// Budworm (two preparations), model 1, "Finney Equivalent", Enter at every
+// menu but the distribution; leaves both dialogues with "q".
+std::string budworm_session(int distribution) {
+  return "\n2\nBUDWORM_M\nBUDWORM_F\nq\n"
+         "\n\n" +                               // listing pauses
+         std::to_string(distribution) + "\n\n"  // distribution, model 1
+         "\n\n\n\n"                             // separate slopes: edit?, two frequency pauses, estimates
+         "\n\n\n"                               // common slope: edit?, two frequency pauses
+         "\n\n\n\n"                             // two levels, chi-square choice, pause
+         "\n\n\n\n"                             // estimate and matrix pauses
+         "\n"                                   // 95 per cent limits only
+         "q\nq\n"                               // leave the ED and potency dialogues
+         "\nq";                                 // no plots, end
+}
+
+void expect_field(const std::vector<std::string>& row, int field, double expected,
+                  const std::string& what) {
+  ASSERT_LT(static_cast<std::size_t>(field), row.size()) << what;
+  const double got = std::strtod(row[field].c_str(), nullptr);
+  EXPECT_NEAR(got, expected, kPrintedDecimals + kSixDigits * std::fabs(expected))
+      << what << " (field " << field << ")";
+}
+
+TEST(ReferenceSession, BudwormTableRowsMatchTheIndependentFits) {
+  const ReferenceValues& ref = ReferenceValues::get();
+  if (!ref.has("budworm.d1.m1.common", "aic")) GTEST_SKIP() << "no reference values";
+  for (const Edition* edition : {&kVariableMetricEdition, &kSimplexEdition})
+    for (int d = 1; d <= 3; ++d) {
+      TempWorkdir dir;
+      dir.copy_data(reference_path("data/BUDWORM_M.TXT"));
+      dir.copy_data(reference_path("data/BUDWORM_F.TXT"));
+      const auto result = run_session(*edition, dir, budworm_session(d));
+      const std::string c = "budworm.d" + std::to_string(d) + ".m1.common";
+      const std::string what = std::string(edition->program_name) + " " + c;
+      ASSERT_EQ(result.status, 0) << what << result.errors;
+      const auto rows = table_rows(result.table);
+      ASSERT_EQ(rows.size(), 2u) << what;
+      for (int j = 1; j <= 2; ++j) {
+        const auto& row = rows[j - 1];
+        const std::string J = std::to_string(j);
+        EXPECT_EQ(row.size(), 41u) << what << ": 40 tab-terminated fields";
+        expect_field(row, 6, ref.at(c, "ed50_log_" + J), what + " log ED50");
+        expect_field(row, 7, ref.at(c, "ed50_lo95_fnm_z_" + J), what + " lower limit");
+        expect_field(row, 8, ref.at(c, "ed50_hi95_fnm_z_" + J), what + " upper limit");
+        expect_field(row, 12, ref.at(c, "rp1_log_" + J), what + " log Rho");
+        if (j == 2) {
+          expect_field(row, 13, ref.at(c, "rp1_lo95_fnm_z_" + J), what + " Rho lower");
+          expect_field(row, 14, ref.at(c, "rp1_hi95_fnm_z_" + J), what + " Rho upper");
+        }
+        expect_field(row, 16, ref.at(c, "a" + J), what + " intercept");
+        expect_field(row, 17, ref.at(c, "se_a" + J), what + " its standard error");
+        expect_field(row, 18, ref.at(c, "b"), what + " slope");
+        expect_field(row, 19, ref.at(c, "se_b"), what + " its standard error");
+        expect_field(row, 30, ref.at(c, "het_lr"), what + " heterogeneity LR");
+        expect_field(row, 31, ref.at(c, "het_pearson"), what + " heterogeneity Pearson");
+        expect_field(row, 32, ref.at(c, "het_df"), what + " heterogeneity DF");
+        expect_field(row, 33, ref.at(c, "par_lr"), what + " parallelism LR");
+        expect_field(row, 34, ref.at(c, "par_pearson"), what + " parallelism Pearson");
+        expect_field(row, 36, 1.0, what + " heterogeneity factor");
+        expect_field(row, 38, ref.at(c, "aic"), what + " AIC");
+        expect_field(row, 40, ref.at(c, "max_loglik"), what + " ^L");
+      }
+    }
+}
+
+}  // namespace
+}  // namespace varnalo
