@@ -32,7 +32,7 @@ std::vector<std::vector<std::string>> table_rows(const std::string& table) {
   std::istringstream lines(table);
   std::string line;
   while (std::getline(lines, line)) {
-    if (line.rfind("BUDWORM", 0) != 0) continue;
+    if (line.rfind("BUDWORM", 0) != 0 && line.rfind("BEETLE", 0) != 0) continue;
     std::vector<std::string> fields(1);  // fields[0] unused: numbering from 1
     std::istringstream cells(line);
     std::string cell;
@@ -58,10 +58,10 @@ std::string budworm_session(int distribution) {
 }
 
 void expect_field(const std::vector<std::string>& row, int field, double expected,
-                  const std::string& what) {
+                  const std::string& what, double relative = kSixDigits) {
   ASSERT_LT(static_cast<std::size_t>(field), row.size()) << what;
   const double got = std::strtod(row[field].c_str(), nullptr);
-  EXPECT_NEAR(got, expected, kPrintedDecimals + kSixDigits * std::fabs(expected))
+  EXPECT_NEAR(got, expected, kPrintedDecimals + relative * std::fabs(expected))
       << what << " (field " << field << ")";
 }
 
@@ -105,6 +105,44 @@ TEST(ReferenceSession, BudwormTableRowsMatchTheIndependentFits) {
         expect_field(row, 40, ref.at(c, "max_loglik"), what + " ^L");
       }
     }
+}
+
+// The t deviate comes from the Cornish-Fisher expansion, good to about five
+// decimals at 6 degrees of freedom; limits built on it inherit that.
+constexpr double kCornishFisher = 2e-5;
+
+// Beetle (log doses), model 1, "Finney Equivalent", with both significance
+// levels at 0.9 so that heterogeneity is significant in all three
+// distributions: the Pearson heterogeneity factor rescales the variances and
+// t deviates with 6 degrees of freedom replace the normal ones.
+TEST(ReferenceSession, SignificantHeterogeneityRescalesAndUsesTDeviates) {
+  const ReferenceValues& ref = ReferenceValues::get();
+  if (!ref.has("beetle.d1.m1.common", "aic")) GTEST_SKIP() << "no reference values";
+  for (int d = 1; d <= 3; ++d) {
+    TempWorkdir dir;
+    dir.copy_data(testing::examples_path("DATA/BEETLE.TXT"));
+    const std::string input = "2\n2\nBEETLE\nq\n\n" + std::to_string(d) +
+                              "\n\n"         // distribution, model 1
+                              "\n\n"         // edit?, frequency pause
+                              "0.9\n0.9\n\n\n"  // levels, Pearson, pause
+                              "\n\n\n\n\n"    // report pauses, 95 per cent only
+                              "q\n\nq";     // leave the ED dialogue, no plots, end
+    const auto result = run_session(kVariableMetricEdition, dir, input);
+    const std::string c = "beetle.d" + std::to_string(d) + ".m1.common";
+    ASSERT_EQ(result.status, 0) << c << result.errors;
+    EXPECT_NE(result.report.find("a t-deviate ( 6 DF) is used."), std::string::npos) << c;
+    const auto rows = table_rows(result.table);
+    ASSERT_EQ(rows.size(), 1u) << c;
+    const auto& row = rows[0];
+    const double h = ref.at(c, "hetfac_pearson");
+    expect_field(row, 36, h, c + " heterogeneity factor");
+    expect_field(row, 37, ref.at(c, "tdev95"), c + " t deviate", kCornishFisher);
+    expect_field(row, 17, ref.at(c, "se_a1") * std::sqrt(h), c + " rescaled standard error");
+    expect_field(row, 19, ref.at(c, "se_b") * std::sqrt(h), c + " rescaled standard error");
+    expect_field(row, 6, ref.at(c, "ed50_log_1"), c + " log ED50");
+    expect_field(row, 7, ref.at(c, "ed50_lo95_fnm_t_1"), c + " lower t limit", kCornishFisher);
+    expect_field(row, 8, ref.at(c, "ed50_hi95_fnm_t_1"), c + " upper t limit", kCornishFisher);
+  }
 }
 
 }  // namespace
