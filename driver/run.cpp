@@ -1,6 +1,8 @@
 #include "driver/run.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "data/data_files.h"
 #include "data/listing.h"
@@ -29,10 +31,23 @@ namespace {
 // Form feed: ends every analysis in the report.
 constexpr char kFormFeed = '\f';
 
+// True when the file exists and nobody may write to it. A read-only file is
+// refused even where the permission check would let the process write (as
+// the superuser can), so that marking a report read-only protects it.
+bool marked_read_only(const std::filesystem::path& path) {
+  using std::filesystem::perms;
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (error || !std::filesystem::exists(status)) return false;
+  return (status.permissions() & (perms::owner_write | perms::group_write | perms::others_write)) ==
+         perms::none;
+}
+
 // Opens an output file of the working folder for appending; on failure
 // writes the given message to the error stream and ends the run.
 std::FILE* open_for_append(AnalysisState& s, const char* name, const char* failure_message) {
-  std::FILE* f = std::fopen((s.workdir / name).string().c_str(), "a");
+  const std::filesystem::path path = s.workdir / name;
+  std::FILE* f = marked_read_only(path) ? nullptr : std::fopen(path.string().c_str(), "a");
   if (f == nullptr) {
     write_error(failure_message);
     end_run(1);

@@ -14,6 +14,7 @@
 namespace varnalo {
 namespace {
 
+using testing::count_of;
 using testing::examples_path;
 using testing::run_session;
 using testing::TempWorkdir;
@@ -33,6 +34,12 @@ std::string one_analysis(const std::string& name) {
          "\n";           // no plot data
 }
 
+// The same answers with "y" at the plot prompt.
+std::string with_plots(std::string analysis) {
+  analysis.back() = 'y';
+  return analysis + "\n";
+}
+
 // Dosage and variance-method menus, one analysis of ROTENONE, then "q".
 std::string full_session() { return "\n\n" + one_analysis("ROTENONE") + "q"; }
 
@@ -40,12 +47,6 @@ TempWorkdir& with_examples(TempWorkdir& dir) {
   dir.copy_data(examples_path("DATA/ROTENONE.TXT"));
   dir.copy_data(examples_path("DATA/BEETLE.TXT"));
   return dir;
-}
-
-int count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
 }
 
 TEST(Session, EnterAtEveryMenuRunsToTheEndPrompt) {
@@ -67,7 +68,7 @@ TEST(Session, EnterAtEveryMenuRunsToTheEndPrompt) {
         << "both programs write the same report heading";
     ASSERT_FALSE(result.report.empty());
     EXPECT_EQ(result.report.back(), '\f');
-    EXPECT_EQ(count(result.report, "Configuration\n"), 1) << "one preparation: one fit";
+    EXPECT_EQ(count_of(result.report, "Configuration\n"), 1) << "one preparation: one fit";
   }
 }
 
@@ -79,14 +80,14 @@ TEST(Session, SecondAnalysisAppendsToTheSameFiles) {
   const std::string input = "\n\n" + one_analysis("ROTENONE") + "n" + one_analysis("rotenone") + "q";
   auto result = run_session(kVariableMetricEdition, dir, input);
   EXPECT_EQ(result.status, 0) << result.errors;
-  EXPECT_EQ(count(result.report, "*** Varnalo ver.1.63 ***\n\n"), 2);
-  EXPECT_EQ(count(result.report, "\f"), 2);
-  EXPECT_EQ(count(result.screen, "Calculation Mehod of Variances"), 1);
+  EXPECT_EQ(count_of(result.report, "*** Varnalo ver.1.63 ***\n\n"), 2);
+  EXPECT_EQ(count_of(result.report, "\f"), 2);
+  EXPECT_EQ(count_of(result.screen, "Calculation Mehod of Variances"), 1);
 
   // A later run appends again.
   result = run_session(kSimplexEdition, dir, full_session());
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(count(result.report, "\f"), 3);
+  EXPECT_EQ(count_of(result.report, "\f"), 3);
 }
 
 TEST(Session, CuttingTheInputAnywhereEndsWithStatusOne) {
@@ -109,6 +110,30 @@ TEST(Session, UnwritableReportEndsTheRunAfterTheStartUpMenus) {
   EXPECT_EQ(result.errors, "\nCAN'T OPEN 'REPORT.TXT'\n");
   EXPECT_EQ(result.screen.find("Input Data File Name"), std::string::npos);
   EXPECT_TRUE(result.screen.ends_with("  [1] Current Method\n  [*/#]  "));
+}
+
+TEST(Session, ReadOnlyFilesAreNotAppendedTo) {
+  const struct {
+    const char* file;
+    const char* message;
+    std::string input;
+  } cases[] = {
+      {"REPORT.TXT", "\nCAN'T OPEN 'REPORT.TXT'\n", full_session()},
+      {"TABLE.TXT", "\nCAN'T OPEN 'TABLE.TXT'\n", full_session()},
+      {"SIGMOID.TXT", "\nCAN'T OPEN 'SIGMOID.TXT'\n", "\n\n" + with_plots(one_analysis("ROTENONE")) + "q"},
+      {"LINEAR.TXT", "\nCAN'T OPEN 'LINAR.TXT'\n", "\n\n" + with_plots(one_analysis("ROTENONE")) + "q"},
+  };
+  for (const auto& c : cases) {
+    TempWorkdir dir;
+    with_examples(dir);
+    const auto path = dir.root() / c.file;
+    std::ofstream(path) << "kept\n";
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+    const auto result = run_session(kVariableMetricEdition, dir, c.input);
+    EXPECT_EQ(result.status, 1) << c.file;
+    EXPECT_EQ(result.errors, c.message);
+    EXPECT_EQ(dir.read(c.file), "kept\n");
+  }
 }
 
 TEST(Session, ResponsesExceedingSubjectsEndTheRun) {
