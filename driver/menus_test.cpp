@@ -11,13 +11,7 @@ namespace {
 using testing::StageFixture;
 
 // Counts the answer prompts shown.
-int prompts(const std::string& screen) {
-  int count = 0;
-  for (std::size_t at = screen.find("  [*/#]  "); at != std::string::npos;
-       at = screen.find("  [*/#]  ", at + 1))
-    ++count;
-  return count;
-}
+int prompts(const std::string& screen) { return testing::count_of(screen, "  [*/#]  "); }
 
 TEST(Menus, EnterKeepsTheDefaults) {
   StageFixture f("\n\n\n\n");

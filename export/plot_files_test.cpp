@@ -11,13 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "potency/potency_testing.h"
+#include "support/hand_fit.h"
 
 namespace varnalo {
 namespace {
 
 using testing::Group;
 using testing::quadratic_limits;
+using testing::read_stream;
 using testing::StageFixture;
 
 // Six printed decimals of values computed in another order.
@@ -31,16 +32,6 @@ struct Line {
   int column;  // 1-based column of the one value after x
   double value;
 };
-
-std::string read_all(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string text;
-  char buffer[4096];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
-  return text;
-}
 
 // Data lines (those with a value in column 1), in file order.
 std::vector<Line> data_lines(const std::string& text) {
@@ -95,11 +86,11 @@ struct PlotRun {
   }
   std::string sigmoid_text() {
     write_sigmoid_file(fx.state());
-    return read_all(sigmoid);
+    return read_stream(sigmoid);
   }
   std::string linear_text() {
     write_linear_file(fx.state());
-    return read_all(linear);
+    return read_stream(linear);
   }
 };
 

@@ -12,7 +12,8 @@
 #include "driver/output.h"
 #include "driver/run.h"
 #include "potency/effective_dose.h"
-#include "potency/potency_testing.h"
+#include "support/hand_fit.h"
+#include "support/reference_data.h"
 #include "potency/relative_potency.h"
 
 namespace varnalo {
@@ -21,6 +22,7 @@ namespace {
 using testing::HandFit;
 using testing::load_hand_fit;
 using testing::quadratic_limits;
+using testing::read_stream;
 using testing::StageFixture;
 
 constexpr const char* kTitleLine =
@@ -32,16 +34,6 @@ constexpr const char* kTitleLine =
     "L.R.Chi2Parallel\tPearsonChi2Parallel\tDFParallel\t"
     "HeterogeneityFactor\tt at 2.5%\tAIC\tNumber of Parameters\tMaximum Log Likelihood\t\n";
 constexpr int kFields = 40;
-
-std::string read_all(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string text;
-  char buffer[4096];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
-  return text;
-}
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -90,7 +82,7 @@ struct TableRun {
   std::string write() {
     relative_potency_dialogue(fx.state());
     write_summary_table(fx.state());
-    return read_all(table);
+    return read_stream(table);
   }
 };
 
@@ -203,7 +195,7 @@ TEST(SummaryTable, ExtraParametersAndTheirStandardErrors) {
     compute_deviates(s, s.conf_alpha, s.conf_deviates);
     relative_potency_dialogue(s);
     write_summary_table(s);
-    const std::vector<std::string> f = fields_of(lines_of(read_all(table))[4]);
+    const std::vector<std::string> f = fields_of(lines_of(read_stream(table))[4]);
     EXPECT_EQ(model == 4 ? "0.100000" : "0.250000", f[19]);
     EXPECT_EQ(model == 4 ? "0.100000" : "0.000000", f[20]);
     EXPECT_EQ("0.200000", f[21]);
@@ -228,7 +220,7 @@ TEST(SummaryTableReference, Ed50CellsMatchTheReference) {
   compute_deviates(s, s.conf_alpha, s.conf_deviates);
   relative_potency_dialogue(s);
   write_summary_table(s);
-  const std::vector<std::string> lines = lines_of(read_all(table));
+  const std::vector<std::string> lines = lines_of(read_stream(table));
   for (int j = 1; j <= 2; ++j) {
     const std::vector<std::string> f = fields_of(lines[3 + j]);
     const std::string js = "_" + std::to_string(j);

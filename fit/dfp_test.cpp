@@ -11,6 +11,7 @@
 namespace varnalo {
 namespace {
 
+using testing::count_of;
 using testing::StageFixture;
 
 // The step test stops at a relative step of 4e-13; on a well-conditioned
@@ -31,12 +32,6 @@ constexpr double kGradientTolerance = 1e-30;
 // cos x is flat to second order at pi: a step test of 4e-13 leaves the point
 // within about sqrt(4e-13) * pi of it at worst.
 constexpr double kCosinePointTol = 1e-6;
-
-int count(const std::string& text, const std::string& what) {
-  int c = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++c;
-  return c;
-}
 
 // f(x) = 0.5 x'Ax - b'x + 4 with A symmetric positive definite.
 struct Quadratic {
@@ -197,7 +192,7 @@ TEST(Dfp, IterationLimitIsReportedOnceOnScreenAndReportAndTheRunGoesOn) {
   EXPECT_EQ(fmin, -2000.0);
   EXPECT_EQ(fx.screen(), "  Error in DFP: Too Many Iterations\n");
   EXPECT_EQ(fx.report(), "  Error in DFP: Too Many Iterations\n");
-  EXPECT_EQ(count(fx.screen(), "Too Many"), 1);
+  EXPECT_EQ(count_of(fx.screen(), "Too Many"), 1);
 }
 
 // f(x) = 0.5 x'Ax - b'x with the matrix of Quadratic and b3 chosen by the

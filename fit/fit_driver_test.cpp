@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,12 +13,16 @@
 #include "fit/simplex.h"
 #include "model/likelihood.h"
 #include "support/harness.h"
+#include "support/reference_data.h"
 
 namespace varnalo {
 namespace {
 
 using testing::Group;
+using testing::reference_case;
+using testing::reference_parameter_names;
 using testing::ReferenceValues;
+using testing::reference_available;
 using testing::StageFixture;
 
 // Estimates and ^L must agree with the reference to 6 significant digits.
@@ -37,41 +40,7 @@ struct DataSet {
   std::vector<std::vector<Group>> preps;
 };
 
-DataSet load(const std::string& name) {
-  using testing::examples_path;
-  using testing::read_group_file;
-  using testing::reference_path;
-  if (name == "rotenone") return {name, {read_group_file(examples_path("DATA/ROTENONE.TXT"), false)}};
-  if (name == "beetle") return {name, {read_group_file(examples_path("DATA/BEETLE.TXT"), true)}};
-  if (name == "rotenone_c")
-    return {name, {read_group_file(reference_path("data/ROTENONE_C.TXT"), false)}};
-  if (name == "beetle_c") return {name, {read_group_file(reference_path("data/BEETLE_C.TXT"), true)}};
-  return {name,
-          {read_group_file(reference_path("data/BUDWORM_M.TXT"), false),
-           read_group_file(reference_path("data/BUDWORM_F.TXT"), false)}};
-}
-
-std::string case_name(const std::string& data, int distribution, int model, bool separate) {
-  return data + ".d" + std::to_string(distribution) + ".m" + std::to_string(model) +
-         (separate ? ".sep" : ".common");
-}
-
-// Names of the fitted entries in the reference file, in parameter order.
-std::vector<std::string> parameter_names(int nprep, int nslopes, int model) {
-  std::vector<std::string> names;
-  for (int i = 1; i <= nprep; ++i) names.push_back("a" + std::to_string(i));
-  if (nslopes == 1)
-    names.push_back("b");
-  else
-    for (int i = 1; i <= nslopes; ++i) names.push_back("b" + std::to_string(i));
-  if (model == 2 || model == 6) names.push_back("C");
-  if (model == 3 || model == 7) names.push_back("D");
-  if (model == 4 || model == 8) {
-    names.push_back("C");
-    names.push_back("D");
-  }
-  return names;
-}
+DataSet load(const std::string& name) { return {name, testing::reference_dataset(name)}; }
 
 using FitStep = void (*)(AnalysisState&);
 
@@ -85,17 +54,13 @@ std::unique_ptr<StageFixture> run_fit(FitStep fit, const DataSet& data, int dist
   return fx;
 }
 
-bool reference_available() {
-  return std::filesystem::exists(testing::reference_path("reference_values.txt"));
-}
-
 // Compares ^L and every estimate with the reference of one case.
 void expect_matches_reference(const AnalysisState& s, const std::string& ref_case,
                               double estimate_tol) {
   const ReferenceValues& ref = ReferenceValues::get();
   const double loglik = ref.at(ref_case, "loglik");
   EXPECT_NEAR(s.max_loglik, loglik, kSixDigits * std::fabs(loglik)) << ref_case << " loglik";
-  const std::vector<std::string> names = parameter_names(s.nprep, s.nslopes, s.model);
+  const std::vector<std::string> names = reference_parameter_names(s.nprep, s.nslopes, s.model);
   for (std::size_t i = 0; i < names.size(); ++i) {
     const double expected = ref.at(ref_case, names[i]);
     const double scale = names[i] == "C" || names[i] == "D" ? kProportionScale : std::fabs(expected);
@@ -107,7 +72,7 @@ void expect_matches_reference(const AnalysisState& s, const std::string& ref_cas
 // True when the reference maximum has an estimated C or D at exactly 0.
 bool on_boundary(const std::string& ref_case, const AnalysisState& s) {
   const ReferenceValues& ref = ReferenceValues::get();
-  for (const std::string& name : parameter_names(s.nprep, s.nslopes, s.model))
+  for (const std::string& name : reference_parameter_names(s.nprep, s.nslopes, s.model))
     if ((name == "C" || name == "D") && ref.at(ref_case, name) == 0.0) return true;
   return false;
 }
@@ -122,7 +87,7 @@ void expect_within_the_maximum(const AnalysisState& s, const std::string& ref_ca
 
 // Every C or D that is 0 at the reference maximum is exactly 0 in the fit.
 void expect_exactly_on_bound(const AnalysisState& s, const std::string& ref_case) {
-  const std::vector<std::string> names = parameter_names(s.nprep, s.nslopes, s.model);
+  const std::vector<std::string> names = reference_parameter_names(s.nprep, s.nslopes, s.model);
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (names[i] != "C" && names[i] != "D") continue;
     if (ReferenceValues::get().at(ref_case, names[i]) == 0.0) {
@@ -148,14 +113,14 @@ void check_all_reference_cases(const ReferenceCheck& check) {
   if (!reference_available()) GTEST_SKIP() << "reference values not generated yet";
   const ReferenceValues& ref = ReferenceValues::get();
   int compared = 0;
-  for (const char* data_name : {"rotenone", "beetle", "budworm", "rotenone_c", "beetle_c"}) {
+  for (const char* data_name : testing::kReferenceDataSets) {
     const DataSet data = load(data_name);
     const int nprep = static_cast<int>(data.preps.size());
     for (int d = 1; d <= 3; ++d)
       for (int m = 1; m <= 8; ++m)
         for (bool separate : {true, false}) {
           if (separate && nprep == 1) continue;
-          const std::string ref_case = case_name(data_name, d, m, separate);
+          const std::string ref_case = reference_case(data_name, d, m, separate);
           if (!ref.has(ref_case, "loglik")) continue;
           bool short_stop = false;
           for (const std::string& s : check.stops_short) short_stop = short_stop || s == ref_case;

@@ -12,6 +12,7 @@
 namespace varnalo {
 namespace {
 
+using testing::count_of;
 using testing::StageFixture;
 
 // Inverses of exactly representable small matrices come out exact or within
@@ -27,12 +28,6 @@ Matrix square(int n, std::initializer_list<double> rows) {
   for (int i = 1; i <= n; ++i)
     for (int j = 1; j <= n; ++j) a[i][j] = *it++;
   return a;
-}
-
-int count(const std::string& text, const std::string& what) {
-  int c = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++c;
-  return c;
 }
 
 TEST(Gaussj, SmallExactInverses) {
@@ -118,7 +113,7 @@ TEST(Gaussj, SingularMatricesAreReportedOnScreenAndTheRunGoesOn) {
   StageFixture fx;
   Matrix zero_row = square(3, {1, 2, 3, 0, 0, 0, 4, 5, 7});
   gaussj(fx.state(), zero_row, 3);
-  EXPECT_GE(count(fx.screen(), "gaussj: Singular Matrix-2\n"), 1);
+  EXPECT_GE(count_of(fx.screen(), "gaussj: Singular Matrix-2\n"), 1);
   bool non_finite = false;
   for (int i = 1; i <= 3; ++i)
     for (int j = 1; j <= 3; ++j) non_finite = non_finite || !std::isfinite(zero_row[i][j]);
@@ -135,13 +130,13 @@ TEST(Gaussj, NotANumberEntriesAreTreatedAsASingularPivot) {
   // unset pivot index (the debug bounds checks would abort).
   Matrix all_nan = square(2, {nan, nan, nan, nan});
   gaussj(fx.state(), all_nan, 2);
-  EXPECT_EQ(count(fx.screen(), "gaussj: Singular Matrix-2\n"), 2);
+  EXPECT_EQ(count_of(fx.screen(), "gaussj: Singular Matrix-2\n"), 2);
   EXPECT_TRUE(std::isnan(all_nan[1][1]));
 
   StageFixture mixed_fx;
   Matrix mixed = square(2, {nan, 1, 1, 2});
   gaussj(mixed_fx.state(), mixed, 2);
-  EXPECT_GE(count(mixed_fx.screen(), "gaussj: Singular Matrix-2\n"), 1);
+  EXPECT_GE(count_of(mixed_fx.screen(), "gaussj: Singular Matrix-2\n"), 1);
   EXPECT_EQ(mixed_fx.report(), "");
 }
 

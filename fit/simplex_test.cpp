@@ -10,6 +10,7 @@
 namespace varnalo {
 namespace {
 
+using testing::count_of;
 using testing::StageFixture;
 
 // The simplex stops when best and worst values agree to 1e-12 relative; for
@@ -17,12 +18,6 @@ using testing::StageFixture;
 // sqrt(3e-12 / curvature) ~ 2e-6 of the minimiser.
 constexpr double kQuadraticPointTol = 1e-5;
 constexpr double kTolerance = 1e-12;
-
-int count(const std::string& text, const std::string& what) {
-  int c = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++c;
-  return c;
-}
 
 // A simplex of ndim + 1 vertices with the given rows, and their values.
 struct Simplex {
@@ -71,7 +66,7 @@ TEST(Amoeba, EvaluationLimitIsReportedOnceAndTheBestVertexIsKept) {
   EXPECT_GE(evaluations, 10000);
   EXPECT_EQ(fx.screen(), "  Error in Amoeba: NMAX exceeded\n");
   EXPECT_EQ(fx.report(), "  Error in Amoeba: NMAX exceeded\n");
-  EXPECT_EQ(count(fx.screen(), "NMAX"), 1);
+  EXPECT_EQ(count_of(fx.screen(), "NMAX"), 1);
   EXPECT_FALSE(sx.y[1] > sx.y[2]);
   EXPECT_FALSE(sx.y[1] > sx.y[3]);
 }

@@ -4,7 +4,6 @@
 // tests do not depend on the maximiser.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -14,11 +13,12 @@
 #include "inference/obs_exp.h"
 #include "inference/variance_ratio.h"
 #include "support/harness.h"
+#include "support/reference_data.h"
 
 namespace varnalo {
 namespace {
 
-using testing::Group;
+using testing::matrix_entry;
 using testing::ReferenceValues;
 using testing::StageFixture;
 
@@ -31,42 +31,6 @@ constexpr double kCountError = 1e-6;
 // AIC is a sum of two doubles given to 15 digits.
 constexpr double kAicDigits = 1e-10;
 
-std::vector<Group> sorted(std::vector<Group> groups) {
-  // Ascending log dose, ties by observed proportion, as the loader sorts.
-  std::stable_sort(groups.begin(), groups.end(), [](const Group& a, const Group& b) {
-    if (a.x != b.x) return a.x < b.x;
-    return a.r / a.n < b.r / b.n;
-  });
-  return groups;
-}
-
-std::vector<std::vector<Group>> dataset(const std::string& name) {
-  using testing::examples_path;
-  using testing::read_group_file;
-  using testing::reference_path;
-  if (name == "rotenone") return {sorted(read_group_file(examples_path("DATA/ROTENONE.TXT"), false))};
-  if (name == "beetle") return {sorted(read_group_file(examples_path("DATA/BEETLE.TXT"), true))};
-  if (name == "budworm")
-    return {sorted(read_group_file(reference_path("data/BUDWORM_M.TXT"), false)),
-            sorted(read_group_file(reference_path("data/BUDWORM_F.TXT"), false))};
-  if (name == "rotenone_c")
-    return {sorted(read_group_file(reference_path("data/ROTENONE_C.TXT"), false))};
-  return {sorted(read_group_file(reference_path("data/BEETLE_C.TXT"), true))};
-}
-
-// Names of the fitted parameters in vector order.
-std::vector<std::string> parameter_names(int nprep, int nslopes, int model) {
-  std::vector<std::string> names;
-  for (int i = 1; i <= nprep; ++i) names.push_back("a" + std::to_string(i));
-  if (nslopes == 1)
-    names.push_back("b");
-  else
-    for (int i = 1; i <= nprep; ++i) names.push_back("b" + std::to_string(i));
-  if (model == 2 || model == 6 || model == 4 || model == 8) names.push_back("C");
-  if (model == 3 || model == 7 || model == 4 || model == 8) names.push_back("D");
-  return names;
-}
-
 struct Case {
   std::string name;
   std::string dataset;
@@ -77,32 +41,26 @@ struct Case {
 std::vector<Case> reference_cases() {
   const ReferenceValues& ref = ReferenceValues::get();
   std::vector<Case> cases;
-  for (const char* ds : {"rotenone", "beetle", "budworm", "rotenone_c", "beetle_c"})
+  for (const char* ds : testing::kReferenceDataSets)
     for (int d = 1; d <= 3; ++d)
       for (int m = 1; m <= 8; ++m)
-        for (const char* fit : {"common", "sep"}) {
-          const std::string name =
-              std::string(ds) + ".d" + std::to_string(d) + ".m" + std::to_string(m) + "." + fit;
+        for (bool separate : {false, true}) {
+          const std::string name = testing::reference_case(ds, d, m, separate);
           if (!ref.has(name, "cov_1_1")) continue;
           const int nprep = std::string(ds) == "budworm" ? 2 : 1;
-          cases.push_back({name, ds, d, m, std::string(fit) == "common" ? 1 : nprep});
+          cases.push_back({name, ds, d, m, separate ? nprep : 1});
         }
   return cases;
 }
 
 // A fixture holding the case's data and the reference estimates.
 void load_case(StageFixture& f, const Case& c) {
-  const ReferenceValues& ref = ReferenceValues::get();
-  f.set_groups(dataset(c.dataset));
+  f.set_groups(testing::sorted_as_loader(testing::reference_dataset(c.dataset)));
   f.begin_fit(c.distribution, c.model, c.nslopes);
   AnalysisState& s = f.state();
-  const auto names = parameter_names(s.nprep, s.nslopes, s.model);
-  ASSERT_EQ(static_cast<int>(names.size()), s.npar);
-  for (int i = 1; i <= s.npar; ++i) s.params[i] = ref.at(c.name, names[i - 1]);
-}
-
-std::string ij(const char* what, int i, int j) {
-  return what + std::to_string(i) + "_" + std::to_string(j);
+  ASSERT_EQ(static_cast<int>(testing::reference_parameter_names(s.nprep, s.nslopes, s.model).size()),
+            s.npar);
+  testing::set_reference_params(s, c.name);
 }
 
 TEST(ReferenceFits, InformationExpectedCountsPearsonAndAic) {
@@ -115,7 +73,7 @@ TEST(ReferenceFits, InformationExpectedCountsPearsonAndAic) {
     load_case(f, c);
     AnalysisState& s = f.state();
     build_info_matrix(s);
-    auto r = [&](int i, int j) { return ref.at(c.name, ij("cov_", i, j)); };
+    auto r = [&](int i, int j) { return ref.at(c.name, matrix_entry("cov_", i, j)); };
     for (int i = 1; i <= s.npar; ++i)
       for (int j = 1; j <= s.npar; ++j)
         EXPECT_NEAR(s.info_cov[i][j], r(i, j), kFiveDigits * std::sqrt(std::fabs(r(i, i) * r(j, j))))
@@ -131,7 +89,7 @@ TEST(ReferenceFits, InformationExpectedCountsPearsonAndAic) {
     print_obs_exp(s);
     for (int j = 1; j <= s.nprep; ++j)
       for (int k = 1; k <= s.ngroups[j]; ++k)
-        EXPECT_NEAR(s.groups[j][k][4], ref.at(c.name, ij("exp_", j, k)), kCountError) << j << "," << k;
+        EXPECT_NEAR(s.groups[j][k][4], ref.at(c.name, matrix_entry("exp_", j, k)), kCountError) << j << "," << k;
     compute_pearson(s);
     const double pearson = ref.at(c.name, "pearson");
     EXPECT_NEAR(s.pearson_chi2, pearson, kCountError * (1 + pearson));
@@ -153,16 +111,14 @@ TEST(ReferenceFits, LocationScaleCovarianceByDeltaMethod) {
     load_case(f, c);
     AnalysisState& s = f.state();
     // The reference matrix itself is the input, so only the derivation is tested.
-    for (int i = 1; i <= s.npar; ++i)
-      for (int j = 1; j <= s.npar; ++j)
-        s.info_cov[i][j] = ref.at(c.name, ij("cov_", i, j));
+    testing::set_reference_matrix(s.info_cov, s.npar, c.name, "cov_");
     derive_location_scale(s, s.params, s.derived_params, s.info_cov, s.derived_cov);
     for (int j = 1; j <= s.nprep; ++j)
       EXPECT_NEAR(s.derived_params[j], ref.at(c.name, "m" + std::to_string(j)),
                   kFiveDigits * std::fabs(ref.at(c.name, "m" + std::to_string(j))));
     EXPECT_NEAR(s.derived_params[s.nprep + 1], ref.at(c.name, "s"),
                 kFiveDigits * std::fabs(ref.at(c.name, "s")));
-    auto r = [&](int i, int j) { return ref.at(c.name, ij("dcov_", i, j)); };
+    auto r = [&](int i, int j) { return ref.at(c.name, matrix_entry("dcov_", i, j)); };
     for (int i = 1; i <= s.npar; ++i)
       for (int j = 1; j <= s.npar; ++j)
         EXPECT_NEAR(s.derived_cov[i][j], r(i, j), kFiveDigits * std::sqrt(std::fabs(r(i, i) * r(j, j))))

@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "support/harness.h"
+#include "support/reference_data.h"
 
 namespace varnalo {
 namespace {
@@ -278,26 +278,6 @@ TEST(SimplexObjective, AgreesWithTheObjectiveAwayFromSentinelDoses) {
 
 // ---- against the committed reference values ------------------------------
 
-struct ReferenceData {
-  const char* name;
-  std::vector<std::vector<Group>> preps;
-};
-
-std::vector<ReferenceData> reference_data() {
-  using testing::examples_path;
-  using testing::read_group_file;
-  using testing::reference_path;
-  return {
-      {"rotenone", {read_group_file(examples_path("DATA/ROTENONE.TXT"), false)}},
-      {"beetle", {read_group_file(examples_path("DATA/BEETLE.TXT"), true)}},
-      {"budworm",
-       {read_group_file(reference_path("data/BUDWORM_M.TXT"), false),
-        read_group_file(reference_path("data/BUDWORM_F.TXT"), false)}},
-      {"rotenone_c", {read_group_file(reference_path("data/ROTENONE_C.TXT"), false)}},
-      {"beetle_c", {read_group_file(reference_path("data/BEETLE_C.TXT"), true)}},
-  };
-}
-
 // The reference is the exact likelihood; ours differs for the Normal
 // distribution by sum (r/P + m/Q) * 1.1e-9 (Ibbetson's absolute error).
 constexpr double kIbbetsonError = 1.1e-9;
@@ -309,31 +289,26 @@ constexpr double kReferenceRelative = 1e-10;
 constexpr double kScoreTolerance = 1e-9;
 
 TEST(LikelihoodReference, LogLikelihoodAtTheReferenceEstimates) {
-  if (!std::filesystem::exists(testing::reference_path("reference_values.txt")))
-    GTEST_SKIP() << "reference values not generated yet";
+  if (!testing::reference_available()) GTEST_SKIP() << "reference values not generated yet";
   const auto& ref = testing::ReferenceValues::get();
   int checked = 0;
-  for (const ReferenceData& data : reference_data()) {
+  for (const char* data_name : testing::kReferenceDataSets) {
+    const std::vector<std::vector<Group>> preps = testing::reference_dataset(data_name);
     for (int dist = 1; dist <= 3; ++dist) {
       for (int model = 1; model <= 8; ++model) {
-        const int nprep = static_cast<int>(data.preps.size());
+        const int nprep = static_cast<int>(preps.size());
         const std::vector<int> layouts = nprep > 1 ? std::vector<int>{1, nprep} : std::vector<int>{1};
         for (int nslopes : layouts) {
-          const std::string kase = std::string(data.name) + ".d" + std::to_string(dist) + ".m" +
-                                   std::to_string(model) + (nslopes > 1 ? ".sep" : ".common");
+          const std::string kase = testing::reference_case(data_name, dist, model, nslopes > 1);
           if (!ref.has(kase, "loglik")) continue;
           StageFixture fx;
-          fx.set_groups(data.preps);
+          fx.set_groups(preps);
           fx.begin_fit(dist, model, nslopes);
           AnalysisState& s = fx.state();
           const int P = s.nprep, k = P + s.nslopes;
-          for (int i = 1; i <= P; ++i) s.params[i] = ref.at(kase, "a" + std::to_string(i));
-          for (int i = 1; i <= s.nslopes; ++i)
-            s.params[P + i] = ref.at(kase, s.nslopes > 1 ? "b" + std::to_string(i) : "b");
+          testing::set_reference_params(s, kase);
+          // Both are listed for every case (0 where the model has none).
           const double C = ref.at(kase, "C"), D = ref.at(kase, "D");
-          if (model == 2 || model == 4 || model == 6 || model == 8) s.params[k + 1] = C;
-          if (model == 3 || model == 7) s.params[k + 1] = D;
-          if (model == 4 || model == 8) s.params[k + 2] = D;
 
           const double sat = saturated_loglik(s);
           const double expected_sat = ref.at(kase, "saturated");

@@ -9,7 +9,8 @@
 #include <string>
 
 #include "driver/output.h"
-#include "potency/potency_testing.h"
+#include "support/hand_fit.h"
+#include "support/reference_data.h"
 
 namespace varnalo {
 namespace {

@@ -7,25 +7,16 @@
 #include <cmath>
 #include <utility>
 
+#include "support/hand_fit.h"
+
 namespace varnalo {
 namespace {
+
+using testing::quadratic_limits;
 
 // Closed forms evaluated in a different order than the quadratic solution:
 // agreement to a few units in the last place, scaled by the magnitude.
 constexpr double kRelTol = 1e-11;
-
-// Roots of (N - m D)^2 = t^2 (vN - 2 m cND + m^2 vD) in m, the textbook
-// Fieller quadratic, as {lower, upper}.
-std::pair<double, double> quadratic_limits(double N, double D, double vN, double vD, double cND,
-                                           double t) {
-  const double A = D * D - t * t * vD;
-  const double B = -2.0 * (N * D - t * t * cND);
-  const double C = N * N - t * t * vN;
-  const double root = std::sqrt(B * B - 4.0 * A * C);
-  const double r1 = (-B - root) / (2.0 * A);
-  const double r2 = (-B + root) / (2.0 * A);
-  return {std::min(r1, r2), std::max(r1, r2)};
-}
 
 void expect_close(double expected, double actual) {
   EXPECT_NEAR(expected, actual, kRelTol * std::max(1.0, std::fabs(expected)));

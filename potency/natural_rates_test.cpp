@@ -6,7 +6,8 @@
 #include <cmath>
 #include <string>
 
-#include "potency/potency_testing.h"
+#include "support/hand_fit.h"
+#include "support/reference_data.h"
 
 namespace varnalo {
 namespace {

@@ -1,6 +1,7 @@
-// Test helpers of the potency and export tests: fitted states built from
-// committed reference values or from hand-made numbers, so that the tests
-// do not depend on the maximiser.
+// Hand-made fitted states for the potency and export tests (estimates and
+// covariances given directly, so the tests do not depend on the maximiser),
+// and the textbook Fieller quadratic the limits are checked against. The
+// fits of the reference file are loaded by support/reference_data.h.
 #pragma once
 
 #include <cmath>
@@ -11,51 +12,6 @@
 #include "support/harness.h"
 
 namespace varnalo::testing {
-
-// Names of the fitted parameters of a common-slope fit in vector order.
-inline std::vector<std::string> fitted_names(int nprep, int model) {
-  std::vector<std::string> names;
-  for (int j = 1; j <= nprep; ++j) names.push_back("a" + std::to_string(j));
-  names.push_back("b");
-  if (model == 2 || model == 6) names.push_back("C");
-  if (model == 3 || model == 7) names.push_back("D");
-  if (model == 4 || model == 8) {
-    names.push_back("C");
-    names.push_back("D");
-  }
-  return names;
-}
-
-// Loads the common-slope fit of a reference case into the fixture: params,
-// fit_cov = inverse observed information and info_cov = inverse expected
-// information (both multiplied by het), prep_sum_w, prep_mean_x, het_factor
-// and sep_df. One dummy dose group per preparation. Returns false when the
-// reference file does not hold the case.
-inline bool load_reference_fit(StageFixture& fx, const std::string& case_name, int nprep,
-                               int distribution, int model, double het) {
-  const ReferenceValues& ref = ReferenceValues::get();
-  if (!ref.has(case_name, "b")) return false;
-  std::vector<std::vector<Group>> preps(nprep, std::vector<Group>{{0.0, 10.0, 5.0}});
-  fx.set_groups(preps);
-  fx.begin_fit(distribution, model, 1);
-  AnalysisState& s = fx.state();
-  const std::vector<std::string> names = fitted_names(nprep, model);
-  const int n = static_cast<int>(names.size());
-  for (int i = 1; i <= n; ++i) s.params[i] = ref.at(case_name, names[i - 1]);
-  for (int i = 1; i <= n; ++i)
-    for (int j = 1; j <= n; ++j) {
-      const std::string ij = std::to_string(i) + "_" + std::to_string(j);
-      s.fit_cov[i][j] = het * ref.at(case_name, "obscov_" + ij);
-      s.info_cov[i][j] = het * ref.at(case_name, "cov_" + ij);
-    }
-  for (int j = 1; j <= nprep; ++j) {
-    s.prep_sum_w[j] = ref.at(case_name, "sumw_" + std::to_string(j));
-    s.prep_mean_x[j] = ref.at(case_name, "meanx_" + std::to_string(j));
-  }
-  s.het_factor = het;
-  s.sep_df = ref.at(case_name, "het_df");
-  return true;
-}
 
 // A hand-made one- or two-preparation Normal model-1 fit: intercepts a,
 // slope b, and the same covariance matrix under both methods.
@@ -96,15 +52,6 @@ inline std::pair<double, double> quadratic_limits(double N, double D, double vN,
   const double r1 = (-B - root) / (2.0 * A);
   const double r2 = (-B + root) / (2.0 * A);
   return {r1 < r2 ? r1 : r2, r1 < r2 ? r2 : r1};
-}
-
-// Number of non-overlapping occurrences of needle in text.
-inline int count_of(const std::string& text, const std::string& needle) {
-  int n = 0;
-  for (std::size_t at = text.find(needle); at != std::string::npos;
-       at = text.find(needle, at + needle.size()))
-    ++n;
-  return n;
 }
 
 }  // namespace varnalo::testing

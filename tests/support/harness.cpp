@@ -117,16 +117,7 @@ void StageFixture::begin_fit(int distribution, int model, int nslopes) {
   alloc_work_arrays(s);
 }
 
-std::string StageFixture::report() {
-  std::fflush(report_);
-  std::rewind(report_);
-  std::string text;
-  char buffer[4096];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, report_)) > 0) text.append(buffer, got);
-  std::fseek(report_, 0, SEEK_END);
-  return text;
-}
+std::string StageFixture::report() { return read_stream(report_); }
 
 const ReferenceValues& ReferenceValues::get() {
   static const ReferenceValues values = [] {
@@ -170,6 +161,23 @@ std::vector<Group> read_group_file(const fs::path& file, bool log_doses) {
     groups.push_back({x, n, r});
   }
   return groups;
+}
+
+std::string read_stream(std::FILE* file) {
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  char buffer[4096];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+  std::fseek(file, 0, SEEK_END);
+  return text;
+}
+
+int count_of(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
 }
 
 }  // namespace varnalo::testing

@@ -3,6 +3,7 @@
 // tests, and reads the committed reference values.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string_view>
@@ -107,5 +108,12 @@ std::filesystem::path reference_path(const std::string& relative);
 // Parses data files written as "dose n r" lines into groups with x = log10
 // dose (dose 0 gives x = -99), or x = the first column when log_doses.
 std::vector<Group> read_group_file(const std::filesystem::path& file, bool log_doses);
+
+// Everything written to a temporary file so far (flushed first); the file is
+// left positioned at its end for further writing.
+std::string read_stream(std::FILE* file);
+
+// Number of places in text where needle starts (occurrences may overlap).
+int count_of(const std::string& text, const std::string& needle);
 
 }  // namespace varnalo::testing
