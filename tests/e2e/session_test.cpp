@@ -90,14 +90,36 @@ TEST(Session, SecondAnalysisAppendsToTheSameFiles) {
   EXPECT_EQ(count_of(result.report, "\f"), 3);
 }
 
+// Two preparations through every dialogue: edited starting values, 90 and
+// 99 per cent limits, the table of EDs, two references, plot data.
+std::string two_preparation_session() {
+  return "\n\nROTENONE\nBEETLE\nq\n\n\n"  // menus, names, listing pauses
+         "2\n4\n"                             // logistic, model 4
+         "y\n\n\n\n\n\n\nn"                // separate slopes: edit, keep the six values, done
+         "\n\n\n"                             // (rest of the "n" line) frequency pauses, estimates
+         "\n\n\n"                             // common slope: no edit, frequency pauses
+         "\n\n\n\n"                          // levels, choice, pause
+         "\n\n\n\n"                          // estimate and matrix pauses
+         "y\nt\n\n\nq\n"                     // 90/99, table of EDs with two pauses, leave
+         "2\n\n\nq\n"                        // reference 2 with two pauses, leave
+         "\n\n\n"                             // natural-rate pauses
+         "y\nq";                               // plots, end
+}
+
 TEST(Session, CuttingTheInputAnywhereEndsWithStatusOne) {
-  const std::string input = full_session();
-  for (std::size_t cut = 0; cut < input.size(); ++cut) {
-    TempWorkdir dir;
-    with_examples(dir);
-    const auto result = run_session(kVariableMetricEdition, dir, input.substr(0, cut));
-    EXPECT_EQ(result.status, 1) << "input cut after " << cut << " characters";
-    EXPECT_EQ(result.errors, kEndOfInputMessage) << "input cut after " << cut << " characters";
+  for (const std::string& input : {full_session(), two_preparation_session()}) {
+    TempWorkdir whole;
+    with_examples(whole);
+    const auto complete = run_session(kVariableMetricEdition, whole, input);
+    ASSERT_EQ(complete.status, 0) << complete.errors;
+    ASSERT_EQ(complete.unread_input, "") << "the script answers every prompt";
+    for (std::size_t cut = 0; cut < input.size(); ++cut) {
+      TempWorkdir dir;
+      with_examples(dir);
+      const auto result = run_session(kVariableMetricEdition, dir, input.substr(0, cut));
+      EXPECT_EQ(result.status, 1) << "input cut after " << cut << " characters";
+      EXPECT_EQ(result.errors, kEndOfInputMessage) << "input cut after " << cut << " characters";
+    }
   }
 }
 
