@@ -1,6 +1,7 @@
 #include "driver/menus.h"
 
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 
 #include "driver/output.h"
@@ -21,6 +22,17 @@ void integer_answer_loop(AnalysisState& s, int& field, int lo, int hi) {
     const std::string answer = read_answer(s);
     if (!answer.empty()) field = std::atoi(answer.c_str());
   } while (field < lo || field > hi);
+}
+
+// A numbered menu: its heading lines, the choices numbered from 1, the
+// current value ("  [2] Current <what>"), then answers until a listed number.
+void numbered_menu(AnalysisState& s, const char* heading, std::initializer_list<const char*> choices,
+                   const char* what, int& field) {
+  screen(s, "%s", heading);
+  int number = 0;
+  for (const char* choice : choices) screen(s, "   %d : %s\n", ++number, choice);
+  screen(s, "  [%d] Current %s\n", field, what);
+  integer_answer_loop(s, field, 1, number);
 }
 
 const char* const kModelLines[] = {
@@ -53,29 +65,18 @@ int extra_parameter_count(int model) {
 }
 
 void ask_dosage(AnalysisState& s) {
-  screen(s, "Dosage\n   #   Unit\n");
-  screen(s, "   1 : Dose\n");
-  screen(s, "   2 : Log(Dose)\n");
-  screen(s, "  [%d] Current Dosage\n", s.dose_scale);
-  integer_answer_loop(s, s.dose_scale, 1, 2);
+  numbered_menu(s, "Dosage\n   #   Unit\n", {"Dose", "Log(Dose)"}, "Dosage", s.dose_scale);
   screen(s, "\n");
 }
 
 void ask_variance_method(AnalysisState& s) {
-  screen(s, "Calculation Mehod of Variances and Covariances\n   #   Method\n");
-  screen(s, "   1 : SAS Equivalent\n");
-  screen(s, "   2 : Finney Equivalent\n");
-  screen(s, "  [%d] Current Method\n", s.variance_method);
-  integer_answer_loop(s, s.variance_method, 1, 2);
+  numbered_menu(s, "Calculation Mehod of Variances and Covariances\n   #   Method\n",
+                {"SAS Equivalent", "Finney Equivalent"}, "Method", s.variance_method);
 }
 
 void ask_distribution_and_model(AnalysisState& s) {
-  screen(s, "Selection of a Distribution\n   #   Functions\n");
-  screen(s, "   1 : Normal\n");
-  screen(s, "   2 : Logistic\n");
-  screen(s, "   3 : Complementary Log-Log\n");
-  screen(s, "  [%d] Current Function\n", s.distribution);
-  integer_answer_loop(s, s.distribution, 1, 3);
+  numbered_menu(s, "Selection of a Distribution\n   #   Functions\n",
+                {"Normal", "Logistic", "Complementary Log-Log"}, "Function", s.distribution);
   screen(s, "\n");
 
   screen(s, "Selection of a Model\n   #   Models with    (Activated) and Fixed Parameters\n");
@@ -136,11 +137,9 @@ void report_settings(AnalysisState& s) {
 }
 
 void ask_chi_choice(AnalysisState& s) {
-  screen(s, "Use of Test Results\n   #   Tests\n");
-  screen(s, "   1 : Pearson Test on Sum of Squares\n");
-  screen(s, "   2 : Likelihood Ratio Test\n");
-  screen(s, "  [%d] Current Chi-square\n", s.chi_choice);
-  integer_answer_loop(s, s.chi_choice, 1, 2);
+  numbered_menu(s, "Use of Test Results\n   #   Tests\n",
+                {"Pearson Test on Sum of Squares", "Likelihood Ratio Test"}, "Chi-square",
+                s.chi_choice);
   screen(s, "\n");
 }
 

@@ -90,31 +90,27 @@ void build_info_matrix(AnalysisState& s) {
     s.prep_mean_x[j] = Sx / Sw;
     I[slope][j] = I[j][slope] = Sx;
     I[slope][slope] += Sxx;
+    // Entries of an estimated C or D (index e) with the intercept, the slope
+    // and itself.
+    auto add_extra = [&](int e, double with_intercept, double with_slope, double with_itself) {
+      I[e][j] = I[j][e] = with_intercept;
+      I[e][e] += with_itself;
+      I[e][slope] += with_slope;
+      I[slope][e] = I[e][slope];
+    };
     switch (model) {
       case 2:
       case 6:
-        I[c][j] = I[j][c] = SC;
-        I[c][c] += SCC;
-        I[c][slope] += SCx;
-        I[slope][c] = I[c][slope];
+        add_extra(c, SC, SCx, SCC);
         break;
       case 3:
       case 7:
-        I[c][j] = I[j][c] = SD;
-        I[c][c] += SDD;
-        I[c][slope] += SDx;
-        I[slope][c] = I[c][slope];
+        add_extra(c, SD, SDx, SDD);
         break;
       case 4:
       case 8:
-        I[c][j] = I[j][c] = SC;
-        I[d][j] = I[j][d] = SD;
-        I[c][c] += SCC;
-        I[d][d] += SDD;
-        I[c][slope] += SCx;
-        I[slope][c] = I[c][slope];
-        I[d][slope] += SDx;
-        I[slope][d] = I[d][slope];
+        add_extra(c, SC, SCx, SCC);
+        add_extra(d, SD, SDx, SDD);
         I[d][c] += SCD;
         I[c][d] = I[d][c];
         break;

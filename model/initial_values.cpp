@@ -202,28 +202,40 @@ namespace {
 bool has_first_extra(int model) { return model != 1 && model != 5; }
 bool has_second_extra(int model) { return model == 4 || model == 8; }
 
+// Visits the entries in the order the tables list them: each intercept
+// followed by its own slope (separate slopes) or every intercept and then the
+// common slope, and last the estimated C and/or D.
+template <class Intercept, class Slope, class Extra>
+void visit_entries(const AnalysisState& s, Intercept intercept, Slope slope, Extra extra) {
+  const int P = s.nprep;
+  const int k = P + s.nslopes;
+  if (s.nslopes > 1) {
+    for (int i = 1; i <= P; ++i) {
+      intercept(i);
+      slope(P + i);
+    }
+  } else {
+    for (int i = 1; i <= P; ++i) intercept(i);
+    slope(P + 1);
+  }
+  if (has_first_extra(s.model)) extra(k + 1);
+  if (has_second_extra(s.model)) extra(k + 2);
+}
+
 // The rows of the values table, on the screen or in the report.
 template <class Out>
 void value_rows(AnalysisState& s, DRef p, const LabelTable& labels, Out out) {
-  const int P = s.nprep;
-  const int k = P + s.nslopes;
-  auto intercept_row = [&](int i) {
-    out(strprintf("  %-3s%13.7lf        %s\n", labels[i].c_str(), p[i], s.prep_names[i].c_str()));
-  };
-  auto slope_row = [&](int e) {
-    out(strprintf("  %-3s    %13.7lf    %s\n", labels[e].c_str(), p[e], "Regression Coefficient"));
-  };
-  if (s.nslopes > 1) {
-    for (int i = 1; i <= P; ++i) {
-      intercept_row(i);
-      slope_row(P + i);
-    }
-  } else {
-    for (int i = 1; i <= P; ++i) intercept_row(i);
-    slope_row(P + 1);
-  }
-  if (has_first_extra(s.model)) out(strprintf("  %-3s%13.7lf\n", labels[k + 1].c_str(), p[k + 1]));
-  if (has_second_extra(s.model)) out(strprintf("  %-3s%13.7lf\n", labels[k + 2].c_str(), p[k + 2]));
+  visit_entries(
+      s,
+      [&](int i) {
+        out(strprintf("  %-3s%13.7lf        %s\n", labels[i].c_str(), p[i],
+                      s.prep_names[i].c_str()));
+      },
+      [&](int e) {
+        out(strprintf("  %-3s    %13.7lf    %s\n", labels[e].c_str(), p[e],
+                      "Regression Coefficient"));
+      },
+      [&](int e) { out(strprintf("  %-3s%13.7lf\n", labels[e].c_str(), p[e])); });
 }
 
 void screen_table(AnalysisState& s, DRef p, const LabelTable& labels) {
@@ -240,31 +252,14 @@ void report_table(AnalysisState& s, DRef p, const LabelTable& labels) {
 }
 
 void edit_pass(AnalysisState& s, DRef p, const LabelTable& labels) {
-  const int P = s.nprep;
-  const int k = P + s.nslopes;
-  auto ask_intercept = [&](int i) {
-    screen(s, "  %-3s    ", labels[i].c_str());
-    read_parameter_value(s, p, i);
+  // Each prompt is the label padded to the column of its value in the table.
+  auto ask = [&](const char* format) {
+    return [&, format](int e) {
+      screen(s, format, labels[e].c_str());
+      read_parameter_value(s, p, e);
+    };
   };
-  auto ask_slope = [&](int e) {
-    screen(s, "  %-3s        ", labels[e].c_str());
-    read_parameter_value(s, p, e);
-  };
-  auto ask_extra = [&](int e) {
-    screen(s, "  %-3s   ", labels[e].c_str());
-    read_parameter_value(s, p, e);
-  };
-  if (s.nslopes > 1) {
-    for (int i = 1; i <= P; ++i) {
-      ask_intercept(i);
-      ask_slope(P + i);
-    }
-  } else {
-    for (int i = 1; i <= P; ++i) ask_intercept(i);
-    ask_slope(P + 1);
-  }
-  if (has_first_extra(s.model)) ask_extra(k + 1);
-  if (has_second_extra(s.model)) ask_extra(k + 2);
+  visit_entries(s, ask("  %-3s    "), ask("  %-3s        "), ask("  %-3s   "));
 }
 
 }  // namespace

@@ -21,69 +21,63 @@ constexpr double kProbabilityFloor = 1e-99;
 bool is_all_or_nothing(int model) { return model >= 2 && model <= 4; }
 bool is_preference(int model) { return model >= 5 && model <= 8; }
 
+// Where a model keeps C and D: the vector index of each one it estimates (0
+// for one it does not) and the value C takes when it is not estimated.
+struct CdLayout {
+  int c_index = 0;
+  int d_index = 0;
+  double fixed_c = 0.0;
+};
+
+CdLayout c_d_layout(const AnalysisState& s) {
+  const int k = s.nprep + s.nslopes;
+  CdLayout at;
+  switch (s.model) {
+    case 2:
+    case 6:
+      at.c_index = k + 1;
+      break;
+    case 3:
+      at.d_index = k + 1;
+      break;
+    case 4:
+    case 8:
+      at.c_index = k + 1;
+      at.d_index = k + 2;
+      break;
+    case 5:
+      at.fixed_c = s.fixed_c;
+      break;
+    case 7:
+      at.fixed_c = s.fixed_c;
+      at.d_index = k + 1;
+      break;
+    default:
+      break;
+  }
+  return at;
+}
+
+// C and D of a model, each estimated one read through entry(index).
+template <typename Entry>
+void read_c_d(const AnalysisState& s, Entry entry, double* C, double* D) {
+  const CdLayout at = c_d_layout(s);
+  *C = at.c_index != 0 ? entry(at.c_index) : at.fixed_c;
+  *D = at.d_index != 0 ? entry(at.d_index) : 0.0;
+}
+
 }  // namespace
 
 void current_c_d(const AnalysisState& s, DRef p, double* C, double* D) {
-  const int k = s.nprep + s.nslopes;
   // The trial point itself is moved onto the boundary C >= 0, D >= 0.
-  auto clamp_entry = [&](int index) {
+  read_c_d(s, [&](int index) {
     if (p[index] < 0.0) p[index] = 0.0;
     return p[index];
-  };
-  *C = 0.0;
-  *D = 0.0;
-  switch (s.model) {
-    case 2:
-    case 6:
-      *C = clamp_entry(k + 1);
-      break;
-    case 3:
-      *D = clamp_entry(k + 1);
-      break;
-    case 4:
-    case 8:
-      *C = clamp_entry(k + 1);
-      *D = clamp_entry(k + 2);
-      break;
-    case 5:
-      *C = s.fixed_c;
-      break;
-    case 7:
-      *C = s.fixed_c;
-      *D = clamp_entry(k + 1);
-      break;
-    default:
-      break;
-  }
+  }, C, D);
 }
 
 void fitted_c_d(const AnalysisState& s, double* C, double* D) {
-  const int k = s.nprep + s.nslopes;
-  *C = 0.0;
-  *D = 0.0;
-  switch (s.model) {
-    case 2:
-    case 6:
-      *C = s.params[k + 1];
-      break;
-    case 3:
-      *D = s.params[k + 1];
-      break;
-    case 4:
-    case 8:
-      *C = s.params[k + 1];
-      *D = s.params[k + 2];
-      break;
-    case 5:
-      *C = s.fixed_c;
-      break;
-    case 7:
-      *C = s.fixed_c;
-      *D = s.params[k + 1];
-      break;
-    default:
-      break;
-  }
+  read_c_d(s, [&](int index) { return s.params[index]; }, C, D);
 }
 
 void response_probability(int model, double P0, double* P, double* Q, double C, double D) {

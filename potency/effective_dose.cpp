@@ -140,9 +140,7 @@ void print_ed_table(AnalysisState& s, int k, double p) {
 
 void show_effective_doses(AnalysisState& s) {
   both(s, "Effective Dose Estimates\n");
-  const int first = s.show_90_99 ? 1 : kLevel95;
-  const int last = s.show_90_99 ? kLevels : kLevel95;
-  for (int k = first; k <= last; ++k) {
+  show_limit_levels(s, [&](int k) {
     if (s.ed_table_mode) {
       for (int i = 1; i <= kTableLevelCount; ++i) {
         s.ed_level = s.ed_table_levels[i];
@@ -152,12 +150,7 @@ void show_effective_doses(AnalysisState& s) {
     } else {
       print_ed_table(s, k, s.ed_level);
     }
-    report(s, "\n");
-    if (s.show_90_99 && k < kLevels)
-      read_key(s);  // a pause between the confidence levels
-    else
-      screen(s, "\n");
-  }
+  });
 }
 
 }  // namespace
@@ -244,6 +237,19 @@ void compute_effective_doses(AnalysisState& s, double p) {
       log_dose_limits(s, j, m, s.conf_deviates[k], &s.ed_var[j], &s.ed_upper[k][j],
                       &s.ed_lower[k][j]);
     }
+  }
+}
+
+void show_limit_levels(AnalysisState& s, const std::function<void(int)>& show_level) {
+  const int first = s.show_90_99 ? 1 : kLevel95;
+  const int last = s.show_90_99 ? kLevels : kLevel95;
+  for (int k = first; k <= last; ++k) {
+    show_level(k);
+    report(s, "\n");
+    if (s.show_90_99 && k < kLevels)
+      read_key(s);  // a pause between the confidence levels
+    else
+      screen(s, "\n");
   }
 }
 

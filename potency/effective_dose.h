@@ -18,6 +18,8 @@
 // het_factor, sep_df, prep_sum_w, prep_mean_x, prep_names.
 #pragma once
 
+#include <functional>
+
 #include "driver/arrays.h"
 #include "driver/state.h"
 
@@ -27,8 +29,14 @@ void potency_stage(AnalysisState& s);
 // deviates[1..3] for the two-tailed probabilities alpha[1..3].
 void compute_deviates(const AnalysisState& s, DRef alpha, DRef deviates);
 void effective_dose_dialogue(AnalysisState& s);
+// Rows of the limits table at confidence level k: estimate and limits on the
+// dose scale and on the log scale, "-" / "+" for a missing limit.
 void print_limits_rows(AnalysisState& s, int k, DRef log_estimates, const Matrix& lower,
                        const Matrix& upper);
+// Calls show_level(k) for each confidence level on show (the 95 per cent
+// level alone, or 90, 95 and 99), each followed by a blank report line and
+// then a pause before the next level or a blank screen line after the last.
+void show_limit_levels(AnalysisState& s, const std::function<void(int)>& show_level);
 
 // Allocation and release of the working data of the potency stage (fixed
 // tables filled in); the release uses the nprep in force.

@@ -22,7 +22,6 @@ namespace varnalo {
 namespace {
 
 constexpr int kLevels = 3;   // 90, 95 and 99 per cent limits
-constexpr int kLevel95 = 2;  // index of the 95 per cent level
 
 // The notice that takes the place of the rows of a relative-potency table.
 constexpr const char* kNoPotencies =
@@ -71,20 +70,13 @@ void show_relative_potencies(AnalysisState& s) {
   screen(s, "\n");
   report(s, "\n");
   both(s, "Relative Potency Estimates (Rho)\n");
-  const int first = s.show_90_99 ? 1 : kLevel95;
-  const int last = s.show_90_99 ? kLevels : kLevel95;
-  for (int k = first; k <= last; ++k) {
+  show_limit_levels(s, [&](int k) {
     print_limits_head(s, k, s.conf_alpha, "Rho ", "Log(Rho)", "Limits");
     if (reason)
       both(s, kNoPotencies, reason);
     else
       print_limits_rows(s, k, s.rp_log, s.rp_lower, s.rp_upper);
-    report(s, "\n");
-    if (s.show_90_99 && k < kLevels)
-      read_key(s);  // a pause between the confidence levels
-    else
-      screen(s, "\n");
-  }
+  });
 }
 
 }  // namespace
