@@ -10,6 +10,7 @@
 #include "driver/output.h"
 #include "inference/covariance.h"
 #include "inference/probability.h"
+#include "model/model_family.h"
 
 namespace varnalo {
 
@@ -120,8 +121,7 @@ void report_covariance(AnalysisState& s, int form) {
 }
 
 void print_estimates(AnalysisState& s, DRef e, const Matrix& V, const LabelTable& labels) {
-  const int P = s.nprep;
-  const int c = P + s.nslopes + 1;
+  const int c = s.nprep + s.nslopes + 1;
   const int d = c + 1;
   double C = 0.0, D = 0.0;
   fitted_c_d(s, &C, &D);
@@ -138,15 +138,7 @@ void print_estimates(AnalysisState& s, DRef e, const Matrix& V, const LabelTable
   auto slope = [&](int i) {
     all_ok &= print_tested_row(s, true, labels[i], e[i], V[i][i], "RegressionCoefficient");
   };
-  if (s.nslopes > 1) {
-    for (int i = 1; i <= P; ++i) {
-      intercept(i);
-      slope(P + i);
-    }
-  } else {
-    for (int i = 1; i <= P; ++i) intercept(i);
-    slope(P + 1);
-  }
+  visit_intercepts_and_slopes(s, intercept, slope);
 
   switch (s.model) {
     case 2:

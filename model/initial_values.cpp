@@ -202,22 +202,11 @@ namespace {
 bool has_first_extra(int model) { return model != 1 && model != 5; }
 bool has_second_extra(int model) { return model == 4 || model == 8; }
 
-// Visits the entries in the order the tables list them: each intercept
-// followed by its own slope (separate slopes) or every intercept and then the
-// common slope, and last the estimated C and/or D.
+// Visits the entries in table order, the estimated C and/or D last.
 template <class Intercept, class Slope, class Extra>
 void visit_entries(const AnalysisState& s, Intercept intercept, Slope slope, Extra extra) {
-  const int P = s.nprep;
-  const int k = P + s.nslopes;
-  if (s.nslopes > 1) {
-    for (int i = 1; i <= P; ++i) {
-      intercept(i);
-      slope(P + i);
-    }
-  } else {
-    for (int i = 1; i <= P; ++i) intercept(i);
-    slope(P + 1);
-  }
+  const int k = s.nprep + s.nslopes;
+  visit_intercepts_and_slopes(s, intercept, slope);
   if (has_first_extra(s.model)) extra(k + 1);
   if (has_second_extra(s.model)) extra(k + 2);
 }
@@ -252,7 +241,8 @@ void report_table(AnalysisState& s, DRef p, const LabelTable& labels) {
 }
 
 void edit_pass(AnalysisState& s, DRef p, const LabelTable& labels) {
-  // Each prompt is the label padded to the column of its value in the table.
+  // Intercepts, slopes and C/D prompts differ only in the padding after the
+  // label.
   auto ask = [&](const char* format) {
     return [&, format](int e) {
       screen(s, format, labels[e].c_str());

@@ -33,6 +33,23 @@ void background_free_proportion(int model, double P, double* P0, double C, doubl
 // Variances of C and D from the diagonal of M (common-slope layout).
 void c_d_variances(const AnalysisState& s, const Matrix& M, double* varC, double* varD);
 
+// Visits the intercept and slope entries in the order the tables list them:
+// each intercept followed by its own slope (separate slopes), or every
+// intercept and then the common slope.
+template <class Intercept, class Slope>
+void visit_intercepts_and_slopes(const AnalysisState& s, Intercept intercept, Slope slope) {
+  const int P = s.nprep;
+  if (s.nslopes > 1) {
+    for (int i = 1; i <= P; ++i) {
+      intercept(i);
+      slope(P + i);
+    }
+  } else {
+    for (int i = 1; i <= P; ++i) intercept(i);
+    slope(P + 1);
+  }
+}
+
 // Fills labels[0..nprep+nslopes+2] for form 1 (a, b, C, D) or form 2
 // (m, s, C, D).
 void make_param_labels(const AnalysisState& s, int form, LabelTable& labels);
