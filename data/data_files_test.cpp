@@ -17,12 +17,7 @@ using testing::TempWorkdir;
 // ended, -1 otherwise.
 int run_dialogue(StageFixture& f, const TempWorkdir& dir) {
   f.state().workdir = dir.root();
-  try {
-    ask_data_files(f.state());
-  } catch (const RunEnd& end) {
-    return end.status;
-  }
-  return -1;
+  return testing::run_end_status([&] { ask_data_files(f.state()); });
 }
 
 // Loads the named preparations as the run driver does.
@@ -186,13 +181,7 @@ TEST(DataFiles, ResponsesExceedingSubjectsEndTheRun) {
   dir.write_data("Bad.TXT", "1 10 5\n2 10 11\n");
   StageFixture f("Bad\nq\n");
   run_dialogue(f, dir);
-  int status = -1;
-  try {
-    load(f.state());
-  } catch (const RunEnd& end) {
-    status = end.status;
-  }
-  EXPECT_EQ(status, 1);
+  EXPECT_EQ(testing::run_end_status([&] { load(f.state()); }), 1);
   EXPECT_TRUE(f.screen().ends_with("  EXTTING!\n  Responses Exceed Subjects in 'Bad'.\n"));
 }
 
@@ -202,13 +191,7 @@ TEST(DataFiles, FileRemovedAfterTheDialogueEndsTheRunWithAMessage) {
   StageFixture f("GONE\nq\n");
   run_dialogue(f, dir);
   std::filesystem::remove(dir.root() / "DATA" / "GONE.TXT");
-  int status = -1;
-  try {
-    load(f.state());
-  } catch (const RunEnd& end) {
-    status = end.status;
-  }
-  EXPECT_EQ(status, 1);
+  EXPECT_EQ(testing::run_end_status([&] { load(f.state()); }), 1);
   EXPECT_EQ(f.errors(), "  CAN'T OPEN 'GONE'\n");
 }
 

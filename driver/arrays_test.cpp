@@ -5,6 +5,7 @@
 #include <string>
 
 #include "driver/process.h"
+#include "support/harness.h"
 
 namespace varnalo {
 namespace {
@@ -66,12 +67,8 @@ TEST(ArraysDeathTest, DebugBuildsCatchIndicesOutsideTheBounds) {
 TEST(FatalError, WritesThreeLinesAndEndsWithStatusOne) {
   std::string errors;
   ErrorSink previous = set_error_sink([&](std::string_view text) { errors.append(text); });
-  int status = -1;
-  try {
-    fatal_error("allocation failure 2 in matrix()");
-  } catch (const RunEnd& end) {
-    status = end.status;
-  }
+  const int status =
+      testing::run_end_status([] { fatal_error("allocation failure 2 in matrix()"); });
   set_error_sink(previous);
   EXPECT_EQ(status, 1);
   EXPECT_EQ(errors,

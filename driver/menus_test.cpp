@@ -109,13 +109,7 @@ TEST(Menus, LongAnswerIsCutAndConsumedWhole) {
 
 TEST(Menus, EndOfInputEndsTheRun) {
   StageFixture f("9\n");
-  int status = -1;
-  try {
-    ask_dosage(f.state());
-  } catch (const RunEnd& end) {
-    status = end.status;
-  }
-  EXPECT_EQ(status, 1);
+  EXPECT_EQ(testing::run_end_status([&] { ask_dosage(f.state()); }), 1);
   EXPECT_EQ(f.errors(), "\nEnd of input: the run stops.\n");
 }
 

@@ -163,6 +163,15 @@ std::vector<Group> read_group_file(const fs::path& file, bool log_doses) {
   return groups;
 }
 
+int run_end_status(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const RunEnd& end) {
+    return end.status;
+  }
+  return -1;
+}
+
 std::string read_stream(std::FILE* file) {
   std::fflush(file);
   std::rewind(file);

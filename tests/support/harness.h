@@ -109,6 +109,10 @@ std::filesystem::path reference_path(const std::string& relative);
 // dose (dose 0 gives x = -99), or x = the first column when log_doses.
 std::vector<Group> read_group_file(const std::filesystem::path& file, bool log_doses);
 
+// Runs step; returns the status of the run end it raises, or -1 when it
+// returns normally.
+int run_end_status(const std::function<void()>& step);
+
 // Everything written to a temporary file so far (flushed first); the file is
 // left positioned at its end for further writing.
 std::string read_stream(std::FILE* file);
