@@ -1,6 +1,8 @@
 // The data listing (screen, once per analysis, pausing after each
 // preparation) and the Configuration block (screen and report, before each
 // fit).
+// Inputs: groups, ngroups, total_groups, nprep, nslopes and prep_names of
+// the state. Outputs: text only (the listing pauses read keys).
 #pragma once
 
 #include "driver/state.h"

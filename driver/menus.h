@@ -2,6 +2,9 @@
 // loop ("  [*/#]  ", Enter keeps the current value), the significance-level
 // prompt, and the settings summary written to the report.
 // Menus write to the screen only; report_settings writes to the report only.
+// Inputs: answer lines from the console. Outputs: the chosen settings in the
+// state (dose_scale, variance_method, distribution, model, fixed_c, nextra,
+// chi_choice, a significance level).
 #pragma once
 
 #include "driver/state.h"

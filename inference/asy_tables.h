@@ -2,6 +2,8 @@
 // confidence-limit tables of the effective-dose and potency stages.
 // Rows: estimates and variances [1..nprep], labelled m1, m2, ... with the
 // preparation names; a negative variance shows "-" for its standard error.
+// Inputs: estimates, variances, the confidence level k and its alpha, the
+// names to print. Outputs: screen and report text only.
 #pragma once
 
 #include "driver/arrays.h"

@@ -1,7 +1,12 @@
 // Parameter estimates with standard errors and Wald chi-squares, and the
 // matrix of variances, covariances and correlations, in the fitted form
 // (1: a, b, C, D) and the location/scale form (2: m = -a/b, s = 1/b, C, D).
-// Method: Wald test W = e^2 / var(e) with the chi-square (1 DF) tail.
+// Method: Wald test W = e^2 / var(e) with the chi-square (1 DF) tail; the
+// correlation of two estimates is cov / sqrt(var var). Source: Wald (1943),
+// Trans. Amer. Math. Soc. 54, 426-482; Finney, "Probit Analysis" (3rd ed.,
+// 1971), chapter 4. Accuracy: the 1 DF tail comes from the normal
+// distribution function (about 1e-9 absolute); the rest is exact up to
+// rounding given the covariance matrix.
 #include "inference/estimates_report.h"
 
 #include <algorithm>

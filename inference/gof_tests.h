@@ -4,6 +4,10 @@
 // heterogeneity factor het_factor, which rescales both covariance matrices.
 // Rows with less than one degree of freedom show "-" for MS and p and count
 // as not significant.
+// Inputs: the GroupTable with expected counts, the LR and Pearson
+// chi-squares and DF of the common- and separate-slope fits. Outputs:
+// pearson_chi2, chi2_level and chi_choice as answered, het_factor (both
+// covariance matrices rescaled by it); screen and report text.
 #pragma once
 
 #include "driver/state.h"

@@ -2,6 +2,10 @@
 // of responders (n times the fitted response rate of the model, natural
 // response and immunity included) is kept in column 4 of the GroupTable for
 // the Pearson chi-square.
+// Method: E = n P with P the model's response probability at the fitted
+// estimates (Finney, "Probit Analysis", 3rd ed., 1971, chapter 4).
+// Accuracy: that of P: about 1e-9 absolute for the Normal distribution
+// function, rounding only for the other two.
 #include "inference/obs_exp.h"
 
 #include <cmath>

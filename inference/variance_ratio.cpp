@@ -1,6 +1,10 @@
 // The variance ratio test of two mean chi-squares (Snedecor's F test:
 // F0 = (X1/f1) / (X2/f2) against the F distribution with f1, f2 DF), and
 // Akaike's Information Criterion AIC = 2 m - 2 log L of a fit.
+// Source: Snedecor & Cochran, "Statistical Methods" (variance ratio test);
+// Akaike (1974), IEEE Trans. Automatic Control 19, 716-723.
+// Accuracy: the F tail probability of inference/probability.cpp (finite
+// series, exact up to rounding for integer DF); AIC exact up to rounding.
 #include "inference/variance_ratio.h"
 
 #include "driver/menus.h"

@@ -1,6 +1,9 @@
 // The variance ratio (F) test of two mean chi-squares, with its own
 // significance level vr_level, and Akaike's Information Criterion of a fit
 // (aic = 2 npar - 2 max_loglik, printed and kept in the state).
+// Inputs: the two chi-squares and their DF; npar and max_loglik. Outputs:
+// the test verdict (and the level asked for, vr_level), aic; screen and
+// report text.
 #pragma once
 
 #include "driver/state.h"
