@@ -12,6 +12,7 @@
 
 #include "driver/run.h"
 #include "support/harness.h"
+#include "support/reference_data.h"
 
 namespace varnalo {
 namespace {
@@ -74,7 +75,7 @@ TEST(ReferenceSession, BudwormTableRowsMatchTheIndependentFits) {
       dir.copy_data(reference_path("data/BUDWORM_M.TXT"));
       dir.copy_data(reference_path("data/BUDWORM_F.TXT"));
       const auto result = run_session(*edition, dir, budworm_session(d));
-      const std::string c = "budworm.d" + std::to_string(d) + ".m1.common";
+      const std::string c = testing::reference_case("budworm", d, 1, false);
       const std::string what = std::string(edition->program_name) + " " + c;
       ASSERT_EQ(result.status, 0) << what << result.errors;
       const auto rows = table_rows(result.table);
@@ -128,7 +129,7 @@ TEST(ReferenceSession, SignificantHeterogeneityRescalesAndUsesTDeviates) {
                               "\n\n\n\n\n"    // report pauses, 95 per cent only
                               "q\n\nq";     // leave the ED dialogue, no plots, end
     const auto result = run_session(kVariableMetricEdition, dir, input);
-    const std::string c = "beetle.d" + std::to_string(d) + ".m1.common";
+    const std::string c = testing::reference_case("beetle", d, 1, false);
     ASSERT_EQ(result.status, 0) << c << result.errors;
     EXPECT_NE(result.report.find("a t-deviate ( 6 DF) is used."), std::string::npos) << c;
     const auto rows = table_rows(result.table);
