@@ -45,8 +45,8 @@ std::vector<std::vector<std::string>> table_rows(const std::string& table) {
 
 // Budworm (two preparations), model 1, "Finney Equivalent", Enter at every
 // menu but the distribution; leaves both dialogues with "q".
-std::string budworm_session(int distribution) {
-  return "\n2\nBUDWORM_M\nBUDWORM_F\nq\n"
+std::string budworm_session(int distribution, int variance_method = 2) {
+  return "\n" + std::to_string(variance_method) + "\nBUDWORM_M\nBUDWORM_F\nq\n"
          "\n\n" +                               // listing pauses
          std::to_string(distribution) + "\n\n"  // distribution, model 1
          "\n\n\n\n"                             // separate slopes: edit?, two frequency pauses, estimates
@@ -106,6 +106,40 @@ TEST(ReferenceSession, BudwormTableRowsMatchTheIndependentFits) {
         expect_field(row, 40, ref.at(c, "max_loglik"), what + " ^L");
       }
     }
+}
+
+// The simplex program has no maximiser matrix: both variance methods use the
+// inverse information, so its reports are the same but for the method's
+// name. So are the TABLE.TXT rows, except the reference preparation's own
+// potency limits, which the mean-centred form of the second method puts on
+// either side of 0 by design.
+TEST(ReferenceSession, SimplexProgramGivesOneAnswerUnderBothVarianceMethods) {
+  for (int d = 1; d <= 3; ++d) {
+    TempWorkdir sas_dir, finney_dir;
+    for (const TempWorkdir* dir : {&sas_dir, &finney_dir}) {
+      dir->copy_data(reference_path("data/BUDWORM_M.TXT"));
+      dir->copy_data(reference_path("data/BUDWORM_F.TXT"));
+    }
+    auto sas = run_session(kSimplexEdition, sas_dir, budworm_session(d, 1));
+    auto finney = run_session(kSimplexEdition, finney_dir, budworm_session(d, 2));
+    ASSERT_EQ(sas.status, 0) << sas.errors;
+    ASSERT_EQ(finney.status, 0) << finney.errors;
+    auto replace = [](std::string text, const std::string& from, const std::string& to) {
+      const auto at = text.find(from);
+      if (at != std::string::npos) text.replace(at, from.size(), to);
+      return text;
+    };
+    EXPECT_EQ(replace(sas.report, "1: SAS Equivalent\n", "2: Finney Equivalent\n"), finney.report);
+    const auto sas_rows = table_rows(sas.table);
+    const auto finney_rows = table_rows(finney.table);
+    ASSERT_EQ(sas_rows.size(), 2u);
+    ASSERT_EQ(finney_rows.size(), 2u);
+    EXPECT_EQ(sas_rows[1], finney_rows[1]);
+    EXPECT_NE(sas.screen.find("* Since NelderMead Routine does not produce Covariance Matrix\n"
+                              "  elements are obtained by inversion of 2nd differentials.\n\n"),
+              std::string::npos);
+    EXPECT_EQ(finney.screen.find("* Since NelderMead Routine"), std::string::npos);
+  }
 }
 
 // The t deviate comes from the Cornish-Fisher expansion, good to about five
