@@ -16,6 +16,9 @@
 // inside, and the better of the two fits is kept (the first one unless the
 // other is clearly better), so fits that need no second start are unchanged.
 //
+// The covariance left in fit_cov is the metric of the last run, except when
+// the maximum lies on the bound (see covariance_on_the_bound).
+//
 // Source: maximum likelihood for quantal responses as in Finney, "Probit
 // Analysis" (3rd ed., 1971), chapter 4; the minimiser is fit/dfp.cpp.
 // Accuracy: the minimiser stops on a relative step of about 4e-13; estimates
@@ -28,6 +31,7 @@
 
 #include "driver/output.h"
 #include "fit/dfp.h"
+#include "fit/gaussj.h"
 #include "model/initial_values.h"
 #include "model/likelihood.h"
 
@@ -50,6 +54,55 @@ constexpr double kInsideStart = 0.1;
 // more than this fraction (of max(F, 1)); runs that reach the same maximum
 // differ by rounding, far below it.
 constexpr double kClearlyBetter = 1e-9;
+// Relative step of the differences of the analytic gradient that form the
+// Hessian at a maximum on the bound: second-order differences with this
+// step are exact to about 1e-10, far below the 1e-5 of the metric itself.
+constexpr double kHessianStep = 1e-5;
+
+// Hessian of the objective at p by differences of the analytic gradient,
+// central in every entry except those held at 0, where the one-sided
+// second-order formula (-3 g(0) + 4 g(h) - g(2h)) / 2h stays inside the
+// bound. Rows and columns 1..npar of H, symmetrised.
+void difference_hessian(AnalysisState& s, DRef p, const NonNegativeRange& extras, Matrix& H) {
+  const int n = s.npar;
+  DVector x = dvector(1, s.param_capacity());
+  DVector g_plus = dvector(1, n);
+  DVector g_minus = dvector(1, n);
+  DVector g_zero = dvector(1, n);
+  for (int i = 1; i <= s.param_capacity(); ++i) x[i] = p[i];
+  loglik_gradient(s, x, g_zero);
+  for (int j = 1; j <= n; ++j) {
+    const double h = kHessianStep * std::max(std::fabs(p[j]), 1.0);
+    const bool one_sided = extras.contains(j) && p[j] == 0.0;
+    x[j] = p[j] + h;
+    loglik_gradient(s, x, g_plus);
+    x[j] = one_sided ? p[j] + 2.0 * h : p[j] - h;
+    loglik_gradient(s, x, g_minus);
+    x[j] = p[j];
+    for (int i = 1; i <= n; ++i)
+      H[i][j] = one_sided ? (-3.0 * g_zero[i] + 4.0 * g_plus[i] - g_minus[i]) / (2.0 * h)
+                          : (g_plus[i] - g_minus[i]) / (2.0 * h);
+  }
+  for (int i = 1; i <= n; ++i)
+    for (int j = i + 1; j <= n; ++j) H[i][j] = H[j][i] = 0.5 * (H[i][j] + H[j][i]);
+  dvector_free(x, 1, s.param_capacity());
+  dvector_free(g_plus, 1, n);
+  dvector_free(g_minus, 1, n);
+  dvector_free(g_zero, 1, n);
+}
+
+// When the maximum has C or D on the bound 0, the minimiser held that entry
+// fixed in its last iterations, so its row and column of the metric carry
+// no curvature. The maximiser's covariance is then the inverse of the
+// Hessian itself (the inverse observed information the metric approximates
+// at an interior maximum). Fits with no entry on the bound keep the metric.
+void covariance_on_the_bound(AnalysisState& s, DRef p, const NonNegativeRange& extras) {
+  bool on_bound = false;
+  for (int i = extras.first; i <= extras.last; ++i) on_bound = on_bound || p[i] == 0.0;
+  if (!on_bound) return;
+  difference_hessian(s, p, extras, s.fit_cov);
+  gaussj(s, s.fit_cov, s.npar);
+}
 
 }  // namespace
 
@@ -101,6 +154,7 @@ void fit_model(AnalysisState& s) {
   s.iterations = iterations;
   both(s, "The Maximum Log-Likelihood\n  ^L =%13.7lf    Iterations : %d\n\n", s.max_loglik, iterations);
 
+  covariance_on_the_bound(s, p, extras);
   for (int i = 1; i <= N; ++i) s.params[i] = p[i];
   dvector_free(p, 1, N);
 }
