@@ -1,7 +1,7 @@
 // VarnaloNM: quantal dose-response analysis, downhill-simplex maximiser.
-#include "driver/console.h"
-#include "driver/run.h"
-#include "driver/state.h"
+#include "foundation/console.h"
+#include "session/run.h"
+#include "foundation/state.h"
 
 int main() {
   varnalo::StdConsole console;

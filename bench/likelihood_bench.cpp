@@ -5,8 +5,8 @@
 
 #include <cmath>
 
-#include "driver/arrays.h"
-#include "driver/state.h"
+#include "foundation/arrays.h"
+#include "foundation/state.h"
 #include "model/likelihood.h"
 
 namespace {

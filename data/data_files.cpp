@@ -10,9 +10,9 @@
 #include <system_error>
 #include <vector>
 
-#include "driver/output.h"
-#include "driver/console.h"
-#include "driver/process.h"
+#include "foundation/output.h"
+#include "foundation/console.h"
+#include "foundation/process.h"
 
 namespace fs = std::filesystem;
 

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "driver/state.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

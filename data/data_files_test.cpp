@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "driver/process.h"
+#include "foundation/process.h"
 #include "support/harness.h"
 
 namespace varnalo {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "driver/output.h"
+#include "foundation/output.h"
 
 namespace varnalo {
 

@@ -5,7 +5,7 @@
 // the state. Outputs: text only (the listing pauses read keys).
 #pragma once
 
-#include "driver/state.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

@@ -14,8 +14,8 @@
 #include <numbers>
 #include <string>
 
-#include "driver/arrays.h"
-#include "driver/output.h"
+#include "foundation/arrays.h"
+#include "foundation/output.h"
 #include "inference/covariance.h"
 #include "model/distributions.h"
 #include "model/model_family.h"

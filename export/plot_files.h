@@ -18,7 +18,7 @@
 // sep_df, prep_sum_w, prep_mean_x.
 #pragma once
 
-#include "driver/state.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

@@ -11,10 +11,11 @@
 // log-likelihood; then a blank line. A value that is not a finite number
 // (zero slope, negative variance) is written as "-" in its cell.
 // Needs the working data of the potency stage (deviates and relative
-// potencies), so it runs inside potency_stage.
+// potencies), so it runs after the potency dialogues and before that
+// working data is released.
 #pragma once
 
-#include "driver/state.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/output.h"
-#include "driver/run.h"
+#include "foundation/output.h"
+#include "session/run.h"
 #include "potency/effective_dose.h"
 #include "support/hand_fit.h"
 #include "support/reference_data.h"

@@ -27,7 +27,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "driver/output.h"
+#include "foundation/output.h"
 
 namespace varnalo {
 

@@ -7,8 +7,8 @@
 
 #include <functional>
 
-#include "driver/arrays.h"
-#include "driver/state.h"
+#include "foundation/arrays.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

@@ -29,7 +29,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "driver/output.h"
+#include "foundation/output.h"
 #include "fit/dfp.h"
 #include "fit/gaussj.h"
 #include "model/initial_values.h"

@@ -6,7 +6,7 @@
 // in the state.
 #pragma once
 
-#include "driver/state.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

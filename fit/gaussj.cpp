@@ -12,7 +12,7 @@
 #include <cmath>
 #include <utility>
 
-#include "driver/output.h"
+#include "foundation/output.h"
 
 namespace varnalo {
 

@@ -5,8 +5,8 @@
 // Output: the inverse, in place of the matrix.
 #pragma once
 
-#include "driver/arrays.h"
-#include "driver/state.h"
+#include "foundation/arrays.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

@@ -20,7 +20,7 @@
 #include <cmath>
 #include <utility>
 
-#include "driver/output.h"
+#include "foundation/output.h"
 #include "model/initial_values.h"
 #include "model/likelihood.h"
 

@@ -5,8 +5,8 @@
 // over all restarts) in the state.
 #pragma once
 
-#include "driver/arrays.h"
-#include "driver/state.h"
+#include "foundation/arrays.h"
+#include "foundation/state.h"
 #include "fit/dfp.h"
 
 namespace varnalo {

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "driver/output.h"
+#include "foundation/output.h"
 #include "model/model_family.h"
 
 namespace varnalo {

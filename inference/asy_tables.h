@@ -6,8 +6,8 @@
 // names to print. Outputs: screen and report text only.
 #pragma once
 
-#include "driver/arrays.h"
-#include "driver/state.h"
+#include "foundation/arrays.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

@@ -11,8 +11,8 @@
 // All vectors and matrices are 1-based, N = nprep + nslopes + 2.
 #pragma once
 
-#include "driver/arrays.h"
-#include "driver/state.h"
+#include "foundation/arrays.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "driver/output.h"
+#include "foundation/output.h"
 #include "inference/covariance.h"
 #include "inference/probability.h"
 #include "model/model_family.h"

@@ -7,8 +7,8 @@
 // named in a one-line notice instead of being printed as numbers.
 #pragma once
 
-#include "driver/arrays.h"
-#include "driver/state.h"
+#include "foundation/arrays.h"
+#include "foundation/state.h"
 #include "model/model_family.h"
 
 namespace varnalo {

@@ -11,8 +11,8 @@
 // 10 DF, Wilson-Hilferty to about 1e-3 above).
 #include "inference/gof_tests.h"
 
-#include "driver/menus.h"
-#include "driver/output.h"
+#include "foundation/menus.h"
+#include "foundation/output.h"
 #include "inference/covariance.h"
 #include "inference/probability.h"
 #include "inference/variance_ratio.h"

@@ -10,7 +10,7 @@
 // covariance matrices rescaled by it); screen and report text.
 #pragma once
 
-#include "driver/state.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

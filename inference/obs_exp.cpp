@@ -10,7 +10,7 @@
 
 #include <cmath>
 
-#include "driver/output.h"
+#include "foundation/output.h"
 #include "model/distributions.h"
 #include "model/model_family.h"
 

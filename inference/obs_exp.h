@@ -4,7 +4,7 @@
 // each GroupTable row (read by compute_pearson). One pause per preparation.
 #pragma once
 
-#include "driver/state.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

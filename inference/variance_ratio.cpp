@@ -7,8 +7,8 @@
 // series, exact up to rounding for integer DF); AIC exact up to rounding.
 #include "inference/variance_ratio.h"
 
-#include "driver/menus.h"
-#include "driver/output.h"
+#include "foundation/menus.h"
+#include "foundation/output.h"
 #include "inference/probability.h"
 
 namespace varnalo {

@@ -19,7 +19,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver/output.h"
+#include "foundation/output.h"
 #include "model/distributions.h"
 #include "model/model_family.h"
 

@@ -7,8 +7,8 @@
 // or a proportion of 0 where the regression formulas would divide by 0).
 #pragma once
 
-#include "driver/arrays.h"
-#include "driver/state.h"
+#include "foundation/arrays.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

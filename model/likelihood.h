@@ -5,8 +5,8 @@
 // (whose active C and D entries may be moved to the boundary). No allocation.
 #pragma once
 
-#include "driver/arrays.h"
-#include "driver/state.h"
+#include "foundation/arrays.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

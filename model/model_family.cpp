@@ -9,7 +9,7 @@
 // 1e-99 floors of P and Q = 1 - P.
 #include "model/model_family.h"
 
-#include "driver/output.h"
+#include "foundation/output.h"
 
 namespace varnalo {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/arrays.h"
-#include "driver/state.h"
+#include "foundation/arrays.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

@@ -12,8 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver/output.h"
-#include "export/summary_table.h"
+#include "foundation/output.h"
 #include "inference/asy_tables.h"
 #include "inference/covariance.h"
 #include "inference/probability.h"
@@ -295,8 +294,6 @@ void potency_stage(AnalysisState& s) {
   alloc_potency_arrays(s);
   effective_dose_dialogue(s);
   relative_potency_dialogue(s);
-  write_summary_table(s);
-  free_potency_arrays(s);
 }
 
 }  // namespace varnalo

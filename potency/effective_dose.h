@@ -2,8 +2,9 @@
 //
 // potency_stage runs once per analysis after the tests: it allocates the
 // working data (deviates, g, effective doses and relative potencies with
-// their limits), runs the effective-dose dialogue, the relative-potency
-// dialogue and writes the TABLE.TXT block, then releases the working data.
+// their limits) and runs the effective-dose dialogue and the
+// relative-potency dialogue. The working data stay allocated for the
+// summary table, which reads them; free_potency_arrays releases them.
 //
 // The effective-dose dialogue prints the deviates of the 90, 95 and 99 per
 // cent levels (normal deviates, or t deviates with the heterogeneity degrees
@@ -20,8 +21,8 @@
 
 #include <functional>
 
-#include "driver/arrays.h"
-#include "driver/state.h"
+#include "foundation/arrays.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver/output.h"
+#include "foundation/output.h"
 #include "support/hand_fit.h"
 #include "support/reference_data.h"
 

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <string>
 
-#include "driver/output.h"
+#include "foundation/output.h"
 #include "inference/covariance.h"
 #include "model/model_family.h"
 #include "potency/effective_dose.h"

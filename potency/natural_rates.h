@@ -11,7 +11,7 @@
 // show_90_99.
 #pragma once
 
-#include "driver/state.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver/output.h"
+#include "foundation/output.h"
 #include "inference/asy_tables.h"
 #include "inference/covariance.h"
 #include "potency/effective_dose.h"

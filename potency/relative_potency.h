@@ -12,7 +12,7 @@
 // heading and shows one notice line in place of its rows.
 #pragma once
 
-#include "driver/state.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

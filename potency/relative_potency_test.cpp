@@ -7,7 +7,7 @@
 #include <cmath>
 #include <string>
 
-#include "driver/output.h"
+#include "foundation/output.h"
 #include "potency/effective_dose.h"
 #include "support/hand_fit.h"
 #include "support/reference_data.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/run.h"
+#include "session/run.h"
 #include "support/harness.h"
 #include "support/reference_data.h"
 

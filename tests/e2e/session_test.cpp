@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "driver/console.h"
-#include "driver/run.h"
+#include "foundation/console.h"
+#include "session/run.h"
 #include "support/harness.h"
 
 namespace varnalo {

@@ -9,9 +9,9 @@
 #include <limits>
 #include <sstream>
 
-#include "driver/process.h"
-#include "driver/run.h"
-#include "driver/menus.h"
+#include "foundation/process.h"
+#include "session/run.h"
+#include "foundation/menus.h"
 
 namespace varnalo::testing {
 

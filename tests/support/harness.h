@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/console.h"
-#include "driver/state.h"
+#include "foundation/console.h"
+#include "foundation/state.h"
 
 namespace varnalo::testing {
 

@@ -1,4 +1,4 @@
-#include "driver/run.h"
+#include "session/run.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -6,11 +6,12 @@
 
 #include "data/data_files.h"
 #include "data/listing.h"
-#include "driver/console.h"
-#include "driver/menus.h"
-#include "driver/output.h"
-#include "driver/process.h"
+#include "foundation/console.h"
+#include "foundation/menus.h"
+#include "foundation/output.h"
+#include "foundation/process.h"
 #include "export/plot_files.h"
+#include "export/summary_table.h"
 #include "fit/fit_driver.h"
 #include "fit/simplex.h"
 #include "inference/covariance.h"
@@ -170,6 +171,8 @@ bool run_analysis(AnalysisState& s) {
   report_estimates(s, 2);
   report_covariance(s, 2);
   potency_stage(s);
+  write_summary_table(s);
+  free_potency_arrays(s);
   natural_rates_report(s);
 
   std::fputc(kFormFeed, s.report_file);

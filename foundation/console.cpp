@@ -1,8 +1,8 @@
-#include "driver/console.h"
+#include "foundation/console.h"
 
 #include <cstdio>
 
-#include "driver/process.h"
+#include "foundation/process.h"
 
 namespace varnalo {
 

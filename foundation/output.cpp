@@ -1,10 +1,10 @@
-#include "driver/output.h"
+#include "foundation/output.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
 
-#include "driver/console.h"
+#include "foundation/console.h"
 
 namespace varnalo {
 

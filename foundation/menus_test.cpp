@@ -1,8 +1,8 @@
-#include "driver/menus.h"
+#include "foundation/menus.h"
 
 #include <gtest/gtest.h>
 
-#include "driver/process.h"
+#include "foundation/process.h"
 #include "support/harness.h"
 
 namespace varnalo {

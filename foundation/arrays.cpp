@@ -1,4 +1,4 @@
-#include "driver/arrays.h"
+#include "foundation/arrays.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "driver/process.h"
+#include "foundation/process.h"
 
 namespace varnalo {
 

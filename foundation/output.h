@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "driver/state.h"
+#include "foundation/state.h"
 
 #if defined(__GNUC__)
 #define VARNALO_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))

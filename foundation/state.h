@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <string>
 
-#include "driver/arrays.h"
+#include "foundation/arrays.h"
 
 namespace varnalo {
 

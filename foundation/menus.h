@@ -7,7 +7,7 @@
 // chi_choice, a significance level).
 #pragma once
 
-#include "driver/state.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

@@ -1,10 +1,10 @@
-#include "driver/menus.h"
+#include "foundation/menus.h"
 
 #include <cstdlib>
 #include <initializer_list>
 #include <string>
 
-#include "driver/output.h"
+#include "foundation/output.h"
 
 namespace varnalo {
 

@@ -1,10 +1,10 @@
-#include "driver/arrays.h"
+#include "foundation/arrays.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "driver/process.h"
+#include "foundation/process.h"
 #include "support/harness.h"
 
 namespace varnalo {

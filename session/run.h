@@ -8,7 +8,7 @@
 // written are flushed and closed in every case.
 #pragma once
 
-#include "driver/state.h"
+#include "foundation/state.h"
 
 namespace varnalo {
 

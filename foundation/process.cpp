@@ -1,4 +1,4 @@
-#include "driver/process.h"
+#include "foundation/process.h"
 
 #include <cstdio>
 #include <utility>
