@@ -47,9 +47,9 @@ constexpr double kLegendBesideMaxPx = 300.0;
 // Legend text below the plot, relative to the other text.
 constexpr PLFLT kLegendBelowScale = 0.85;
 constexpr PLFLT kLegendSpacing = 1.9;    // between entries, in character heights
-constexpr PLFLT kLegendEdgeGap = 0.01;  // from the page edge, fraction of the page
+constexpr PLFLT kLegendEdgeGap = 0.01;  // from the plot or page edge, fraction of the page
 constexpr PLFLT kLegendLineLength = 0.05;  // of the plot width
-constexpr double kLegendSampleChars = 6.0;  // offset, line sample and gap, in character heights
+constexpr double kLegendSampleChars = 8.0;  // offset, line sample and gap, in character heights
 // Margins in character heights.
 constexpr double kTopMargin = 3.2;
 constexpr double kLeftMargin = 6.0;
@@ -244,6 +244,11 @@ const char* model_name(int model) {
   return model >= 1 && model <= 8 ? kNames[model] : "";
 }
 
+// A log dose as the data give doses: the dose, or the log dose itself.
+std::string dose_text(const PlotSeries& series, double log_dose) {
+  return strprintf("%.4g", series.dose_scale == 1 ? std::pow(10.0, log_dose) : log_dose);
+}
+
 // C and D of the models that have them, in words.
 std::string c_d_note(const PlotSeries& series) {
   const std::string C = number_text(series.C, "%.4f");
@@ -260,16 +265,22 @@ std::string c_d_note(const PlotSeries& series) {
   }
 }
 
-// Why a preparation has no curve or line.
+// A preparation has a curve and a line to draw when its intercept and the
+// slope are numbers and the slope is not 0.
+bool has_fit(const PlotSeries& series, const PreparationSeries& prep) {
+  return std::isfinite(prep.intercept) && std::isfinite(series.slope) && series.slope != 0.0;
+}
+
+// Why no preparation has a curve or line.
 std::string no_fit_reason(const PlotSeries& series) {
   return series.slope == 0.0 ? "zero slope" : "estimates not finite";
 }
 
-// The note for preparations whose curve (or line) is empty.
+// The note for preparations without a curve (or line).
 std::string missing_fit_note(const PlotSeries& series, bool linear) {
   std::vector<std::string> names;
   for (const PreparationSeries& prep : series.preps)
-    if ((linear ? prep.line : prep.curve).empty()) names.push_back(prep.name);
+    if (!has_fit(series, prep)) names.push_back(prep.name);
   if (names.empty()) return "";
   const char* what = linear ? "No fitted line" : "No fitted curve";
   if (names.size() == series.preps.size())
@@ -302,7 +313,7 @@ std::vector<std::string> sigmoid_notes(const PlotSeries& series) {
   std::vector<std::string> notes;
   bool bars = false, bare = false;
   for (const PreparationSeries& prep : series.preps) {
-    if (!std::isfinite(prep.ed50) || prep.curve.empty()) continue;
+    if (!std::isfinite(prep.ed50) || !has_fit(series, prep)) continue;
     if (std::isfinite(prep.ed50_lower)) bars = true;
     else bare = true;
   }
@@ -312,6 +323,16 @@ std::vector<std::string> sigmoid_notes(const PlotSeries& series) {
                                 "preparations", kMaxDetailedPreparations));
   } else {
     if (bars) notes.push_back("Bars: ED50 with its 95% Fieller limits");
+    if (series.preps.size() <= kNamesInNote) {
+      for (const PreparationSeries& prep : series.preps) {
+        if (!std::isfinite(prep.ed50) || !has_fit(series, prep)) continue;
+        std::string line = "ED50 of " + prep.name + ": " + dose_text(series, prep.ed50);
+        if (std::isfinite(prep.ed50_lower))
+          line += " (" + dose_text(series, prep.ed50_lower) + " to " +
+                  dose_text(series, prep.ed50_upper) + ")";
+        notes.push_back(line);
+      }
+    }
     if (bare) notes.push_back("ED50 without a bar: 95% limits not available (g >= 1)");
   }
   notes.push_back(c_d_note(series));
@@ -328,7 +349,7 @@ std::vector<std::string> linear_notes(const PlotSeries& series) {
   std::size_t hidden = 0;
   for (const PreparationSeries& prep : series.preps) {
     if (!prep.lower_band.empty() && !prep.upper_band.empty()) bands = true;
-    else if (!prep.line.empty()) no_band = true;
+    else if (has_fit(series, prep)) no_band = true;
     const std::size_t shown_on_axis =
         prep.observed.size() - static_cast<std::size_t>(prep.infinite_dose_groups);
     if (shown_on_axis > prep.linear_observed.size()) hidden += shown_on_axis - prep.linear_observed.size();
@@ -344,9 +365,10 @@ std::vector<std::string> linear_notes(const PlotSeries& series) {
   const std::string cd = c_d_note(series);
   if (!cd.empty()) notes.push_back("Observed points corrected for C and D. " + cd);
   if (hidden > 0)
-    notes.push_back(strprintf("Not shown: %zu observed point%s off this scale (%sproportion 0 or 1, "
-                              "or beyond)", hidden, hidden > 1 ? "s" : "",
-                              cd.empty() ? "" : "corrected "));
+    notes.push_back(strprintf("Not shown: %zu observed point%s off this scale (%s)", hidden,
+                              hidden > 1 ? "s" : "",
+                              cd.empty() ? "proportion 0 or 1"
+                                         : "corrected proportion at or beyond 0 or 1"));
   notes.push_back(missing_fit_note(series, true));
   notes.push_back(zero_dose_note(series, true));
   notes.push_back(infinite_dose_note(series));
@@ -456,7 +478,7 @@ Layout plan_layout(const PlotSeries& series, std::size_t notes) {
   for (const PreparationSeries& prep : series.preps) longest = std::max(longest, prep.name.size());
   const double entry_px = (static_cast<double>(longest) * kCharWidth + kLegendSampleChars) * kCharPx;
   const double row_px = kLegendSpacing * kCharPx;
-  double right_px = kRightMargin * kCharPx;
+  double right_px = kRightMargin * kCharPx + kLegendEdgeGap * kPageWidth;
   double bottom_px = (kAxisLabelsHeight + kNoteSpacing * static_cast<double>(notes) + 1.0) * kCharPx;
   if (P <= kLegendBesideMax && entry_px <= kLegendBesideMaxPx) {
     right_px += entry_px;
@@ -571,18 +593,22 @@ void draw_sigmoid(plstream& pls, const PlotSeries& series) {
     pls.lsty(line_style_of(j));
     draw_line(pls, coordinates(prep.curve, true));
     pls.lsty(1);
-    if (!prep.curve.empty() && std::isfinite(prep.ed50) &&
-        series.preps.size() <= kMaxDetailedPreparations) {
-      const double y = prep.ed50_response;
-      pls.join(prep.ed50, y - kEd50Stroke, prep.ed50, y + kEd50Stroke);
-      if (std::isfinite(prep.ed50_lower)) {
-        PLFLT lo = prep.ed50_lower, hi = prep.ed50_upper, at = y;
-        pls.errx(1, &lo, &hi, &at);
-      }
-    }
     pls.schr(0.0, kMarkerScale);
     draw_markers(pls, coordinates(prep.observed, true), marker_of(j));
     pls.schr(0.0, 1.0);
+  }
+  // ED50 marks over the markers.
+  if (series.preps.size() > kMaxDetailedPreparations) return;
+  for (std::size_t j = 0; j < series.preps.size(); ++j) {
+    const PreparationSeries& prep = series.preps[j];
+    if (!has_fit(series, prep) || !std::isfinite(prep.ed50)) continue;
+    pls.col0(colour_of(j));
+    const double y = prep.ed50_response;
+    pls.join(prep.ed50, y - kEd50Stroke, prep.ed50, y + kEd50Stroke);
+    if (std::isfinite(prep.ed50_lower)) {
+      PLFLT lo = prep.ed50_lower, hi = prep.ed50_upper, at = y;
+      pls.errx(1, &lo, &hi, &at);
+    }
   }
 }
 
@@ -644,10 +670,10 @@ void draw_legend(plstream& pls, const PlotSeries& series, const Layout& layout) 
     texts[j] = names[j].c_str();
     symbols[j] = marker_of(j);
   }
-  // Offsets in page fractions: beside the plot, level with its top; or
-  // centred at the foot of the page.
-  PLINT position = PL_POSITION_RIGHT | PL_POSITION_TOP | PL_POSITION_INSIDE | PL_POSITION_SUBPAGE;
-  PLFLT x = kLegendEdgeGap, y = 1.0 - layout.top;
+  // Offsets in page fractions: just right of the plot, level with its top;
+  // or centred at the foot of the page.
+  PLINT position = PL_POSITION_LEFT | PL_POSITION_TOP | PL_POSITION_INSIDE | PL_POSITION_SUBPAGE;
+  PLFLT x = layout.right + kLegendEdgeGap, y = 1.0 - layout.top;
   if (layout.legend_below) {
     position = PL_POSITION_BOTTOM | PL_POSITION_INSIDE | PL_POSITION_SUBPAGE;
     x = 0.0;
@@ -700,10 +726,22 @@ void draw_picture(plstream& pls, const PlotSeries& series, Kind kind) {
   pls.schr(0.0, 1.0);
 }
 
+// The named reference of a character XML reserves; nullptr for others.
+const char* xml_entity(unsigned long code) {
+  switch (code) {
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    case '"': return "&quot;";
+    case '\'': return "&apos;";
+    default: return nullptr;
+  }
+}
+
 // Character references that PLplot's svg device writes for every character
 // of a text become the characters themselves (UTF-8), so that the text can
-// be read and searched in the file; the characters XML reserves stay
-// references.
+// be read and searched in the file; the characters XML reserves get their
+// named references.
 std::string readable_svg(const std::string& svg) {
   std::string out;
   out.reserve(svg.size());
@@ -714,8 +752,10 @@ std::string readable_svg(const std::string& svg) {
       char* stop = nullptr;
       const unsigned long code = std::strtoul(svg.c_str() + i + 3, &stop, 16);
       if (end != std::string::npos && stop == svg.c_str() + end && code >= 0x20 &&
-          code <= 0x10FFFF && code != 0x7F && std::strchr("&<>\"'", static_cast<int>(code)) == nullptr) {
-        if (code < 0x80) {
+          code <= 0x10FFFF && code != 0x7F) {
+        if (const char* name = xml_entity(code)) {
+          out += name;
+        } else if (code < 0x80) {
           out += static_cast<char>(code);
         } else if (code < 0x800) {
           out += static_cast<char>(0xC0 | (code >> 6));
