@@ -70,5 +70,24 @@ TEST(ProgramPictures, APictureThatCannotBeWrittenEndsTheRunKeepingTheTextFiles) 
   EXPECT_FALSE(std::filesystem::exists(cut.root() / "SIGMOID001.PNG"));
 }
 
+// The pictures the README shows are files of the repository, and PNGs.
+TEST(ProgramPictures, TheReadmeShowsPicturesThatExist) {
+  const std::filesystem::path source = VARNALO_SOURCE_DIR;
+  std::ifstream in(source / "README.md");
+  const std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  int shown = 0;
+  for (std::size_t at = readme.find("]("); at != std::string::npos; at = readme.find("](", at + 1)) {
+    const std::size_t end = readme.find(')', at);
+    const std::string target = readme.substr(at + 2, end - at - 2);
+    if (!target.ends_with(".PNG")) continue;
+    ++shown;
+    std::ifstream picture(source / target, std::ios::binary);
+    std::string signature(8, '\0');
+    picture.read(signature.data(), 8);
+    EXPECT_EQ("\x89PNG\r\n\x1a\n", signature) << target;
+  }
+  EXPECT_EQ(2, shown);
+}
+
 }  // namespace
 }  // namespace varnalo
