@@ -705,10 +705,8 @@ std::string title(const PlotSeries& series, Kind kind) {
                    model_name(series.model));
 }
 
-void draw_picture(plstream& pls, const PlotSeries& series, Kind kind) {
-  const std::vector<std::string> notes =
-      kind == Kind::kSigmoid ? sigmoid_notes(series) : linear_notes(series);
-  const Layout layout = plan_layout(series, notes.size());
+void draw_picture(plstream& pls, const PlotSeries& series, Kind kind,
+                  const std::vector<std::string>& notes, const Layout& layout) {
   pls.adv(0);
   pls.vpor(layout.left, layout.right, layout.bottom, layout.top);
   if (kind == Kind::kSigmoid)
@@ -803,13 +801,14 @@ std::string render(const PlotSeries& series, Kind kind, const Device& device,
   pls->sError(&drawing.error_code, drawing.error_text);
   pls->sdev(device.driver);
   pls->sfile(memory);  // the device writes here and closes it at the end
-  const std::size_t notes = kind == Kind::kSigmoid ? sigmoid_notes(series).size()
-                                                    : linear_notes(series).size();
-  pls->spage(0.0, 0.0, kPageWidth, plan_layout(series, notes).height, 0, 0);
+  const std::vector<std::string> notes =
+      kind == Kind::kSigmoid ? sigmoid_notes(series) : linear_notes(series);
+  const Layout layout = plan_layout(series, notes.size());
+  pls->spage(0.0, 0.0, kPageWidth, layout.height, 0, 0);
   set_colours(*pls);
   pls->init();
   pls->schr(kCharMm, 1.0);
-  draw_picture(*pls, series, kind);
+  draw_picture(*pls, series, kind, notes, layout);
   delete pls;
   current_drawing = nullptr;
 
