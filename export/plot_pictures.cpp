@@ -59,6 +59,9 @@ constexpr double kNoteSpacing = 1.5;
 constexpr PLFLT kMarkerScale = 0.95;
 constexpr PLFLT kNoteScale = 0.85;
 constexpr PLFLT kTitleScale = 1.15;
+// Rough width of one character of the title (mixed case), in character
+// heights.
+constexpr double kTitleCharWidth = 0.7;
 constexpr PLFLT kCurveWidth = 2.0;
 constexpr PLFLT kThinWidth = 1.0;
 
@@ -323,6 +326,7 @@ std::vector<std::string> sigmoid_notes(const PlotSeries& series) {
                                 "preparations", kMaxDetailedPreparations));
   } else {
     if (bars) notes.push_back("Bars: ED50 with its 95% Fieller limits");
+    if (bare) notes.push_back("ED50 without a bar: 95% limits not available (g >= 1)");
     if (series.preps.size() <= kNamesInNote) {
       for (const PreparationSeries& prep : series.preps) {
         if (!std::isfinite(prep.ed50) || !has_fit(series, prep)) continue;
@@ -333,7 +337,6 @@ std::vector<std::string> sigmoid_notes(const PlotSeries& series) {
         notes.push_back(line);
       }
     }
-    if (bare) notes.push_back("ED50 without a bar: 95% limits not available (g >= 1)");
   }
   notes.push_back(c_d_note(series));
   notes.push_back(missing_fit_note(series, false));
@@ -717,10 +720,14 @@ void draw_picture(plstream& pls, const PlotSeries& series, Kind kind,
   pls.width(kThinWidth);
   draw_notes(pls, notes);
   draw_legend(pls, series, layout);
-  // The title is centred on the page: it may be wider than the plot.
-  pls.vpor(0.0, 1.0, layout.bottom, layout.top);
+  // The title is centred over the plot, or over the page when it is wider
+  // than the plot.
+  const std::string heading = title(series, kind);
+  const double heading_px = static_cast<double>(heading.size()) * kTitleCharWidth * kTitleScale * kCharPx;
+  if (heading_px > (layout.right - layout.left) * kPageWidth)
+    pls.vpor(0.0, 1.0, layout.bottom, layout.top);
   pls.schr(0.0, kTitleScale);
-  pls.mtex("t", 1.0, 0.5, 0.5, plain_text(title(series, kind)).c_str());
+  pls.mtex("t", 1.0, 0.5, 0.5, plain_text(heading).c_str());
   pls.schr(0.0, 1.0);
 }
 
