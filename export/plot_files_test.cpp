@@ -85,11 +85,11 @@ struct PlotRun {
     std::fclose(linear);
   }
   std::string sigmoid_text() {
-    write_sigmoid_file(fx.state());
+    write_sigmoid_file(sigmoid, compute_plot_series(fx.state()));
     return read_stream(sigmoid);
   }
   std::string linear_text() {
-    write_linear_file(fx.state());
+    write_linear_file(linear, compute_plot_series(fx.state()));
     return read_stream(linear);
   }
 };
@@ -106,16 +106,17 @@ TEST(SigmoidFile, NormalUnitLineGridAndHeader) {
                           "\t\t\tC\tD\t\n"
                           "\t\t\t0.000 \t0.000 \t\n"));
   const std::vector<Line> lines = data_lines(text);
-  // Observed 0, 0.5 and 1 (the zero dose is left out), then 53 curve points.
-  ASSERT_EQ(3u + 53u, lines.size());
+  // Observed 0, 0.5 and 1 (the zero dose is left out), then 51 curve points.
+  ASSERT_EQ(3u + 51u, lines.size());
   EXPECT_EQ(-1.0, lines[0].x);
   EXPECT_EQ(0.0, lines[0].value);
   EXPECT_EQ(1.0, lines[2].value);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(2, lines[i].column);
-  // End points -5 and 5 with P = 0 (the floor) and 1; interior -4.8 .. 5.2.
+  // End points -5 and 5 with P = 0 (the floor) and 1; interior -4.8 .. 4.8:
+  // the grid stops short of the closing end point.
   EXPECT_EQ(-5.0, lines[3].x);
   EXPECT_EQ(0.0, lines[3].value);
-  for (int i = 1; i <= 51; ++i) {
+  for (int i = 1; i <= 49; ++i) {
     const Line& l = lines[3 + i];
     EXPECT_NEAR(-5.0 + 0.2 * i, l.x, kPrinted);
     EXPECT_EQ(3, l.column);
@@ -129,11 +130,11 @@ TEST(SigmoidFile, NormalUnitLineGridAndHeader) {
 TEST(SigmoidFile, NegativeSlopeReversesTheGrid) {
   PlotRun run({0.0}, -1.0);
   const std::vector<Line> lines = data_lines(run.sigmoid_text());
-  ASSERT_EQ(3u + 53u, lines.size());
+  ASSERT_EQ(3u + 51u, lines.size());
   EXPECT_EQ(5.0, lines[3].x);
   EXPECT_NEAR(4.8, lines[4].x, kPrinted);
-  EXPECT_NEAR(-5.2, lines[54].x, kPrinted);
-  EXPECT_EQ(-5.0, lines[55].x);
+  EXPECT_NEAR(-4.8, lines[52].x, kPrinted);
+  EXPECT_EQ(-5.0, lines[53].x);
 }
 
 TEST(SigmoidFile, CurveEndValuesOfEveryModel) {
@@ -160,11 +161,14 @@ TEST(SigmoidFile, SecondPreparationUsesItsOwnColumns) {
   const std::string text = run.sigmoid_text();
   EXPECT_EQ(0u, text.find("\t\t\t\t\tUSE LEFT COLUMNS"));
   const std::vector<Line> lines = data_lines(text);
-  ASSERT_EQ(2u * 56u, lines.size());
-  EXPECT_EQ(4, lines[56].column);  // observed points of preparation 2
-  EXPECT_EQ(5, lines[59].column);  // its curve
-  // x_lo and x_hi span both lines: (-5 - 1) / 1 and (5 - 0) / 1.
-  EXPECT_EQ(-6.0, lines[59].x);
+  // x_lo and x_hi span both lines: (-5 - 1) / 1 and (5 - 0) / 1. The first
+  // curve stops before x_hi (49 grid points); the second keeps its step past
+  // its own range, to 4.2 (51 grid points).
+  ASSERT_EQ(54u + 56u, lines.size());
+  EXPECT_EQ(4, lines[54].column);  // observed points of preparation 2
+  EXPECT_EQ(5, lines[57].column);  // its curve
+  EXPECT_EQ(-6.0, lines[57].x);
+  EXPECT_NEAR(4.2, lines[108].x, kPrinted);
   EXPECT_EQ(5.0, lines.back().x);
 }
 
@@ -197,16 +201,48 @@ TEST(LinearFile, NormalUnitLineBandAndSkippedPoints) {
   }
 }
 
-TEST(LinearFile, EveryPreparationButTheLastGetsOneMoreBandPoint) {
-  PlotRun run({0.0, 0.5}, 1.0);
-  const std::vector<Line> lines = data_lines(run.linear_text());
-  int lower1 = 0, lower2 = 0;
-  for (const Line& l : lines) {
-    if (l.column == 4) ++lower1;
-    if (l.column == 8) ++lower2;
+// Grids whose step count sits on either side of a whole number after
+// rounding: every curve runs one way and every band spans exactly its
+// line's range, as printed.
+TEST(PlotGrids, CurvesRunOneWayAndBandsSpanTheirLines) {
+  struct Case {
+    std::vector<double> a;
+    double b;
+    int distribution;
+  };
+  const Case cases[] = {{{0.0, 0.5}, 1.0, 1},          {{0.0, 1.0}, 1.0, 1},
+                        {{-1.407, -2.060}, 2.101, 1},  {{-2.887}, 4.213, 1},
+                        {{0.3, -0.7, 1.1}, -3.3, 2},   {{-60.7, -61.2}, 34.3, 3},
+                        {{0.1, 0.2, 0.3, 0.4}, 0.7, 3}};
+  for (const Case& c : cases) {
+    PlotRun run(c.a, c.b, 1, c.distribution);
+    const std::vector<Line> sigmoid = data_lines(run.sigmoid_text());
+    const std::vector<Line> linear = data_lines(run.linear_text());
+    const std::string label = "b " + std::to_string(c.b) + " dist " + std::to_string(c.distribution);
+    for (std::size_t j = 0; j < c.a.size(); ++j) {
+      const int curve = 2 * static_cast<int>(j) + 3;
+      std::vector<double> xs;
+      for (const Line& l : sigmoid)
+        if (l.column == curve) xs.push_back(l.x);
+      ASSERT_GE(xs.size(), 50u) << label;
+      for (std::size_t i = 1; i < xs.size(); ++i)
+        EXPECT_GT((xs[i] - xs[i - 1]) * c.b, 0.0) << label << " curve " << j << " at " << xs[i];
+
+      const int line = 4 * static_cast<int>(j) + 3;
+      std::vector<double> line_y, lower_y, upper_y;
+      for (const Line& l : linear) {
+        if (l.column == line) line_y.push_back(l.value);
+        if (l.column == line + 1) lower_y.push_back(l.value);
+        if (l.column == line + 2) upper_y.push_back(l.value);
+      }
+      ASSERT_EQ(2u, line_y.size()) << label;
+      for (const std::vector<double>& band : {lower_y, upper_y}) {
+        ASSERT_EQ(11u, band.size()) << label;
+        EXPECT_EQ(line_y.front(), band.front()) << label << " band " << j;
+        EXPECT_EQ(line_y.back(), band.back()) << label << " band " << j;
+      }
+    }
   }
-  EXPECT_EQ(12, lower1);
-  EXPECT_EQ(11, lower2);
 }
 
 TEST(LinearFile, NoBandWhenGReachesOne) {

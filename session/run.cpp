@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "data/data_files.h"
 #include "data/listing.h"
@@ -11,6 +13,8 @@
 #include "foundation/output.h"
 #include "foundation/process.h"
 #include "export/plot_files.h"
+#include "export/plot_pictures.h"
+#include "export/plot_series.h"
 #include "export/summary_table.h"
 #include "fit/fit_driver.h"
 #include "fit/simplex.h"
@@ -135,10 +139,16 @@ void write_plot_files(AnalysisState& s) {
   s.sigmoid_file = open_for_append(s, "SIGMOID.TXT", "\nCAN'T OPEN 'SIGMOID.TXT'\n");
   // The message keeps the program's historical spelling of the file name.
   s.linear_file = open_for_append(s, "LINEAR.TXT", "\nCAN'T OPEN 'LINAR.TXT'\n");
-  write_sigmoid_file(s);
-  write_linear_file(s);
+  // One computation of the series for the text files and the pictures.
+  const PlotSeries series = compute_plot_series(s);
+  write_sigmoid_file(s.sigmoid_file, series);
+  write_linear_file(s.linear_file, series);
   close_file(s.sigmoid_file);
   close_file(s.linear_file);
+  const std::vector<std::string> pictures = write_plot_pictures(s.workdir, series);
+  std::string line = "  Pictures:";
+  for (const std::string& name : pictures) line += " " + name;
+  screen_text(s, line + "\n");
 }
 
 // One analysis; returns true when the user ends the run with "q".
