@@ -24,7 +24,6 @@ constexpr const char* kDataFolder = "DATA";
 constexpr const char* kDataExtension = ".TXT";
 // Counts are clamped into [kCountFloor, kCountCeiling] so that r ln r and
 // n ln n stay finite in the likelihood.
-constexpr double kCountFloor = 1e-50;
 constexpr double kCountCeiling = 1e50;
 // Doses at or beyond these bounds are stored as the zero / infinite dose.
 constexpr double kTinyDose = 1e-99;
