@@ -1,18 +1,21 @@
 #include "data/data_files.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <limits>
 #include <string>
 #include <system_error>
 #include <vector>
 
-#include "foundation/output.h"
+#include "data/number_reader.h"
 #include "foundation/console.h"
+#include "foundation/output.h"
 #include "foundation/process.h"
+#include "foundation/visible_text.h"
 
 namespace fs = std::filesystem;
 
@@ -24,13 +27,14 @@ constexpr const char* kDataFolder = "DATA";
 constexpr const char* kDataExtension = ".TXT";
 // Counts are clamped into [kCountFloor, kCountCeiling] so that r ln r and
 // n ln n stay finite in the likelihood.
-constexpr double kCountFloor = 1e-50;
 constexpr double kCountCeiling = 1e50;
 // Doses at or beyond these bounds are stored as the zero / infinite dose.
 constexpr double kTinyDose = 1e-99;
 constexpr double kHugeDose = 1e99;
 // Sentinel row after the last dose group of a preparation.
 constexpr double kSentinel = 1e50;
+// Group rows are numbered with int and a sentinel row follows the last.
+constexpr int kMostGroups = std::numeric_limits<int>::max() - 2;
 // The folder is listed again each time this many more files were loaded.
 constexpr int kListingInterval = 10;
 // Longest answer line kept at the name prompt before the length check.
@@ -41,60 +45,13 @@ bool equal_ignoring_ascii_case(const std::string& a, const std::string& b) {
   return upper_copy(a) == upper_copy(b);
 }
 
-// True when the token is a finite decimal number as written in data files:
-// optional sign, digits with an optional decimal point, optional exponent.
-bool is_decimal_number(const std::string& token, double* value) {
-  std::size_t i = 0;
-  const std::size_t n = token.size();
-  if (i < n && (token[i] == '+' || token[i] == '-')) ++i;
-  std::size_t digits = 0;
-  while (i < n && std::isdigit(static_cast<unsigned char>(token[i]))) ++i, ++digits;
-  if (i < n && token[i] == '.') {
-    ++i;
-    while (i < n && std::isdigit(static_cast<unsigned char>(token[i]))) ++i, ++digits;
-  }
-  if (digits == 0) return false;
-  if (i < n && (token[i] == 'e' || token[i] == 'E')) {
-    ++i;
-    if (i < n && (token[i] == '+' || token[i] == '-')) ++i;
-    std::size_t exponent_digits = 0;
-    while (i < n && std::isdigit(static_cast<unsigned char>(token[i]))) ++i, ++exponent_digits;
-    if (exponent_digits == 0) return false;
-  }
-  if (i != n) return false;
-  *value = std::strtod(token.c_str(), nullptr);
-  return std::isfinite(*value);
-}
-
-// The numbers of a data file, read in order until the end of the file or
-// the first text that is not a finite decimal number.
-struct NumberScan {
-  std::vector<double> numbers;
-  bool clean = true;     // false when the scan stopped at bad text
-  int bad_line = 0;      // line of the bad text (1-based)
-  std::string bad_text;  // the offending text
-};
-
-NumberScan scan_numbers(std::istream& in) {
-  NumberScan scan;
-  std::string line;
-  int line_number = 0;
-  while (std::getline(in, line)) {
-    ++line_number;
-    std::istringstream words(line);
-    std::string token;
-    while (words >> token) {
-      double value = 0.0;
-      if (!is_decimal_number(token, &value)) {
-        scan.clean = false;
-        scan.bad_line = line_number;
-        scan.bad_text = token;
-        return scan;
-      }
-      scan.numbers.push_back(value);
-    }
-  }
-  return scan;
+// Reads the numbers of a file through to its end or to the first token
+// that is not a number; returns how many it read.
+std::size_t count_numbers(NumberReader& reader, NumberReader::Result* last) {
+  std::size_t count = 0;
+  double value = 0.0;
+  while ((*last = reader.next(&value)) == NumberReader::Result::kNumber) ++count;
+  return count;
 }
 
 // Opens the data file of preparation k for counting or reading; a file that
@@ -102,9 +59,9 @@ NumberScan scan_numbers(std::istream& in) {
 std::ifstream open_preparation_file(AnalysisState& s, int k) {
   const auto path = find_data_file(s, s.prep_names[k]);
   std::ifstream in;
-  if (path) in.open(*path);
+  if (path) in.open(*path, std::ios::binary);
   if (!path || !in) {
-    write_error(strprintf("  CAN'T OPEN '%s'\n", s.prep_names[k].c_str()));
+    write_error(strprintf("  CAN'T OPEN '%s'\n", visible_text(s.prep_names[k]).c_str()));
     end_run(1);
   }
   return in;
@@ -115,29 +72,24 @@ std::ifstream open_preparation_file(AnalysisState& s, int k) {
 bool check_data_file(const AnalysisState& s, const std::string& name) {
   const auto path = find_data_file(s, name);
   std::ifstream in;
-  if (path) in.open(*path);
+  if (path) in.open(*path, std::ios::binary);
   if (!path || !in) {
-    write_error(strprintf("  CAN'T OPEN '%s'\n", name.c_str()));
+    write_error(strprintf("  CAN'T OPEN '%s'\n", visible_text(name).c_str()));
     return false;
   }
-  const NumberScan scan = scan_numbers(in);
-  if (!scan.clean) {
-    write_error(strprintf("  NOT A NUMBER IN '%s', line %d: '%s'\n", name.c_str(), scan.bad_line,
-                          scan.bad_text.c_str()));
+  NumberReader reader(in);
+  NumberReader::Result last;
+  const std::size_t count = count_numbers(reader, &last);
+  if (last == NumberReader::Result::kBad) {
+    write_error(strprintf("  NOT A NUMBER IN '%s', line %d: '%s'\n", visible_text(name).c_str(),
+                          reader.line(), reader.quoted_token().c_str()));
     return false;
   }
-  if (scan.numbers.size() < 3) {
-    write_error(strprintf("  NO COMPLETE DOSE GROUP IN '%s'\n", name.c_str()));
+  if (count < 3) {
+    write_error(strprintf("  NO COMPLETE DOSE GROUP IN '%s'\n", visible_text(name).c_str()));
     return false;
   }
   return true;
-}
-
-// Row j of a preparation comes after row j + 1: larger log dose, or equal
-// log doses and a larger observed proportion.
-bool comes_later(DRef row, DRef next) {
-  if (row[1] != next[1]) return row[1] > next[1];
-  return row[3] / row[2] > next[3] / next[2];
 }
 
 }  // namespace
@@ -240,24 +192,29 @@ void ask_data_files(AnalysisState& s) {
 
 void count_groups(AnalysisState& s, int k) {
   std::ifstream in = open_preparation_file(s, k);
-  const NumberScan scan = scan_numbers(in);
-  s.ngroups[k] = static_cast<int>(scan.numbers.size() / 3);
+  NumberReader reader(in);
+  NumberReader::Result last;
+  const std::size_t groups = count_numbers(reader, &last) / 3;
+  if (groups > static_cast<std::size_t>(kMostGroups)) {
+    write_error(strprintf("  TOO MANY DOSE GROUPS IN '%s'\n", visible_text(s.prep_names[k]).c_str()));
+    end_run(1);
+  }
+  s.ngroups[k] = static_cast<int>(groups);
 }
 
 void read_groups(AnalysisState& s, int k) {
-  std::vector<double> numbers;
+  const int m = s.ngroups[k];
   {
     std::ifstream in = open_preparation_file(s, k);
-    numbers = scan_numbers(in).numbers;
+    NumberReader reader(in);
+    for (int i = 1; i <= m; ++i)
+      for (int c = 1; c <= 3; ++c)
+        if (reader.next(&s.groups[k][i][c]) != NumberReader::Result::kNumber) {
+          // The file lost groups since it was counted.
+          write_error(strprintf("  CAN'T OPEN '%s'\n", visible_text(s.prep_names[k]).c_str()));
+          end_run(1);
+        }
   }
-  const int m = s.ngroups[k];
-  if (static_cast<int>(numbers.size() / 3) < m) {
-    // The file lost groups since it was counted.
-    write_error(strprintf("  CAN'T OPEN '%s'\n", s.prep_names[k].c_str()));
-    end_run(1);
-  }
-  for (int i = 1; i <= m; ++i)
-    for (int c = 1; c <= 3; ++c) s.groups[k][i][c] = numbers[static_cast<std::size_t>(3 * (i - 1) + c - 1)];
   for (int i = 1; i <= m; ++i) {
     DRef row = s.groups[k][i];
     for (int c = 2; c <= 3; ++c) {
@@ -294,11 +251,21 @@ void to_log_dose(AnalysisState& s, int k) {
 void sort_groups(AnalysisState& s, int k) {
   const int m = s.ngroups[k];
   for (int c = 1; c <= 3; ++c) s.groups[k][m + 1][c] = kSentinel;
-  // Exchange passes over neighbouring rows: stable, so rows equal in both
-  // keys keep their file order.
+  // A stable merge sort on the two keys, in O(m log m): rows equal in both
+  // keys keep their file order, so the order is the one the program's
+  // earlier exchange passes over neighbouring rows gave (the keys are
+  // finite, so the comparison is a strict weak order and the stable order
+  // is unique). Whole rows move, all four columns.
+  using Row = std::array<double, 4>;
+  std::vector<Row> rows(static_cast<std::size_t>(m));
   for (int i = 1; i <= m; ++i)
-    for (int j = m - 1; j >= i; --j)
-      if (comes_later(s.groups[k][j], s.groups[k][j + 1])) s.groups.exchange_records(k, j);
+    for (int c = 1; c <= 4; ++c) rows[static_cast<std::size_t>(i - 1)][c - 1] = s.groups[k][i][c];
+  std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+    if (a[0] != b[0]) return a[0] < b[0];
+    return a[2] / a[1] < b[2] / b[1];
+  });
+  for (int i = 1; i <= m; ++i)
+    for (int c = 1; c <= 4; ++c) s.groups[k][i][c] = rows[static_cast<std::size_t>(i - 1)][c - 1];
 }
 
 }  // namespace varnalo

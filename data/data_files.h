@@ -4,7 +4,12 @@
 //
 // The file of preparation NAME is DATA/NAME.TXT below the working folder;
 // when that name does not exist, the file of DATA whose name equals NAME.TXT
-// ignoring ASCII case is used.
+// ignoring ASCII case is used. Files are read number by number
+// (data/number_reader.h: a byte-order mark is skipped, no line is held
+// whole); refused names and tokens are quoted short and visible
+// (foundation/visible_text.h). sort_groups orders the groups by log dose,
+// then by r / n, rows equal in both keeping their file order (a stable
+// O(m log m) sort: the order the earlier exchange sort gave).
 #pragma once
 
 #include <filesystem>
@@ -14,6 +19,10 @@
 #include "foundation/state.h"
 
 namespace varnalo {
+
+// A count of 0 (or less) is stored as this floor, so that r ln r and n ln n
+// stay finite in the likelihood; a count at the floor stands for 0.
+inline constexpr double kCountFloor = 1e-50;
 
 void ask_data_files(AnalysisState& s);
 void list_data_folder(AnalysisState& s);

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <random>
+#include <vector>
 
 #include "foundation/process.h"
 #include "support/harness.h"
@@ -100,6 +104,25 @@ TEST(DataDialogue, JunkAndEmptyFilesAreRefusedWithTheirReason) {
             "  NO COMPLETE DOSE GROUP IN 'SHORT'\n");
 }
 
+TEST(DataDialogue, RefusalsQuoteShortVisibleText) {
+  using namespace std::string_literals;
+  TempWorkdir dir;
+  dir.write_data("HUGE.TXT", "1 10 5\n" + std::string(100000, '9') + " 10 5\n");
+  dir.write_data("NUL.TXT", "1 10 5\n2 1\0000 5\n"s);
+  // Saved with a byte-order mark and CR LF line ends: read as numbers.
+  dir.write_data("MARKED.TXT", "\xEF\xBB\xBF" "10.2 50 44\r\n7.7 49 42\r\n");
+  StageFixture f("HUGE\nNUL\nNO\x01SUCH\nMARKED\nq\n");
+  EXPECT_EQ(run_dialogue(f, dir), -1);
+  EXPECT_EQ(f.state().nprep, 1);
+  EXPECT_EQ(f.errors(), "  NOT A NUMBER IN 'HUGE', line 2: '" + std::string(40, '9') + "...'\n"
+                        "  NOT A NUMBER IN 'NUL', line 2: '1\\x000'\n"
+                        "  CAN'T OPEN 'NO\\x01SUCH'\n");
+  load(f.state());
+  EXPECT_EQ(f.state().ngroups[1], 2);
+  EXPECT_DOUBLE_EQ(f.state().groups[1][1][1], std::log10(7.7));
+  EXPECT_EQ(f.state().groups[1][2][3], 44);
+}
+
 TEST(DataDialogue, OverlongNameIsRefusedAndThePromptRepeats) {
   TempWorkdir dir;
   dir.write_data("A.TXT", "1 10 5\n");
@@ -193,6 +216,52 @@ TEST(DataFiles, FileRemovedAfterTheDialogueEndsTheRunWithAMessage) {
   std::filesystem::remove(dir.root() / "DATA" / "GONE.TXT");
   EXPECT_EQ(testing::run_end_status([&] { load(f.state()); }), 1);
   EXPECT_EQ(f.errors(), "  CAN'T OPEN 'GONE'\n");
+}
+
+// The exchange sort the program used before: passes over neighbouring rows,
+// exchanging a row that comes later (larger log dose, or equal log doses and
+// a larger r / n) with the next.
+using Row = std::array<double, 4>;
+void exchange_sort(std::vector<Row>& rows) {
+  const int m = static_cast<int>(rows.size());
+  auto comes_later = [](const Row& a, const Row& b) {
+    if (a[0] != b[0]) return a[0] > b[0];
+    return a[2] / a[1] > b[2] / b[1];
+  };
+  for (int i = 0; i < m; ++i)
+    for (int j = m - 2; j >= i; --j)
+      if (comes_later(rows[j], rows[j + 1])) std::swap(rows[j], rows[j + 1]);
+}
+
+TEST(DataFiles, SortGivesTheOrderOfTheExchangeSort) {
+  // Few distinct doses and proportions, so that ties in one key and in both
+  // are common (1/2 and 2/4 are the same double); zero counts and the zero
+  // and infinite dose sentinels included. Column 4 marks the file position.
+  std::mt19937 random(20240611);
+  const double doses[] = {-99, -1, 0, 0.30103, 1, 99};
+  const double counts[] = {1e-50, 1, 2, 3, 4, 6};
+  for (int trial = 0; trial < 300; ++trial) {
+    const int m = static_cast<int>(random() % 60);
+    std::vector<Row> rows;
+    for (int i = 0; i < m; ++i) {
+      const double n = counts[1 + random() % 5];
+      const double r = std::min(n, counts[random() % 6]);
+      rows.push_back({doses[random() % 6], n, r, static_cast<double>(i + 1)});
+    }
+    StageFixture f;
+    std::vector<testing::Group> groups;
+    for (const Row& row : rows) groups.push_back({row[0], row[1], row[2]});
+    f.set_groups({groups});
+    AnalysisState& s = f.state();
+    for (int i = 1; i <= m; ++i) s.groups[1][i][4] = i;
+    sort_groups(s, 1);
+    exchange_sort(rows);
+    for (int i = 1; i <= m; ++i)
+      for (int c = 1; c <= 4; ++c)
+        ASSERT_EQ(s.groups[1][i][c], rows[static_cast<std::size_t>(i - 1)][c - 1])
+            << "trial " << trial << ", row " << i << ", column " << c;
+    EXPECT_EQ(s.groups[1][m + 1][1], 1e50) << "sentinel row";
+  }
 }
 
 }  // namespace

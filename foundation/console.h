@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,8 @@ class Console {
   virtual ~Console() = default;
   // Next byte of standard input, or EOF (from <cstdio>) at end of input.
   virtual int get_char() = 0;
+  // The byte get_char would return next, left unread (EOF at end of input).
+  virtual int peek_char() = 0;
   // Writes text to the screen (standard output).
   virtual void write_screen(std::string_view text) = 0;
 };
@@ -28,13 +31,21 @@ class Console {
 class StdConsole : public Console {
  public:
   int get_char() override;
+  int peek_char() override;
   void write_screen(std::string_view text) override;
+
+ private:
+  // Shows the screen output written since the last read, before a read that
+  // may wait for the user.
+  void show_screen();
+  bool screen_pending_ = false;
 };
 
 class ScriptedConsole : public Console {
  public:
   explicit ScriptedConsole(std::string input) : input_(std::move(input)) {}
   int get_char() override;
+  int peek_char() override;
   void write_screen(std::string_view text) override { screen_.append(text); }
   const std::string& screen() const { return screen_; }
   // Input not yet read.
@@ -53,12 +64,26 @@ inline constexpr std::size_t kAnswerChars = 19;
 // The message written to the error stream when input ends at a read.
 inline constexpr const char* kEndOfInputMessage = "\nEnd of input: the run stops.\n";
 
-// Reads one character; at end of input ends the run (status 1).
+// A line longer than this (256 MiB) is no answer: the input is taken to be
+// something other than answers (a binary file, /dev/zero) and the run ends.
+// Far beyond any answer (at most kAnswerChars are kept), it is still read
+// through in a few seconds.
+inline constexpr std::uintmax_t kLongestLine = std::uintmax_t{1} << 28;
+
+// The message written to the error stream when a line exceeds kLongestLine.
+inline constexpr const char* kLongLineMessage =
+    "\nAn input line longer than 256 MiB is no answer: the run stops.\n";
+
+// Reads one character; at end of input ends the run (status 1). A carriage
+// return followed by a line feed is one line end: both are consumed and '\n'
+// is returned, so that answers written with CR LF line ends (Windows) read
+// like those with LF, single-key answers and pauses included.
 int read_char(Console& console);
 
-// Reads one line up to its line end (consumed, not stored); a carriage return
-// before the line end is dropped. The whole line is consumed and the result
-// cut to max_chars characters. At end of input (even in mid-line) ends the
+// Reads one line up to its line end (consumed, not stored; CR LF counts as
+// one line end). The line is consumed whole but at most max_chars characters
+// are kept, so a long line costs no memory. At end of input (even in
+// mid-line), or after kLongestLine characters without a line end, ends the
 // run with status 1.
 std::string read_line(Console& console, std::size_t max_chars);
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "foundation/console.h"
+#include "foundation/output_files.h"
 
 namespace varnalo {
 
@@ -38,7 +39,9 @@ void screen_text(AnalysisState& s, const std::string& text) {
 }
 
 void report_text(AnalysisState& s, const std::string& text) {
-  if (s.report_file) std::fwrite(text.data(), 1, text.size(), s.report_file);
+  if (s.report_file == nullptr) return;
+  const bool written = std::fwrite(text.data(), 1, text.size(), s.report_file) == text.size();
+  check_write(s.report_file, kReportFileName, written);
 }
 
 void screen(AnalysisState& s, const char* fmt, ...) {

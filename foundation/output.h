@@ -4,7 +4,8 @@
 // All result lines are printf formats. both() writes a line to the screen and
 // then the identical line to REPORT.TXT; screen() and report() write to one
 // channel only. Output to a report that is not open is dropped, so a stage can
-// run in a test without one.
+// run in a test without one. A write to the report that fails ends the run
+// with "  CAN'T WRITE 'REPORT.TXT': <reason>" (foundation/output_files.h).
 #pragma once
 
 #include <string>

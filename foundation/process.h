@@ -16,9 +16,16 @@ namespace varnalo {
 // Thrown by end_run; caught only by the run driver (and by tests).
 struct RunEnd {
   int status;
+  // True when the run ends on a write error already reported: closing the
+  // other files then reports no further failure.
+  bool write_failure = false;
 };
 
 [[noreturn]] void end_run(int status);
+
+// The message of a run that ends because memory ran out outside the array
+// allocators.
+inline constexpr const char* kOutOfMemoryMessage = "\nOut of memory: the run stops.\n";
 
 // Writes text to the current error stream.
 void write_error(std::string_view text);

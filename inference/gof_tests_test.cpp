@@ -57,6 +57,30 @@ TEST(PearsonChiSquare, SumsOnlyGroupsStrictlyInsideTheRange) {
   EXPECT_DOUBLE_EQ(s.pearson_chi2, 1.6 + 20.0 / 9.0);
 }
 
+TEST(PearsonChiSquare, AZeroCountCountsAsZero) {
+  // A zero count is stored as 1e-50. Against an expected count at the
+  // probability floor (n 1e-99) it used to add 1e-100 / (n 1e-99) = 0.1 / n;
+  // as 0 it adds E / (1 - E/n), which is nothing beside the other terms.
+  const struct {
+    double n, expected;
+  } cases[] = {{60, 60e-99}, {1, 1e-99}, {1e-50, 1e-149}, {20, 1e-60}};
+  for (const auto& c : cases) {
+    StageFixture f;
+    f.set_groups({{{-99, c.n, 0}, {0.4, 20, 4}}});
+    AnalysisState& s = f.state();
+    s.groups[1][1][4] = c.expected;
+    s.groups[1][2][4] = 2;  // (4-2)^2 / 2 / (1 - 0.1) = 20/9
+    compute_pearson(s);
+    EXPECT_DOUBLE_EQ(s.pearson_chi2, 20.0 / 9.0) << c.n << " " << c.expected;
+  }
+  // A zero count against a real expectation adds E / (1 - E/n) as before.
+  StageFixture f;
+  f.set_groups({{{0.1, 10, 0}}});
+  f.state().groups[1][1][4] = 2;
+  compute_pearson(f.state());
+  EXPECT_DOUBLE_EQ(f.state().pearson_chi2, 2.0 / 0.8);
+}
+
 TEST(ChiSquareTests, OnePreparationNotSignificant) {
   StageFixture f("\n\n\n\n");
   AnalysisState& s = prepare(f, 1);

@@ -1,9 +1,8 @@
 #include "session/run.h"
 
 #include <cstdio>
-#include <filesystem>
+#include <new>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "data/data_files.h"
@@ -11,6 +10,7 @@
 #include "foundation/console.h"
 #include "foundation/menus.h"
 #include "foundation/output.h"
+#include "foundation/output_files.h"
 #include "foundation/process.h"
 #include "export/plot_files.h"
 #include "export/plot_pictures.h"
@@ -36,23 +36,10 @@ namespace {
 // Form feed: ends every analysis in the report.
 constexpr char kFormFeed = '\f';
 
-// True when the file exists and nobody may write to it. A read-only file is
-// refused even where the permission check would let the process write (as
-// the superuser can), so that marking a report read-only protects it.
-bool marked_read_only(const std::filesystem::path& path) {
-  using std::filesystem::perms;
-  std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  if (error || !std::filesystem::exists(status)) return false;
-  return (status.permissions() & (perms::owner_write | perms::group_write | perms::others_write)) ==
-         perms::none;
-}
-
 // Opens an output file of the working folder for appending; on failure
 // writes the given message to the error stream and ends the run.
 std::FILE* open_for_append(AnalysisState& s, const char* name, const char* failure_message) {
-  const std::filesystem::path path = s.workdir / name;
-  std::FILE* f = marked_read_only(path) ? nullptr : std::fopen(path.string().c_str(), "a");
+  std::FILE* f = open_output_file(s.workdir / name);
   if (f == nullptr) {
     write_error(failure_message);
     end_run(1);
@@ -60,18 +47,29 @@ std::FILE* open_for_append(AnalysisState& s, const char* name, const char* failu
   return f;
 }
 
-void close_file(std::FILE*& f) {
-  if (f != nullptr) {
-    std::fclose(f);
-    f = nullptr;
+// Closes every output file still open when the run ends. Unless the run is
+// ending on a write failure already reported, a file whose last data cannot
+// be written is reported too and the status becomes 1.
+void close_all_files(AnalysisState& s, bool write_failure_reported, int& status) {
+  const struct {
+    std::FILE*& file;
+    const char* name;
+  } files[] = {{s.report_file, kReportFileName},
+               {s.table_file, kTableFileName},
+               {s.sigmoid_file, kSigmoidFileName},
+               {s.linear_file, kLinearFileName}};
+  for (const auto& f : files) {
+    if (write_failure_reported) {
+      discard_output_file(f.file);
+      continue;
+    }
+    try {
+      close_output_file(f.file, f.name);
+    } catch (const RunEnd& end) {
+      status = end.status;
+      write_failure_reported = true;
+    }
   }
-}
-
-void close_all_files(AnalysisState& s) {
-  close_file(s.report_file);
-  close_file(s.table_file);
-  close_file(s.sigmoid_file);
-  close_file(s.linear_file);
 }
 
 void start_up(AnalysisState& s) {
@@ -135,16 +133,20 @@ void load_data(AnalysisState& s) {
   for (int k = 1; k <= s.nprep; ++k) sort_groups(s, k);
 }
 
+// The plot writers use plain fprintf; each file is flushed and checked
+// after its block and again when closed.
 void write_plot_files(AnalysisState& s) {
-  s.sigmoid_file = open_for_append(s, "SIGMOID.TXT", "\nCAN'T OPEN 'SIGMOID.TXT'\n");
+  s.sigmoid_file = open_for_append(s, kSigmoidFileName, "\nCAN'T OPEN 'SIGMOID.TXT'\n");
   // The message keeps the program's historical spelling of the file name.
-  s.linear_file = open_for_append(s, "LINEAR.TXT", "\nCAN'T OPEN 'LINAR.TXT'\n");
+  s.linear_file = open_for_append(s, kLinearFileName, "\nCAN'T OPEN 'LINAR.TXT'\n");
   // One computation of the series for the text files and the pictures.
   const PlotSeries series = compute_plot_series(s);
   write_sigmoid_file(s.sigmoid_file, series);
+  check_output_file(s.sigmoid_file, kSigmoidFileName);
   write_linear_file(s.linear_file, series);
-  close_file(s.sigmoid_file);
-  close_file(s.linear_file);
+  check_output_file(s.linear_file, kLinearFileName);
+  close_output_file(s.sigmoid_file, kSigmoidFileName);
+  close_output_file(s.linear_file, kLinearFileName);
   const std::vector<std::string> pictures = write_plot_pictures(s.workdir, series);
   std::string line = "  Pictures:";
   for (const std::string& name : pictures) line += " " + name;
@@ -153,8 +155,8 @@ void write_plot_files(AnalysisState& s) {
 
 // One analysis; returns true when the user ends the run with "q".
 bool run_analysis(AnalysisState& s) {
-  s.report_file = open_for_append(s, "REPORT.TXT", "\nCAN'T OPEN 'REPORT.TXT'\n");
-  s.table_file = open_for_append(s, "TABLE.TXT", "\nCAN'T OPEN 'TABLE.TXT'\n");
+  s.report_file = open_for_append(s, kReportFileName, "\nCAN'T OPEN 'REPORT.TXT'\n");
+  s.table_file = open_for_append(s, kTableFileName, "\nCAN'T OPEN 'TABLE.TXT'\n");
   screen(s, "\n*** %s ver.%2.2lf ***\n\n", s.edition->program_name, kVersion);
   load_data(s);
   report(s, "*** Varnalo ver.%2.2lf ***\n\n", kVersion);
@@ -182,12 +184,13 @@ bool run_analysis(AnalysisState& s) {
   report_covariance(s, 2);
   potency_stage(s);
   write_summary_table(s);
+  check_output_file(s.table_file, kTableFileName);
   free_potency_arrays(s);
   natural_rates_report(s);
 
-  std::fputc(kFormFeed, s.report_file);
-  close_file(s.report_file);
-  close_file(s.table_file);
+  report_text(s, std::string(1, kFormFeed));
+  close_output_file(s.report_file, kReportFileName);
+  close_output_file(s.table_file, kTableFileName);
 
   screen(s, "Generate Data for Plotting?\n  [*/y] ");
   if (read_key(s) == 'y') {
@@ -230,14 +233,21 @@ void free_work_arrays(AnalysisState& s) {
 
 int run_program(AnalysisState& s) {
   int status = 0;
+  bool write_failure_reported = false;
   try {
     start_up(s);
     while (!run_analysis(s)) {
     }
   } catch (const RunEnd& end) {
     status = end.status;
+    write_failure_reported = end.write_failure;
+  } catch (const std::bad_alloc&) {
+    // Memory ran out outside the array allocators (which report it
+    // themselves): ended like every other fatal condition.
+    write_error(kOutOfMemoryMessage);
+    status = 1;
   }
-  close_all_files(s);
+  close_all_files(s, write_failure_reported, status);
   std::fflush(stdout);
   return status;
 }

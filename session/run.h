@@ -3,9 +3,10 @@
 // fit sequence, the plot prompt and the end prompt.
 //
 // run_program returns the exit status: 0 after "q" at the end prompt, 1 after
-// any fatal condition (unopenable output file, no data file named, responses
-// exceeding subjects, allocation failure, end of input). Files already
-// written are flushed and closed in every case.
+// any fatal condition (unopenable output file, a write to an output file
+// that fails, no data file named, responses exceeding subjects, allocation
+// failure or any other exhausted memory, end of input). Files already written
+// are flushed and closed in every case.
 #pragma once
 
 #include "foundation/state.h"
