@@ -1,6 +1,7 @@
 // Tests of the objective, its gradient, the saturated log-likelihood and the
 // simplex objective.
 #include "model/likelihood.h"
+#include "model/model_family.h"
 
 #include <gtest/gtest.h>
 
@@ -232,32 +233,44 @@ TEST(SimplexObjective, SentinelDosesGiveExactProportions) {
   p[4] = 0.7;
   const double expected = half_deviance(20, 9, 0.1 + 0.9 * logistic(-0.8 + 1.5 * 0.4));
   EXPECT_NEAR(simplex_objective(s, p), expected, kSumRounding);
-  EXPECT_EQ(p[4], 0.0) << "the unused coordinate is pinned";
+  EXPECT_EQ(p[4], 0.7) << "the unused coordinate is not read and not written";
 }
 
-TEST(SimplexObjective, PinsAndClampsTheExtraCoordinates) {
+// The simplex evaluates a vertex as the nearest point of the parameter
+// space and leaves the vertex as it is, so it can cross a bound and return.
+TEST(SimplexObjective, EvaluatesRatesMovedIntoTheSpaceWithoutWritingTheVertex) {
   StageFixture fx;
   fx.set_groups({{{0.1, 20, 4}, {0.5, 20, 10}}});
   AnalysisState& s = fx.state();
   s.fixed_c = 0.25;
+  constexpr double kTop = 1.0 - kRateMargin;
   struct Case {
     int model;
-    double in3, in4, out3, out4;
+    double in3, in4;    // the vertex's entries k+1 and k+2
+    double eval3, eval4;  // the point of the space it is evaluated at
   };
-  const Case cases[] = {{1, -0.2, 0.7, -0.2, 0.7}, {2, -0.2, 0.7, 0.0, 0.0},
-                        {3, 0.1, 0.7, 0.1, 0.0},   {4, -0.1, -0.2, 0.0, 0.0},
-                        {5, -0.3, 0.6, -0.3, 0.6}, {6, 0.05, 0.6, 0.05, 0.0},
-                        {7, -0.3, 0.6, 0.0, 0.25}, {8, 0.1, -0.4, 0.1, 0.0}};
+  const Case cases[] = {
+      {1, -0.2, 0.7, 0.0, 0.0},    {2, -0.2, 0.7, 0.0, 0.0},
+      {2, 1.4, 0.0, kTop, 0.0},    {3, 0.1, 0.7, 0.1, 0.0},
+      {4, -0.1, -0.2, 0.0, 0.0},   {4, 0.6, 0.6, kTop / 2, kTop / 2},
+      {5, -0.3, 0.6, 0.0, 0.0},    {6, 0.05, 0.6, 0.05, 0.0},
+      {7, -0.3, 0.6, 0.0, 0.0},    {8, 0.1, -0.4, 0.1, 0.0},
+      {8, 0.7, 0.9, 0.7, 0.9},
+  };
   for (const Case& c : cases) {
     fx.begin_fit(2, c.model, 1);
     DVector p = dvector(1, 4);
-    p[1] = -0.5;
-    p[2] = 1.0;
+    DVector q = dvector(1, 4);
+    p[1] = q[1] = -0.5;
+    p[2] = q[2] = 1.0;
     p[3] = c.in3;
     p[4] = c.in4;
-    simplex_objective(s, p);
-    EXPECT_EQ(p[3], c.out3) << "model " << c.model;
-    EXPECT_EQ(p[4], c.out4) << "model " << c.model;
+    q[3] = c.eval3;
+    q[4] = c.eval4;
+    EXPECT_NEAR(simplex_objective(s, p), loglik_objective(s, q), kSumRounding)
+        << "model " << c.model;
+    EXPECT_EQ(p[3], c.in3) << "model " << c.model;
+    EXPECT_EQ(p[4], c.in4) << "model " << c.model;
   }
 }
 

@@ -1,0 +1,46 @@
+// Check that a fit's end point is the maximum of the likelihood, and move it
+// there when it is not.
+//
+// After an edition's maximiser has stopped, the point is searched from with
+// a bound-constrained gradient method: from the end point itself (which
+// verifies it: no free direction still leads uphill), and, for every model
+// with an estimated C or D, from a small grid of starting rates with the
+// regression start for each. The best point is kept only when it raises ^L
+// by more than a relative kKeepGain, so a fit the maximiser got right keeps
+// its estimates and value exactly.
+// Everything here is measured on the exact likelihood (exact_objective).
+// An end point whose rates lie outside the parameter space (C or D at or
+// above 1, C + D at or above 1 in models 2 to 4) describes no population:
+// it is moved into the space and always replaced by the best point found.
+// Inputs: the state (data, model, nprep, nslopes, npar), the end point p
+// [1..nprep+nslopes+2], and whether to search (false after a maximiser
+// stopped at its iteration limit: data with no finite maximum end there, and
+// their point is only moved into the space if need be). Outputs: p holds the
+// point to report, *fmin its exact objective value; the result says whether
+// the point left the space, whether it changed and by how much ^L rose.
+// Nothing is printed here.
+#pragma once
+
+#include "foundation/arrays.h"
+#include "foundation/state.h"
+
+namespace varnalo {
+
+// A better point must raise ^L by more than this fraction of |^L| (at least
+// of 1): far above the rounding of ^L, far below any difference a reader of
+// the estimates could notice.
+inline constexpr double kKeepGain = 1e-9;
+
+struct MaximumCheck {
+  bool outside = false;   // the end point's rates were outside the space
+  bool improved = false;  // a better point replaced the end point
+  double gain = 0.0;      // rise of ^L over the end point (inside the space)
+};
+
+MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin, bool search);
+
+// Prints, on screen and report, the line that says the end point was
+// replaced, and why (nothing when it was kept).
+void report_maximum_check(AnalysisState& s, const MaximumCheck& check);
+
+}  // namespace varnalo
