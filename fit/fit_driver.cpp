@@ -179,10 +179,8 @@ void fit_model(AnalysisState& s) {
   DFP(s, s.fit_cov, p, s.npar, kGradientTolerance, &iterations, &fmin, objective, gradient, extras);
 
   // The end point is checked on the exact likelihood, whose value is the
-  // one reported. A run that stopped at its iteration limit has said so; no
-  // better point is searched for then (data with no finite maximum end
-  // there).
-  const MaximumCheck check = check_maximum(s, p, &fmin, iterations < kDfpMaxIterations);
+  // one reported.
+  const MaximumCheck check = check_maximum(s, p, &fmin);
   report_maximum_check(s, check);
 
   both(s, "\n");

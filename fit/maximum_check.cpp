@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <cstdlib>
 #include <vector>
 
 #include "foundation/output.h"
@@ -46,6 +47,11 @@ constexpr double kObjectiveTolerance = 1e-13;
 constexpr double kParameterTolerance = 1e-10;
 constexpr int kEvaluationsPerParameter = 400;
 constexpr int kMinEvaluations = 2000;
+// A slope steeper than this per log10 unit of dose is a step: the response
+// goes from 1 to 99 per cent within a 1 per cent change of dose. A search
+// that ends there has followed a ridge of data with no finite maximum
+// (complete or quasi-complete separation), and its point is no maximum.
+constexpr double kStepSlope = 1e3;
 
 // Scratch shared with the callbacks of one search.
 struct Search {
@@ -104,7 +110,9 @@ std::vector<double> local_search(AnalysisState& s, DRef start, double* value) {
     x[i - 1] = std::clamp(start[i], lower[i - 1], upper[i - 1]);
   }
 
-  nlopt_opt opt = nlopt_create(NLOPT_LD_SLSQP, static_cast<unsigned>(n));
+  nlopt_algorithm alg = NLOPT_LD_SLSQP;
+  if (getenv("ALG")) alg = static_cast<nlopt_algorithm>(atoi(getenv("ALG")));
+  nlopt_opt opt = nlopt_create(alg, static_cast<unsigned>(n));
   bool converged = false;
   if (opt != nullptr) {
     nlopt_set_lower_bounds(opt, lower.data());
@@ -124,6 +132,8 @@ std::vector<double> local_search(AnalysisState& s, DRef start, double* value) {
   dvector_free(search.point, 1, N);
   dvector_free(search.gradient, 1, N);
   if (!converged || search.best_x.empty()) return {};
+  for (int i = s.nprep + 1; i <= s.nprep + s.nslopes; ++i)
+    if (!(std::fabs(search.best_x[static_cast<std::size_t>(i) - 1]) <= kStepSlope)) return {};
   *value = search.best_f;
   return search.best_x;
 }
@@ -146,13 +156,12 @@ std::vector<std::pair<double, double>> grid_rates(const AnalysisState& s) {
 
 }  // namespace
 
-MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin, bool search) {
+MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin) {
   const int N = s.param_capacity();
   const RateIndices at = rate_indices(s);
   MaximumCheck check;
   check.outside = move_rates_into_space(s, p);
   *fmin = exact_objective(s, p);
-  if (!search && !check.outside) return check;
 
   double best_f = std::numeric_limits<double>::infinity();
   std::vector<double> best_x;

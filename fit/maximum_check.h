@@ -12,13 +12,13 @@
 // An end point whose rates lie outside the parameter space (C or D at or
 // above 1, C + D at or above 1 in models 2 to 4) describes no population:
 // it is moved into the space and always replaced by the best point found.
-// Inputs: the state (data, model, nprep, nslopes, npar), the end point p
-// [1..nprep+nslopes+2], and whether to search (false after a maximiser
-// stopped at its iteration limit: data with no finite maximum end there, and
-// their point is only moved into the space if need be). Outputs: p holds the
-// point to report, *fmin its exact objective value; the result says whether
-// the point left the space, whether it changed and by how much ^L rose.
-// Nothing is printed here.
+// Data with no finite maximum (complete or quasi-complete separation) give
+// searches that run away along a ridge towards a step; such a search yields
+// no candidate, so those fits end as the maximiser left them.
+// Inputs: the state (data, model, nprep, nslopes, npar) and the end point p
+// [1..nprep+nslopes+2]. Outputs: p holds the point to report, *fmin its
+// exact objective value; the result says whether the point left the space,
+// whether it changed and by how much ^L rose. Nothing is printed here.
 #pragma once
 
 #include "foundation/arrays.h"
@@ -37,7 +37,7 @@ struct MaximumCheck {
   double gain = 0.0;      // rise of ^L over the end point (inside the space)
 };
 
-MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin, bool search);
+MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin);
 
 // Prints, on screen and report, the line that says the end point was
 // replaced, and why (nothing when it was kept).

@@ -265,8 +265,7 @@ void fit_model_simplex(AnalysisState& s) {
 
   screen(s, "\tMaximizing the Log(Likelihood) Function.\n\n");
   const AmoebaEnd first_run{objective_noise(s), false};
-  const bool converged =
-      Amoeba(s, simplex, y, ndim, kSimplexTolerance, objective, &evaluations, first_run);
+  Amoeba(s, simplex, y, ndim, kSimplexTolerance, objective, &evaluations, first_run);
 
   // A simplex can collapse onto a point that is not the minimum; restarting
   // from its best vertex with a fresh simplex lets it move again. Restarts
@@ -291,10 +290,8 @@ void fit_model_simplex(AnalysisState& s) {
   double fmin = y[1];
 
   // The point is checked on the exact likelihood, whose value is the one
-  // reported. A run that stopped at its evaluation limit has said so; no
-  // better point is searched for then (data with no finite maximum end
-  // there).
-  const MaximumCheck check = check_maximum(s, p, &fmin, converged);
+  // reported.
+  const MaximumCheck check = check_maximum(s, p, &fmin);
   if (check.improved || check.outside) {
     report_maximum_check(s, check);
     both(s, "\n");

@@ -40,6 +40,10 @@ namespace {
 constexpr double kCountFloor = 1e-50;
 // Cap of the objective and the saturated log-likelihood.
 constexpr double kObjectiveCap = 1e50;
+// Penalty of a simplex vertex outside the parameter space, per unit of
+// distance and of 1 + |F|: steep enough that no vertex is better outside
+// than on the bound.
+constexpr double kOutsidePenalty = 10.0;
 // Floor of the density, as in the distribution functions.
 constexpr double kProbabilityFloor = 1e-99;
 
@@ -214,8 +218,9 @@ void exact_gradient(AnalysisState& s, DRef p, DRef g) {
 
 double simplex_objective(AnalysisState& s, DRef p) {
   // The vertex is read, never written: its rates are evaluated as their
-  // nearest point of the parameter space (a negative rate as 0), so the
-  // simplex can move across a bound and back. The coordinate that a model
+  // nearest point of the parameter space (a negative rate as 0), plus a
+  // penalty for the distance, so the simplex can move across a bound and
+  // back. The coordinate that a model
   // with one rate does not use is not read.
   const RateIndices at = rate_indices(s);
   double C = (s.model == 5 || s.model == 7) ? s.fixed_c : 0.0;
@@ -243,7 +248,14 @@ double simplex_objective(AnalysisState& s, DRef p) {
     response_probability(st.model, g.P0, &g.P, &g.Q, c, d);
     return g;
   };
-  return objective_with(s, p, C, D, probabilities);
+  // A vertex outside the space is worse than the point it is evaluated at,
+  // in proportion to how far out it lies, so the simplex is pushed back
+  // instead of spreading over a plateau beyond the bound.
+  const double F = objective_with(s, p, C, D, probabilities);
+  double outside = 0.0;
+  if (at.c != 0) outside += std::fabs(p[at.c] - C);
+  if (at.d != 0) outside += std::fabs(p[at.d] - D);
+  return outside == 0.0 ? F : F + kOutsidePenalty * outside * (1.0 + std::fabs(F));
 }
 
 }  // namespace varnalo
