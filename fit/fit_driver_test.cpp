@@ -12,6 +12,7 @@
 
 #include "fit/simplex.h"
 #include "model/likelihood.h"
+#include "support/battery.h"
 #include "support/harness.h"
 #include "support/reference_data.h"
 
@@ -244,6 +245,23 @@ TEST(FitModelSimplex, ACoordinateThatStartsAtZeroLeavesItForAnInteriorMaximum) {
   const double D = ReferenceValues::get().at("beetle.d3.m7.common", "D");
   EXPECT_NEAR(fx->state().params[3], D, kSimplexEstimateTol);
   EXPECT_EQ(fx->report().find("stopped short"), std::string::npos) << "reached by the simplex";
+}
+
+// A maximum on a small log-likelihood scale: the first run converges, the
+// restart that follows cannot gain and its values soon agree within the
+// rounding of the objective. It ends there, quietly, instead of running to
+// the evaluation limit and reporting a failure for a fit that converged.
+TEST(FitModelSimplex, ARestartThatGainsNothingEndsQuietlyAtTheRoundingOfTheObjective) {
+  const testing::Battery& battery = testing::Battery::get();
+  if (!battery.available()) GTEST_SKIP() << "battery values not generated yet";
+  double reference = 0.0;
+  for (const testing::BatteryFit& fit : battery.fits())
+    if (fit.set == "X4" && fit.distribution == 1 && fit.model == 2) reference = fit.max_loglik;
+  auto fx = run_fit(fit_model_simplex, {"X4", battery.set("X4").preps}, 1, 2, 1);
+  const AnalysisState& s = fx->state();
+  EXPECT_EQ(fx->report().find("NMAX"), std::string::npos) << fx->report();
+  EXPECT_LT(s.iterations, 1000) << "the first run takes about 450 evaluations";
+  EXPECT_NEAR(s.max_loglik, reference, kSixDigits * std::fabs(reference));
 }
 
 TEST(FitModel, AControlWithoutRespondersLeavesCOnTheBoundAtTheSupremum) {

@@ -26,10 +26,14 @@
 
 namespace varnalo {
 
-// A better point must raise ^L by more than this fraction of |^L| (at least
-// of 1): far above the rounding of ^L, far below any difference a reader of
-// the estimates could notice.
+// A better point must raise ^L by more than this fraction of |^L|: far above
+// the rounding of ^L, far below any difference a reader of the estimates
+// could notice.
 inline constexpr double kKeepGain = 1e-9;
+// ... and by at least half a unit of the last digit ^L is printed with: a
+// rise the report could not show is no rise (near ^L = 0, where data fitted
+// perfectly have no finite maximum, a relative rise means nothing).
+inline constexpr double kSmallestShownGain = 5e-8;
 
 struct MaximumCheck {
   bool outside = false;   // the end point's rates were outside the space

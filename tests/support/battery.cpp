@@ -49,9 +49,11 @@ const Battery& Battery::get() {
         set.name = name;
         std::istringstream files(value);
         std::string file;
-        while (std::getline(files, file, ','))
+        while (std::getline(files, file, ',')) {
           set.preps.push_back(
-              sorted_as_loader(read_group_file(reference_path("battery/" + file + ".TXT"), false)));
+              sorted_as_loader(read_group_file(reference_path("battery/" + file), false)));
+          EXPECT_FALSE(set.preps.back().empty()) << "no groups in battery/" << file;
+        }
         b.sets_.push_back(set);
       } else if (quantity == "fixed_c") {
         for (BatterySet& set : b.sets_)
