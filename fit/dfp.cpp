@@ -33,7 +33,7 @@ namespace varnalo {
 
 namespace {
 
-constexpr int kMaxIterations = 1000;
+constexpr int kMaxIterations = kDfpMaxIterations;
 // Relative step below which the run has converged; also the smallest relative
 // step the line search tries.
 constexpr double kStepTolerance = 4e-13;

@@ -12,6 +12,10 @@
 
 namespace varnalo {
 
+// Iterations of one run; a run that returns with this count stopped at the
+// limit (and said so), not by a convergence test.
+inline constexpr int kDfpMaxIterations = 1000;
+
 using ObjectiveFn = std::function<double(DRef)>;
 using GradientFn = std::function<void(DRef, DRef)>;
 

@@ -16,8 +16,14 @@
 // inside, and the better of the two fits is kept (the first one unless the
 // other is clearly better), so fits that need no second start are unchanged.
 //
+// After the last run the end point is checked on the exact likelihood
+// (fit/maximum_check.cpp): moved into the parameter space if a rate left it,
+// and replaced by a clearly better point when there is one, with a line
+// saying so. The value reported is that of the exact likelihood.
+//
 // The covariance left in fit_cov is the metric of the last run, except when
-// the maximum lies on the bound (see covariance_on_the_bound).
+// the maximum lies on the bound or the end point was replaced (see
+// maximiser_covariance).
 //
 // Source: maximum likelihood for quantal responses as in Finney, "Probit
 // Analysis" (3rd ed., 1971), chapter 4; the minimiser is fit/dfp.cpp.
@@ -32,8 +38,10 @@
 #include "foundation/output.h"
 #include "fit/dfp.h"
 #include "fit/gaussj.h"
+#include "fit/maximum_check.h"
 #include "model/initial_values.h"
 #include "model/likelihood.h"
+#include "model/model_family.h"
 
 namespace varnalo {
 
@@ -60,27 +68,39 @@ constexpr double kClearlyBetter = 1e-9;
 constexpr double kHessianStep = 1e-5;
 
 // Hessian of the objective at p by differences of the analytic gradient,
-// central in every entry except those held at 0, where the one-sided
-// second-order formula (-3 g(0) + 4 g(h) - g(2h)) / 2h stays inside the
-// bound. Rows and columns 1..npar of H, symmetrised.
-void difference_hessian(AnalysisState& s, DRef p, const NonNegativeRange& extras, Matrix& H) {
+// central in every entry except a rate within one step of a limit of the
+// space, where the one-sided second-order formula
+// (-3 g(0) + 4 g(h) - g(2h)) / 2h (or its mirror image below an upper
+// limit) stays inside. Rows and columns 1..npar of H, symmetrised.
+void difference_hessian(AnalysisState& s, DRef p, const NonNegativeRange& extras,
+                        const GradientFn& gradient, Matrix& H) {
   const int n = s.npar;
   DVector x = dvector(1, s.param_capacity());
   DVector g_plus = dvector(1, n);
   DVector g_minus = dvector(1, n);
   DVector g_zero = dvector(1, n);
   for (int i = 1; i <= s.param_capacity(); ++i) x[i] = p[i];
-  loglik_gradient(s, x, g_zero);
+  gradient(x, g_zero);
   for (int j = 1; j <= n; ++j) {
     const double h = kHessianStep * std::max(std::fabs(p[j]), 1.0);
-    const bool one_sided = extras.contains(j) && p[j] == 0.0;
-    x[j] = p[j] + h;
-    loglik_gradient(s, x, g_plus);
-    x[j] = one_sided ? p[j] + 2.0 * h : p[j] - h;
-    loglik_gradient(s, x, g_minus);
+    // +1: forward from a lower limit, -1: backward from an upper one.
+    int side = 0;
+    if (extras.contains(j)) {
+      x[j] = p[j] + 2.0 * h;
+      if (p[j] < h)
+        side = 1;
+      else if (!rates_in_space(s, x))
+        side = -1;
+      x[j] = p[j];
+    }
+    const double step = side < 0 ? -h : h;
+    x[j] = p[j] + step;
+    gradient(x, g_plus);
+    x[j] = side != 0 ? p[j] + 2.0 * step : p[j] - h;
+    gradient(x, g_minus);
     x[j] = p[j];
     for (int i = 1; i <= n; ++i)
-      H[i][j] = one_sided ? (-3.0 * g_zero[i] + 4.0 * g_plus[i] - g_minus[i]) / (2.0 * h)
+      H[i][j] = side != 0 ? (-3.0 * g_zero[i] + 4.0 * g_plus[i] - g_minus[i]) / (2.0 * step)
                           : (g_plus[i] - g_minus[i]) / (2.0 * h);
   }
   for (int i = 1; i <= n; ++i)
@@ -91,16 +111,26 @@ void difference_hessian(AnalysisState& s, DRef p, const NonNegativeRange& extras
   dvector_free(g_zero, 1, n);
 }
 
-// When the maximum has C or D on the bound 0, the minimiser held that entry
-// fixed in its last iterations, so its row and column of the metric carry
-// no curvature. The maximiser's covariance is then the inverse of the
+// The maximiser's covariance is the metric of its last run, except where
+// that metric does not describe the point reported: when the maximum has C
+// or D on the bound 0 (the minimiser held that entry fixed in its last
+// iterations, so its row and column carry no curvature), and when the end
+// point was replaced by a better one. It is then the inverse of the
 // Hessian itself (the inverse observed information the metric approximates
-// at an interior maximum). Fits with no entry on the bound keep the metric.
-void covariance_on_the_bound(AnalysisState& s, DRef p, const NonNegativeRange& extras) {
+// at an interior maximum), by differences of the gradient the maximiser
+// used, or of the exact gradient at a point the check moved.
+void maximiser_covariance(AnalysisState& s, DRef p, const NonNegativeRange& extras,
+                          bool moved) {
   bool on_bound = false;
   for (int i = extras.first; i <= extras.last; ++i) on_bound = on_bound || p[i] == 0.0;
-  if (!on_bound) return;
-  difference_hessian(s, p, extras, s.fit_cov);
+  if (!on_bound && !moved) return;
+  const GradientFn gradient = [&s, moved](DRef x, DRef g) {
+    if (moved)
+      exact_gradient(s, x, g);
+    else
+      loglik_gradient(s, x, g);
+  };
+  difference_hessian(s, p, extras, gradient, s.fit_cov);
   gaussj(s, s.fit_cov, s.npar);
 }
 
@@ -148,13 +178,18 @@ void fit_model(AnalysisState& s) {
   for (int i = 1; i <= N; ++i) p[i] += kRestartShift;
   DFP(s, s.fit_cov, p, s.npar, kGradientTolerance, &iterations, &fmin, objective, gradient, extras);
 
+  // The end point is checked on the exact likelihood, whose value is the
+  // one reported.
+  const MaximumCheck check = check_maximum(s, p, &fmin);
+  report_maximum_check(s, check);
+
   both(s, "\n");
   s.max_loglik = saturated_loglik(s) - fmin;
   s.lr_chi2 = 2.0 * fmin;
   s.iterations = iterations;
   both(s, "The Maximum Log-Likelihood\n  ^L =%13.7lf    Iterations : %d\n\n", s.max_loglik, iterations);
 
-  covariance_on_the_bound(s, p, extras);
+  maximiser_covariance(s, p, extras, check.improved || check.outside);
   for (int i = 1; i <= N; ++i) s.params[i] = p[i];
   dvector_free(p, 1, N);
 }

@@ -5,24 +5,31 @@
 // Recipes in C, 2nd ed. (1992), section 10.4: reflection of the worst vertex
 // through the opposite face, expansion after a new best point, one-
 // dimensional contraction, and shrinking towards the best vertex when
-// contraction fails. No derivatives are used. The fit restarts the simplex
-// from its best vertex, as Press et al. advise, until a restart no longer
-// gains: a simplex that has collapsed onto a face (typically a C or D
-// squeezed towards 0) then opens up again.
+// contraction fails. No derivatives are used. The objective reads C and D
+// from a vertex without changing it (a negative rate counts as 0), so
+// vertices move freely across the bound and back; a coordinate that starts
+// at exactly 0 gets an edge of its own in the first simplex. The fit
+// restarts the simplex from its best vertex, as Press et al. advise, until
+// a restart no longer gains: a simplex that has collapsed onto a face then
+// opens up again. A restart ends as soon as its values agree within the
+// rounding of the objective. Finally the best vertex is checked, and moved
+// to a better maximum when there is one (fit/maximum_check.cpp).
 // Accuracy: the simplex stops when the objective values of its best and worst
 // vertices agree to a fractional tolerance (1e-12 here); the parameters are
-// then typically known to about the square root of that, but the method
-// stays in a coordinate that starts at 0 (every vertex shares it, restarts
-// included) and has no convergence guarantee in general.
+// then typically known to about the square root of that. The method has no
+// convergence guarantee in general; the final check makes up for it.
 #include "fit/simplex.h"
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
+#include "fit/maximum_check.h"
 #include "foundation/output.h"
 #include "model/initial_values.h"
 #include "model/likelihood.h"
+#include "model/model_family.h"
 
 namespace varnalo {
 
@@ -51,6 +58,14 @@ constexpr double kRestartGain = 1e-10;
 // much instead. On the scale of proportions and of log-dose coefficients it
 // is a small first step.
 constexpr double kMinRestartEdge = 0.01;
+// Edge of a coordinate that starts at exactly 0 in the first simplex (the
+// 1.1 scaling would leave it at 0 in every vertex): a small rate, or a small
+// step of an intercept.
+constexpr double kZeroStartEdge = 0.05;
+// Rounding level of the objective, in units of the rounding of its
+// largest terms (n ln n of each group): values of a simplex within this of
+// each other cannot be told apart.
+constexpr double kNoiseUlps = 2.0;
 
 // Working vectors are as long as a simplex row, so an objective that reads a
 // whole parameter vector never reads past them.
@@ -70,20 +85,26 @@ void best_to_front(Matrix& simplex, DVector& y, int ndim, int best) {
   for (int j = 1; j <= ndim; ++j) std::swap(simplex[1][j], simplex[best][j]);
 }
 
-// Vertices 2..ndim+1 copy vertex 1 with coordinate i - 1 scaled by 1.1;
-// y[1] must already hold the value of vertex 1.
-void build_simplex_around_first(Matrix& simplex, DVector& y, int ndim, const ObjectiveFn& objective) {
+// Vertices 2..ndim+1 copy vertex 1 with coordinate i - 1 scaled by 1.1, or
+// moved by kZeroStartEdge when it is exactly 0 (unless it is marked in
+// `unused`: the model does not read it, and it stays at 0); y[1] must
+// already hold the value of vertex 1.
+void build_simplex_around_first(Matrix& simplex, DVector& y, int ndim, const IVector& unused,
+                                const ObjectiveFn& objective) {
   for (int i = 2; i <= ndim + 1; ++i) {
     for (int j = 1; j <= ndim; ++j) simplex[i][j] = simplex[1][j];
-    simplex[i][i - 1] *= kVertexScale;
+    if (simplex[1][i - 1] == 0.0 && !unused[i - 1])
+      simplex[i][i - 1] = kZeroStartEdge;
+    else
+      simplex[i][i - 1] *= kVertexScale;
     y[i] = objective(simplex[i]);
   }
 }
 
 // Restart simplex around vertex 1 (whose value is y[1]): vertex i moves
 // coordinate i - 1 by a tenth of its value, or by kMinRestartEdge when that
-// is smaller. A coordinate marked in `fixed` (it started at exactly 0, so no
-// vertex ever left 0) is scaled as in the starting simplex and stays there.
+// is smaller. A coordinate marked in `fixed` (one the model does not read)
+// is scaled as in the starting simplex and stays where it is.
 void build_restart_simplex(Matrix& simplex, DVector& y, int ndim, const IVector& fixed,
                            const ObjectiveFn& objective) {
   for (int i = 2; i <= ndim + 1; ++i) {
@@ -120,8 +141,9 @@ double simplex_trial(Matrix& simplex, DVector& y, DVector& centroid_sum, int ndi
   return t;
 }
 
-void Amoeba(AnalysisState& s, Matrix& simplex, DVector& y, int ndim, double tolerance,
-            const ObjectiveFn& objective, int* evaluations) {
+bool Amoeba(AnalysisState& s, Matrix& simplex, DVector& y, int ndim, double tolerance,
+            const ObjectiveFn& objective, int* evaluations, AmoebaEnd end) {
+  bool converged = true;
   const int m = ndim + 1;
   const int len = vector_length(simplex, ndim);
   DVector centroid_sum = dvector(1, len);
@@ -150,12 +172,19 @@ void Amoeba(AnalysisState& s, Matrix& simplex, DVector& y, int ndim, double tole
 
     double d = std::fabs(y[worst]) + std::fabs(y[best]);
     if (d == 0.0) d = kZeroGuard;
-    if (2.0 * std::fabs(y[worst] - y[best]) / d < tolerance || d < tolerance) {
+    const bool within_noise = std::fabs(y[worst] - y[best]) <= end.noise;
+    if (2.0 * std::fabs(y[worst] - y[best]) / d < tolerance || d < tolerance ||
+        (end.restart && within_noise)) {
       best_to_front(simplex, y, ndim, best);
       break;
     }
     if (*evaluations >= NMAX) {
-      both(s, "  Error in Amoeba: NMAX exceeded\n");
+      // A restart, or a run whose values agree within the rounding of the
+      // objective, has converged as far as can be told: no message.
+      if (!end.restart && !within_noise) {
+        both(s, "  Error in Amoeba: NMAX exceeded\n");
+        converged = false;
+      }
       best_to_front(simplex, y, ndim, best);
       break;
     }
@@ -189,7 +218,24 @@ void Amoeba(AnalysisState& s, Matrix& simplex, DVector& y, int ndim, double tole
     }
   }
   dvector_free(centroid_sum, 1, len);
+  return converged;
 }
+
+namespace {
+
+// Rounding level of the likelihood objective for the loaded data: its
+// terms are of the size n ln n of each group.
+double objective_noise(AnalysisState& s) {
+  double scale = 0.0;
+  for (int i = 1; i <= s.nprep; ++i)
+    for (int j = 1; j <= s.ngroups[i]; ++j) {
+      const double n = s.groups[i][j][2];
+      scale += n * (1.0 + std::fabs(std::log(n)));
+    }
+  return kNoiseUlps * std::numeric_limits<double>::epsilon() * scale;
+}
+
+}  // namespace
 
 void fit_model_simplex(AnalysisState& s) {
   const int k = s.nprep + s.nslopes;
@@ -206,43 +252,62 @@ void fit_model_simplex(AnalysisState& s) {
   report(s, "Optimization Algorithm\n\tNelder-Mead (Downhill Simplex Method)\n\n");
 
   // Models without an estimated C or D move the slopes and intercepts only;
-  // every other model moves both extra coordinates, the objective pinning
+  // every other model moves both extra coordinates, the objective ignoring
   // the one the model does not use.
   const int ndim = (s.model == 1 || s.model == 5) ? k : k + 2;
   const ObjectiveFn objective = [&s](DRef x) { return simplex_objective(s, x); };
+  const RateIndices rates = rate_indices(s);
 
   y[1] = objective(simplex[1]);
-  // Coordinates that start at exactly 0 are shared by every vertex and stay
-  // at 0 throughout; restarts leave them there too.
-  IVector starts_at_zero = ivector(1, ndim + 1);
-  for (int j = 1; j <= ndim; ++j) starts_at_zero[j] = simplex[1][j] == 0.0;
-  build_simplex_around_first(simplex, y, ndim, objective);
+  IVector unused = ivector(1, ndim + 1);
+  for (int j = 1; j <= ndim; ++j) unused[j] = j > k && j != rates.c && j != rates.d;
+  build_simplex_around_first(simplex, y, ndim, unused, objective);
 
   screen(s, "\tMaximizing the Log(Likelihood) Function.\n\n");
-  Amoeba(s, simplex, y, ndim, kSimplexTolerance, objective, &evaluations);
+  const AmoebaEnd first_run{objective_noise(s), false};
+  Amoeba(s, simplex, y, ndim, kSimplexTolerance, objective, &evaluations, first_run);
 
   // A simplex can collapse onto a point that is not the minimum; restarting
   // from its best vertex with a fresh simplex lets it move again. Restarts
-  // stop when one no longer gains, or after the evaluation limit was hit
-  // (its message has then been given).
+  // stop when one no longer gains, or after the evaluation limit was hit.
+  const AmoebaEnd restart_run{first_run.noise, true};
   for (int restart = 1; restart <= kMaxRestarts && evaluations < NMAX; ++restart) {
     const double before = y[1];
-    build_restart_simplex(simplex, y, ndim, starts_at_zero, objective);
+    build_restart_simplex(simplex, y, ndim, unused, objective);
     int more = 0;
-    Amoeba(s, simplex, y, ndim, kSimplexTolerance, objective, &more);
+    Amoeba(s, simplex, y, ndim, kSimplexTolerance, objective, &more, restart_run);
     evaluations += more;
     if (!(before - y[1] > kRestartGain * std::max(std::fabs(before), 1.0))) break;
   }
 
-  s.max_loglik = saturated_loglik(s) - y[1];
-  s.lr_chi2 = 2.0 * y[1];
+  // The best vertex as the model reads it: a negative rate is 0, and the
+  // coordinate a model with one rate does not use holds 0 (the known C in
+  // model 7).
+  DVector p = dvector(1, N);
+  for (int j = 1; j <= N; ++j) p[j] = (j <= ndim && !unused[j]) ? simplex[1][j] : 0.0;
+  if (rates.c != 0) p[rates.c] = std::max(p[rates.c], 0.0);
+  if (rates.d != 0) p[rates.d] = std::max(p[rates.d], 0.0);
+  double fmin = y[1];
+
+  // The point is checked on the exact likelihood, whose value is the one
+  // reported.
+  const MaximumCheck check = check_maximum(s, p, &fmin);
+  if (check.improved || check.outside) {
+    report_maximum_check(s, check);
+    both(s, "\n");
+  }
+  if (s.model == 7 && ndim == k + 2) p[k + 2] = s.fixed_c;
+
+  s.max_loglik = saturated_loglik(s) - fmin;
+  s.lr_chi2 = 2.0 * fmin;
   s.iterations = evaluations;
   both(s, "The Maximum Log-Likelihood\n  ^L =%13.7lf    Iterations : %d\n\n", s.max_loglik,
        evaluations);
 
-  for (int j = 1; j <= N; ++j) s.params[j] = (j <= ndim) ? simplex[1][j] : 0.0;
+  for (int j = 1; j <= N; ++j) s.params[j] = (j <= ndim) ? p[j] : 0.0;
 
-  ivector_free(starts_at_zero, 1, ndim + 1);
+  dvector_free(p, 1, N);
+  ivector_free(unused, 1, ndim + 1);
   dvector_free(y, 1, k + 3);
   matrix_free(simplex, 1, k + 3, 1, k + 2);
 }

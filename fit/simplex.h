@@ -1,7 +1,8 @@
 // Fit step of the downhill-simplex program: starting values, editing, the
 // Nelder-Mead simplex on the simplex objective (restarted from its best
-// vertex until that no longer gains), the maximum log-likelihood block.
-// Leaves params, max_loglik, lr_chi2 and iterations (evaluations counted
+// vertex until that no longer gains), the check that the end point is the
+// maximum, the maximum log-likelihood block. Leaves params (C and D in
+// their space), max_loglik, lr_chi2 and iterations (evaluations counted
 // over all restarts) in the state.
 #pragma once
 
@@ -13,8 +14,20 @@ namespace varnalo {
 
 void fit_model_simplex(AnalysisState& s);
 
-void Amoeba(AnalysisState& s, Matrix& simplex, DVector& y, int ndim, double tolerance,
-            const ObjectiveFn& objective, int* evaluations);
+// How a run of the simplex ends besides its fractional tolerance. noise: the
+// rounding level of the objective; a simplex whose values agree within it
+// has converged as far as the objective can tell. A restart (restart =
+// true) stops there; a first run reaches its evaluation limit without the
+// NMAX message when its values agree within the noise.
+struct AmoebaEnd {
+  double noise = 0.0;
+  bool restart = false;
+};
+
+// Returns false when the run stopped at the evaluation limit without
+// converging (after the NMAX message), true otherwise.
+bool Amoeba(AnalysisState& s, Matrix& simplex, DVector& y, int ndim, double tolerance,
+            const ObjectiveFn& objective, int* evaluations, AmoebaEnd end = {});
 
 double simplex_trial(Matrix& simplex, DVector& y, DVector& centroid_sum, int ndim,
                      const ObjectiveFn& objective, int worst, double factor);

@@ -21,6 +21,8 @@ namespace {
 
 // Floor mode of the reporting stages (Normal P floored at 1e-16).
 constexpr int kReportingFloor = 2;
+// Floor of the density in the distribution functions.
+constexpr double kDensityFloor = 1e-99;
 
 }  // namespace
 
@@ -47,9 +49,24 @@ void build_info_matrix(AnalysisState& s) {
       const double x = g[1];
       const double n = g[2];
       double P0 = 0.0, f = 0.0;
-      tolerance_cdf(s.distribution, kReportingFloor, a + b * x, &P0, &f);
       double Pm = 0.0, Qm = 0.0;
-      response_probability(model, P0, &Pm, &Qm, C, D);
+      if (x <= kZeroDoseLog || x >= kInfiniteDoseLog) {
+        // A zero dose has P0 = 0 and an infinite one P0 = 1 whatever a and
+        // b: the density at its floor leaves it no information on them.
+        P0 = x <= kZeroDoseLog ? 0.0 : 1.0;
+        f = kDensityFloor;
+        response_probability(model, P0, 1.0 - P0, &Pm, &Qm, C, D);
+      } else {
+        tolerance_cdf(s.distribution, kReportingFloor, a + b * x, &P0, &f);
+        response_probability(model, P0, &Pm, &Qm, C, D);
+        if (Qm < kSubtractionDigitsLost) {
+          // 1 - P has lost its digits (the Normal P is exactly 1 beyond
+          // z = 6 while its density is not yet negligible): Q from the tail.
+          double P0_exact = 0.0, S0 = 0.0, f_exact = 0.0;
+          tolerance_cdf_exact(s.distribution, a + b * x, &P0_exact, &S0, &f_exact);
+          response_probability(model, P0, S0, &Pm, &Qm, C, D);
+        }
+      }
       double w0 = 1.0, gC = 0.0, gD = 0.0;
       switch (model) {
         case 2:

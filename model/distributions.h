@@ -12,6 +12,11 @@ namespace varnalo {
 // floored at 1e-52); 2: reporting stages (Normal P floored at 1e-16).
 void tolerance_cdf(int distribution, int floor_mode, double z, double* P, double* f);
 
+// P = F(z), S = 1 - F(z) and f = F'(z), each with full relative accuracy in
+// the far tails (no floors; a tail below the smallest double is 0). Where
+// tolerance_cdf is accurate to its last digits, P is its value.
+void tolerance_cdf_exact(int distribution, double z, double* P, double* S, double* f);
+
 // z = F^-1(p); p >= 1 gives 99, p <= 0 gives -99.
 void tolerance_inverse(int distribution, double p, double* z);
 

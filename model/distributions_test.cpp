@@ -41,6 +41,42 @@ TEST(NormalCdf, ExactValuesAtCentreAndBeyondSix) {
   }
 }
 
+// Both tails with full relative accuracy, each against its closed form
+// written here with erfc, expm1 and exp; and the polynomial's own values
+// wherever it is accurate, so fits away from the tails keep every digit.
+TEST(ToleranceCdfExact, BothTailsKeepTheirRelativeAccuracy) {
+  constexpr double kTailRelative = 1e-13;  // a few ulps of erfc / exp / expm1
+  struct Case {
+    int distribution;
+    double z, P, S;
+  };
+  auto logistic_upper = [](double z) { return std::exp(-z) / (1.0 + std::exp(-z)); };
+  const Case cases[] = {
+      {1, -6.6, exact_phi(-6.6), exact_phi(6.6)},
+      {1, -30.0, exact_phi(-30.0), 1.0},
+      {1, 9.0, 1.0 - exact_phi(-9.0), exact_phi(-9.0)},
+      {1, 30.0, 1.0, exact_phi(-30.0)},
+      {2, -40.0, std::exp(-40.0) / (1.0 + std::exp(-40.0)), 1.0},
+      {2, 40.0, 1.0, logistic_upper(40.0)},
+      {3, -40.0, -std::expm1(-std::exp(-40.0)), 1.0},
+      {3, 3.6, -std::expm1(-std::exp(3.6)), std::exp(-std::exp(3.6))},
+      {3, 6.0, 1.0, std::exp(-std::exp(6.0))},
+  };
+  for (const Case& c : cases) {
+    double P = 0, S = 0, f = 0;
+    tolerance_cdf_exact(c.distribution, c.z, &P, &S, &f);
+    EXPECT_NEAR(P / c.P, 1.0, kTailRelative) << c.distribution << " z " << c.z;
+    EXPECT_NEAR(S / c.S, 1.0, kTailRelative) << c.distribution << " z " << c.z;
+  }
+  for (int distribution = 1; distribution <= 3; ++distribution)
+    for (double z = -5.9; z < 3.5; z += 0.37) {
+      double P = 0, S = 0, f = 0, P_search = 0, f_search = 0;
+      tolerance_cdf_exact(distribution, z, &P, &S, &f);
+      tolerance_cdf(distribution, 1, z, &P_search, &f_search);
+      EXPECT_EQ(P, P_search) << distribution << " z " << z;
+    }
+}
+
 TEST(NormalQuantile, InvertsTheExactCdfInItsRange) {
   for (double p = 3e-5; p < 1.0 - 3e-5; p *= 1.07) {
     for (double pp : {p, 1.0 - p}) {

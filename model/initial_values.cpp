@@ -63,14 +63,12 @@ void initial_values(AnalysisState& s, DRef p) {
 
   double pmax = 0.0;
   double pmin = 1.0;
-  double xmin = kLowestDoseStart;
   for (int i = 1; i <= P; ++i) {
     for (int j = 1; j <= s.ngroups[i]; ++j) {
       DRef g = s.groups[i][j];
       const double prop = g[3] / g[2];
       if (prop > pmax) pmax = prop;
       if (prop < pmin) pmin = prop;
-      if (g[1] > kZeroDose && g[1] < xmin) xmin = g[1];
     }
   }
 
@@ -112,6 +110,18 @@ void initial_values(AnalysisState& s, DRef p) {
     default:
       break;
   }
+  regression_lines(s, p, C0, D0);
+}
+
+void regression_lines(AnalysisState& s, DRef p, double C0, double D0) {
+  const int P = s.nprep;
+  const int model = s.model;
+  double xmin = kLowestDoseStart;
+  for (int i = 1; i <= P; ++i)
+    for (int j = 1; j <= s.ngroups[i]; ++j) {
+      const double x = s.groups[i][j][1];
+      if (x > kZeroDose && x < xmin) xmin = x;
+    }
 
   // With no non-zero dose the regression is centred so that the zero dose
   // still sits 3 units below the reference, and intercepts stay finite.

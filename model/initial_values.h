@@ -13,6 +13,10 @@
 namespace varnalo {
 
 void initial_values(AnalysisState& s, DRef p);
+// The intercepts and slopes (entries 1..nprep+nslopes) of the regression
+// start for given starting rates C0 and D0 (as the model uses them: C0 is
+// fixed_c in models 5 and 7); the rate entries are not written.
+void regression_lines(AnalysisState& s, DRef p, double C0, double D0);
 void edit_initial_values(AnalysisState& s, DRef p);
 void read_parameter_value(AnalysisState& s, DRef p, int index);
 

@@ -6,11 +6,27 @@
 // log-likelihood minus the log-likelihood, i.e. half the deviance, which the
 // minimisers drive towards 0. The gradient is the exact analytic derivative
 // through P = C + (1 - C - D) P0 or P = C + (1 - C)(1 - D) P0 and
-// dP0/dz = f. Accuracy: double precision, apart from the floors (P, Q, f at
-// 1e-99; counts at 1e-50) and, for the Normal distribution, the absolute
-// error of about 1e-9 of the distribution function used for P0.
+// dP0/dz = f.
+//
+// Two evaluations of the same likelihood. The search form (loglik_objective,
+// loglik_gradient, simplex_objective) is what the maximisers step on: the
+// distribution functions with their floors (the Normal one is 0 beyond
+// z = -6 and floored at 1e-52), so that every fit the maximisers reach
+// keeps its path, iteration count and covariance. The exact form
+// (exact_objective, exact_gradient) is the model's likelihood, whose value
+// is reported and whose maximum is checked: a zero dose has P0 = 0 and an
+// infinite dose P0 = 1 whatever a and b, both tails of the distribution
+// keep their relative accuracy (so a responder at z = -6.6 costs
+// ln 2e-11, not ln 1e-52), Q = 1 - P is formed from the upper tail where
+// the subtraction would lose its digits, and a point whose rates lie
+// outside the parameter space gets the cap. Where no group lies in a far
+// tail the two agree bit for bit.
+// Accuracy: double precision, apart from the floors (P, Q, f at 1e-99;
+// counts at 1e-50) and, for the Normal distribution within |z| < 6, the
+// absolute error of about 1e-9 of the distribution function.
 #include "model/likelihood.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "model/distributions.h"
@@ -24,6 +40,12 @@ namespace {
 constexpr double kCountFloor = 1e-50;
 // Cap of the objective and the saturated log-likelihood.
 constexpr double kObjectiveCap = 1e50;
+// Penalty of a simplex vertex outside the parameter space, per unit of
+// distance and of 1 + |F|: steep enough that no vertex is better outside
+// than on the bound.
+constexpr double kOutsidePenalty = 10.0;
+// Floor of the density, as in the distribution functions.
+constexpr double kProbabilityFloor = 1e-99;
 
 // Log doses at or beyond these mark a zero and an infinite dose.
 constexpr double kZeroDose = -99.0;
@@ -64,26 +86,57 @@ double saturated_loglik(const AnalysisState& cs) {
   return S;
 }
 
-double loglik_objective(AnalysisState& s, DRef p) {
-  double C, D;
-  current_c_d(s, p, &C, &D);
+namespace {
+
+struct GroupProbabilities {
+  double P0, f, P, Q;
+};
+
+// The search form: the distribution function with its floors at any x.
+GroupProbabilities search_probabilities(const AnalysisState& s, double x, double a, double b,
+                                        double C, double D) {
+  GroupProbabilities g;
+  tolerance_cdf(s.distribution, 1, a + b * x, &g.P0, &g.f);
+  response_probability(s.model, g.P0, &g.P, &g.Q, C, D);
+  return g;
+}
+
+// The exact form: P0 = 0 at a zero dose and 1 at an infinite one (f = 0:
+// such a group says nothing about a and b), accurate tails elsewhere.
+GroupProbabilities exact_probabilities(const AnalysisState& s, double x, double a, double b,
+                                       double C, double D) {
+  GroupProbabilities g{0.0, 0.0, 0.0, 0.0};
+  double S0 = 1.0;
+  if (x >= kInfiniteDose) {
+    g.P0 = 1.0;
+    S0 = 0.0;
+  } else if (x > kZeroDose) {
+    tolerance_cdf_exact(s.distribution, a + b * x, &g.P0, &S0, &g.f);
+    if (g.f <= kProbabilityFloor) g.f = kProbabilityFloor;
+  }
+  response_probability(s.model, g.P0, &g.P, &g.Q, C, D);
+  if (g.Q < kSubtractionDigitsLost) response_probability(s.model, g.P0, S0, &g.P, &g.Q, C, D);
+  return g;
+}
+
+template <typename Probabilities>
+double objective_with(AnalysisState& s, DRef p, double C, double D, Probabilities probabilities) {
   double F = 0.0;
   for (int i = 1; i <= s.nprep; ++i) {
     const double a = p[i];
     const double b = p[slope_index(s, i)];
     for (int j = 1; j <= s.ngroups[i]; ++j) {
       DRef g = s.groups[i][j];
-      double P0, f, P, Q;
-      tolerance_cdf(s.distribution, 1, a + b * g[1], &P0, &f);
-      response_probability(s.model, P0, &P, &Q, C, D);
-      F -= group_term(g[2], g[3], P, Q);
+      const GroupProbabilities pr = probabilities(s, g[1], a, b, C, D);
+      F -= group_term(g[2], g[3], pr.P, pr.Q);
       if (F > kObjectiveCap) F = kObjectiveCap;
     }
   }
   return F;
 }
 
-void loglik_gradient(AnalysisState& s, DRef p, DRef g) {
+template <typename Probabilities>
+void gradient_with(AnalysisState& s, DRef p, DRef g, Probabilities probabilities) {
   for (int e = 1; e <= s.npar; ++e) g[e] = 0.0;
   double C, D;
   current_c_d(s, p, &C, &D);
@@ -109,9 +162,8 @@ void loglik_gradient(AnalysisState& s, DRef p, DRef g) {
       const double x = grp[1];
       const double n = grp[2];
       const double r = grp[3];
-      double P0, f, P, Q;
-      tolerance_cdf(s.distribution, 1, a + b * x, &P0, &f);
-      response_probability(model, P0, &P, &Q, C, D);
+      const GroupProbabilities pr = probabilities(s, x, a, b, C, D);
+      const double P0 = pr.P0, f = pr.f, P = pr.P, Q = pr.Q;
       // -d(r ln P + m ln Q)/dP
       const double w = ((r - n * P) / P) / Q;
 
@@ -140,63 +192,70 @@ void loglik_gradient(AnalysisState& s, DRef p, DRef g) {
   }
 }
 
-double simplex_objective(AnalysisState& s, DRef p) {
-  const int k = s.nprep + s.nslopes;
-  double C = 0.0, D = 0.0;
-  auto raise_to_zero = [&](int index) {
-    if (p[index] < 0.0) p[index] = 0.0;
-    return p[index];
-  };
-  // The simplex moves k + 2 coordinates whenever the model has an extra
-  // parameter; the coordinate the model does not use is pinned here.
-  switch (s.model) {
-    case 2:
-    case 6:
-      C = raise_to_zero(k + 1);
-      p[k + 2] = 0.0;
-      break;
-    case 3:
-      D = raise_to_zero(k + 1);
-      p[k + 2] = 0.0;
-      break;
-    case 4:
-    case 8:
-      C = raise_to_zero(k + 1);
-      D = raise_to_zero(k + 2);
-      break;
-    case 5:
-      C = s.fixed_c;
-      break;
-    case 7:
-      C = s.fixed_c;
-      D = raise_to_zero(k + 1);
-      p[k + 2] = s.fixed_c;
-      break;
-    default:
-      break;
-  }
+}  // namespace
 
-  double F = 0.0;
-  for (int i = 1; i <= s.nprep; ++i) {
-    const double a = p[i];
-    const double b = p[slope_index(s, i)];
-    for (int j = 1; j <= s.ngroups[i]; ++j) {
-      DRef g = s.groups[i][j];
-      const double x = g[1];
-      double P0, f, P, Q;
-      if (x <= kZeroDose) {
-        P0 = 0.0;
-      } else if (x >= kInfiniteDose) {
-        P0 = 1.0;
-      } else {
-        tolerance_cdf(s.distribution, 1, a + b * x, &P0, &f);
-      }
-      response_probability(s.model, P0, &P, &Q, C, D);
-      F -= group_term(g[2], g[3], P, Q);
-      if (F > kObjectiveCap) F = kObjectiveCap;
-    }
+double loglik_objective(AnalysisState& s, DRef p) {
+  double C, D;
+  current_c_d(s, p, &C, &D);
+  return objective_with(s, p, C, D, search_probabilities);
+}
+
+void loglik_gradient(AnalysisState& s, DRef p, DRef g) {
+  gradient_with(s, p, g, search_probabilities);
+}
+
+double exact_objective(AnalysisState& s, DRef p) {
+  double C, D;
+  current_c_d(s, p, &C, &D);
+  // Rates at or above 1 describe no population.
+  if (!rates_in_space(s, p)) return kObjectiveCap;
+  return objective_with(s, p, C, D, exact_probabilities);
+}
+
+void exact_gradient(AnalysisState& s, DRef p, DRef g) {
+  gradient_with(s, p, g, exact_probabilities);
+}
+
+double simplex_objective(AnalysisState& s, DRef p) {
+  // The vertex is read, never written: its rates are evaluated as their
+  // nearest point of the parameter space (a negative rate as 0), plus a
+  // penalty for the distance, so the simplex can move across a bound and
+  // back. The coordinate that a model
+  // with one rate does not use is not read.
+  const RateIndices at = rate_indices(s);
+  double C = (s.model == 5 || s.model == 7) ? s.fixed_c : 0.0;
+  double D = 0.0;
+  constexpr double kTop = 1.0 - kRateMargin;
+  if (at.c != 0) C = std::clamp(p[at.c], 0.0, kTop);
+  if (at.d != 0) D = std::clamp(p[at.d], 0.0, kTop);
+  if (s.model >= 2 && s.model <= 4 && C + D > kTop) {
+    const double scale = kTop / (C + D);
+    C *= scale;
+    D *= scale;
   }
-  return F;
+  // A zero dose has P0 = 0 and an infinite dose P0 = 1; no distribution
+  // function is evaluated for them.
+  const auto probabilities = [](const AnalysisState& st, double x, double a, double b, double c,
+                                double d) {
+    GroupProbabilities g{0.0, 0.0, 0.0, 0.0};
+    if (x <= kZeroDose) {
+      g.P0 = 0.0;
+    } else if (x >= kInfiniteDose) {
+      g.P0 = 1.0;
+    } else {
+      tolerance_cdf(st.distribution, 1, a + b * x, &g.P0, &g.f);
+    }
+    response_probability(st.model, g.P0, &g.P, &g.Q, c, d);
+    return g;
+  };
+  // A vertex outside the space is worse than the point it is evaluated at,
+  // in proportion to how far out it lies, so the simplex is pushed back
+  // instead of spreading over a plateau beyond the bound.
+  const double F = objective_with(s, p, C, D, probabilities);
+  double outside = 0.0;
+  if (at.c != 0) outside += std::fabs(p[at.c] - C);
+  if (at.d != 0) outside += std::fabs(p[at.d] - D);
+  return outside == 0.0 ? F : F + kOutsidePenalty * outside * (1.0 + std::fabs(F));
 }
 
 }  // namespace varnalo

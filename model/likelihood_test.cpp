@@ -1,10 +1,12 @@
 // Tests of the objective, its gradient, the saturated log-likelihood and the
 // simplex objective.
 #include "model/likelihood.h"
+#include "model/model_family.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -149,35 +151,53 @@ TEST(Likelihood, ObjectiveIsCapped) {
   EXPECT_EQ(loglik_objective(s, s.params), 1e50);
 }
 
-// Gradient against central differences of the objective, every model and
-// distribution, both slope layouts.
+// Each form's gradient against central differences of its own objective,
+// every model and distribution, both slope layouts. The exact form is taken
+// at a point with a control under a shallow slope and groups in the tails,
+// where the search form's objective and gradient part ways.
 TEST(LikelihoodGradient, MatchesFiniteDifferencesForEveryModel) {
-  for (int nslopes : {2, 1}) {
-    for (int dist = 1; dist <= 3; ++dist) {
-      for (int model = 1; model <= 8; ++model) {
-        StageFixture fx;
-        fx.set_groups(kTwoPreparations);
-        fx.begin_fit(dist, model, nslopes);
-        AnalysisState& s = fx.state();
-        s.fixed_c = 0.3;
-        const int N = s.param_capacity();
-        DVector p = dvector(1, N), g = dvector(1, N), t = dvector(1, N);
-        set_smooth_point(s, p);
-        loglik_gradient(s, p, g);
-        const double tol = dist == 1 ? kNormalFiniteDifferenceTolerance : kFiniteDifferenceTolerance;
-        for (int e = 1; e <= s.npar; ++e) {
-          for (int c = 1; c <= N; ++c) t[c] = p[c];
-          t[e] = p[e] + kStep;
-          const double up = loglik_objective(s, t);
-          t[e] = p[e] - kStep;
-          const double down = loglik_objective(s, t);
-          const double fd = (up - down) / (2 * kStep);
-          EXPECT_NEAR(g[e], fd, tol * std::max(1.0, std::fabs(fd)))
-              << "dist " << dist << " model " << model << " nslopes " << nslopes << " entry " << e;
+  struct Form {
+    const char* name;
+    double (*objective)(AnalysisState&, DRef);
+    void (*gradient)(AnalysisState&, DRef, DRef);
+    std::vector<std::vector<Group>> preps;
+  };
+  const Form forms[] = {
+      {"search", loglik_objective, loglik_gradient, kTwoPreparations},
+      {"exact", exact_objective, exact_gradient,
+       {{{-99, 20, 2}, {0.2, 20, 3}, {1.5, 20, 9}, {3.0, 20, 15}, {99, 20, 19}},
+        {{-1.0, 25, 1}, {0.4, 25, 8}, {2.0, 25, 24}}}},
+  };
+  for (const Form& form : forms)
+    for (int nslopes : {2, 1})
+      for (int dist = 1; dist <= 3; ++dist)
+        for (int model = 1; model <= 8; ++model) {
+          StageFixture fx;
+          fx.set_groups(form.preps);
+          fx.begin_fit(dist, model, nslopes);
+          AnalysisState& s = fx.state();
+          s.fixed_c = 0.3;
+          const int N = s.param_capacity();
+          DVector p = dvector(1, N), g = dvector(1, N), t = dvector(1, N);
+          set_smooth_point(s, p);
+          if (std::string(form.name) == "exact") {
+            const double shallow[] = {-2.5, -1.2, 0.4, 1.1};
+            for (int i = 1; i <= s.nprep + s.nslopes; ++i) p[i] = shallow[i - 1];
+          }
+          form.gradient(s, p, g);
+          const double tol =
+              dist == 1 ? kNormalFiniteDifferenceTolerance : kFiniteDifferenceTolerance;
+          for (int e = 1; e <= s.npar; ++e) {
+            for (int c = 1; c <= N; ++c) t[c] = p[c];
+            t[e] = p[e] + kStep;
+            const double up = form.objective(s, t);
+            t[e] = p[e] - kStep;
+            const double fd = (up - form.objective(s, t)) / (2 * kStep);
+            EXPECT_NEAR(g[e], fd, tol * std::max(1.0, std::fabs(fd)))
+                << form.name << " dist " << dist << " model " << model << " nslopes " << nslopes
+                << " entry " << e;
+          }
         }
-      }
-    }
-  }
 }
 
 TEST(LikelihoodGradient, RoutesGroupsToTheirInterceptAndSlope) {
@@ -232,32 +252,53 @@ TEST(SimplexObjective, SentinelDosesGiveExactProportions) {
   p[4] = 0.7;
   const double expected = half_deviance(20, 9, 0.1 + 0.9 * logistic(-0.8 + 1.5 * 0.4));
   EXPECT_NEAR(simplex_objective(s, p), expected, kSumRounding);
-  EXPECT_EQ(p[4], 0.0) << "the unused coordinate is pinned";
+  EXPECT_EQ(p[4], 0.7) << "the unused coordinate is not read and not written";
 }
 
-TEST(SimplexObjective, PinsAndClampsTheExtraCoordinates) {
+// The simplex evaluates a vertex as the nearest point of the parameter
+// space, with a penalty for the distance, and leaves the vertex as it is,
+// so it can cross a bound and return.
+TEST(SimplexObjective, EvaluatesRatesMovedIntoTheSpaceWithoutWritingTheVertex) {
   StageFixture fx;
   fx.set_groups({{{0.1, 20, 4}, {0.5, 20, 10}}});
   AnalysisState& s = fx.state();
   s.fixed_c = 0.25;
+  constexpr double kTop = 1.0 - kRateMargin;
   struct Case {
     int model;
-    double in3, in4, out3, out4;
+    double in3, in4;    // the vertex's entries k+1 and k+2
+    double eval3, eval4;  // the point of the space it is evaluated at
   };
-  const Case cases[] = {{1, -0.2, 0.7, -0.2, 0.7}, {2, -0.2, 0.7, 0.0, 0.0},
-                        {3, 0.1, 0.7, 0.1, 0.0},   {4, -0.1, -0.2, 0.0, 0.0},
-                        {5, -0.3, 0.6, -0.3, 0.6}, {6, 0.05, 0.6, 0.05, 0.0},
-                        {7, -0.3, 0.6, 0.0, 0.25}, {8, 0.1, -0.4, 0.1, 0.0}};
+  const Case cases[] = {
+      {1, -0.2, 0.7, 0.0, 0.0},    {2, -0.2, 0.7, 0.0, 0.0},
+      {2, 1.4, 0.0, kTop, 0.0},    {3, 0.1, 0.7, 0.1, 0.0},
+      {4, -0.1, -0.2, 0.0, 0.0},   {4, 0.6, 0.6, kTop / 2, kTop / 2},
+      {5, -0.3, 0.6, 0.0, 0.0},    {6, 0.05, 0.6, 0.05, 0.0},
+      {7, -0.3, 0.6, 0.0, 0.0},    {8, 0.1, -0.4, 0.1, 0.0},
+      {8, 0.7, 0.9, 0.7, 0.9},
+  };
   for (const Case& c : cases) {
     fx.begin_fit(2, c.model, 1);
     DVector p = dvector(1, 4);
-    p[1] = -0.5;
-    p[2] = 1.0;
+    DVector q = dvector(1, 4);
+    p[1] = q[1] = -0.5;
+    p[2] = q[2] = 1.0;
     p[3] = c.in3;
     p[4] = c.in4;
-    simplex_objective(s, p);
-    EXPECT_EQ(p[3], c.out3) << "model " << c.model;
-    EXPECT_EQ(p[4], c.out4) << "model " << c.model;
+    q[3] = c.eval3;
+    q[4] = c.eval4;
+    // Plus 10 (1 + |F|) per unit of distance outside, which pushes the
+    // simplex back.
+    const bool c_read = c.model == 2 || c.model == 4 || c.model == 6 || c.model == 8;
+    const bool d_read = c.model == 3 || c.model == 7 || c.model == 4 || c.model == 8;
+    const double outside = (c_read || d_read ? std::fabs(c.in3 - c.eval3) : 0.0) +
+                           (c.model == 4 || c.model == 8 ? std::fabs(c.in4 - c.eval4) : 0.0);
+    const double F = loglik_objective(s, q);
+    EXPECT_NEAR(simplex_objective(s, p), F + 10.0 * outside * (1.0 + std::fabs(F)),
+                kSumRounding * (1.0 + outside * 1e3))
+        << "model " << c.model;
+    EXPECT_EQ(p[3], c.in3) << "model " << c.model;
+    EXPECT_EQ(p[4], c.in4) << "model " << c.model;
   }
 }
 
@@ -273,6 +314,104 @@ TEST(SimplexObjective, AgreesWithTheObjectiveAwayFromSentinelDoses) {
     p[3] = q[3] = 0.1;
     p[4] = q[4] = 0.2;
     EXPECT_EQ(simplex_objective(s, p), loglik_objective(s, q)) << "model " << model;
+  }
+}
+
+// ---- the exact form ---------------------------------------------------------
+
+double normal_tail(double z) { return 0.5 * std::erfc(-z / std::sqrt(2.0)); }
+
+// Groups in the far tails and at sentinel doses, each with the probability
+// the model gives it, written independently with erfc/expm1: the exact form
+// keeps every one, where the search form floors them (a responder at
+// z = -6.6 would cost ln 1e-52 instead of ln 2e-11).
+TEST(ExactObjective, FarTailsAndSentinelDosesHaveTheModelsProbabilities) {
+  constexpr double kTailRelative = 1e-12;  // sums of logs of erfc/expm1 values
+  struct Case {
+    int distribution, model;
+    double a, b, C, D;
+    std::vector<Group> groups;
+    // Model probabilities P and Q = 1 - P at log dose x, each from its own
+    // tail.
+    std::function<double(double)> P, Q;
+  };
+  auto logistic_of = [](double z) { return 1.0 / (1.0 + std::exp(-z)); };
+  const Case cases[] = {
+      // A responder deep in the lower Normal tail.
+      {1, 1, -6.6, 0.02, 0.0, 0.0, {{0.0, 35, 1}, {1.0, 30, 0}},
+       [](double x) { return normal_tail(-6.6 + 0.02 * x); },
+       [](double x) { return normal_tail(6.6 - 0.02 * x); }},
+      // A control under a shallow slope: P0 = 0 whatever a - 99 b is.
+      {2, 2, -1.0, 0.02, 0.05, 0.0, {{-99, 40, 2}, {0.0, 35, 5}, {1.0, 30, 6}},
+       [&](double x) { return x <= -99 ? 0.05 : 0.05 + 0.95 * logistic_of(-1.0 + 0.02 * x); },
+       [&](double x) { return x <= -99 ? 0.95 : 0.95 * logistic_of(1.0 - 0.02 * x); }},
+      // A non-responder far in the upper Normal tail (1 - P would be 0).
+      {1, 1, -1.0, 10.0, 0.0, 0.0, {{0.05, 20, 7}, {0.95, 20, 19}},
+       [](double x) { return normal_tail(-1.0 + 10.0 * x); },
+       [](double x) { return normal_tail(1.0 - 10.0 * x); }},
+      // The complementary log-log lower tail (1 - exp(-exp(z)) would be 0).
+      {3, 1, -40.0, 1.0, 0.0, 0.0, {{0.5, 50, 1}, {1.0, 50, 0}},
+       [](double x) { return -std::expm1(-std::exp(-40.0 + x)); },
+       [](double x) { return std::exp(-std::exp(-40.0 + x)); }},
+      // A logistic upper tail with immunity, and an infinite dose (P0 = 1).
+      {2, 3, 0.0, 2.0, 0.0, 0.1, {{20.0, 30, 26}, {99, 30, 27}},
+       [&](double x) { return 0.9 * (x >= 99 ? 1.0 : logistic_of(2.0 * x)); },
+       [&](double x) { return 0.1 + 0.9 * (x >= 99 ? 0.0 : logistic_of(-2.0 * x)); }},
+  };
+  for (const Case& c : cases) {
+    StageFixture fx;
+    fx.set_groups({c.groups});
+    fx.begin_fit(c.distribution, c.model, 1);
+    AnalysisState& s = fx.state();
+    DVector p = dvector(1, 4);
+    p[1] = c.a;
+    p[2] = c.b;
+    p[3] = c.model == 3 ? c.D : c.C;
+    p[4] = c.D;
+    // r ln(r / nP) + m ln(m / nQ), 0 ln 0 = 0.
+    double expected = 0.0;
+    for (const Group& g : c.groups) {
+      if (g.r > 0) expected += g.r * std::log(g.r / (g.n * c.P(g.x)));
+      if (g.n - g.r > 0) expected += (g.n - g.r) * std::log((g.n - g.r) / (g.n * c.Q(g.x)));
+    }
+    EXPECT_NEAR(exact_objective(s, p), expected, kTailRelative * std::fabs(expected))
+        << "distribution " << c.distribution << " model " << c.model;
+  }
+}
+
+// Where no group lies in a far tail or at a sentinel dose the two forms are
+// the same numbers, so fits that never meet a tail keep every digit.
+TEST(ExactObjective, AgreesBitForBitWithTheSearchFormAwayFromTheTails) {
+  StageFixture fx;
+  fx.set_groups({{{0.1, 20, 4}, {0.5, 20, 10}, {0.9, 20, 17}}, {{0.3, 25, 5}, {0.8, 25, 20}}});
+  for (int distribution = 1; distribution <= 3; ++distribution)
+    for (int model = 1; model <= 8; ++model) {
+      fx.begin_fit(distribution, model, 1);
+      AnalysisState& s = fx.state();
+      s.fixed_c = 0.3;
+      DVector p = dvector(1, 5), q = dvector(1, 5);
+      const double values[] = {-0.5, -0.2, 1.2, 0.1, 0.2};
+      for (int i = 1; i <= 5; ++i) p[i] = q[i] = values[i - 1];
+      EXPECT_EQ(exact_objective(s, p), loglik_objective(s, q))
+          << "distribution " << distribution << " model " << model;
+    }
+}
+
+TEST(ExactObjective, RatesOutsideTheSpaceGetTheCap) {
+  StageFixture fx;
+  fx.set_groups({{{0.1, 20, 4}, {0.5, 20, 10}}});
+  const struct {
+    int model;
+    double e3, e4;
+  } outside[] = {{2, 1.0, 0.0}, {3, 1.3, 0.0}, {4, 0.6, 0.4}, {7, 4.7, 0.0}, {8, 0.2, 1.0}};
+  for (const auto& c : outside) {
+    fx.begin_fit(2, c.model, 1);
+    DVector p = dvector(1, 4);
+    p[1] = -0.5;
+    p[2] = 1.0;
+    p[3] = c.e3;
+    p[4] = c.e4;
+    EXPECT_EQ(exact_objective(fx.state(), p), 1e50) << "model " << c.model;
   }
 }
 

@@ -18,6 +18,7 @@ namespace {
 // Floor of P and Q, so that callers may take logarithms and divide.
 constexpr double kProbabilityFloor = 1e-99;
 
+
 bool is_all_or_nothing(int model) { return model >= 2 && model <= 4; }
 bool is_preference(int model) { return model >= 5 && model <= 8; }
 
@@ -92,6 +93,52 @@ void response_probability(int model, double P0, double* P, double* Q, double C, 
   if (q <= kProbabilityFloor) q = kProbabilityFloor;
   *P = p;
   *Q = q;
+}
+
+void response_probability(int model, double P0, double S0, double* P, double* Q, double C,
+                          double D) {
+  response_probability(model, P0, P, Q, C, D);
+  if (!(*Q < kSubtractionDigitsLost)) return;
+  double q = S0;
+  if (is_all_or_nothing(model)) {
+    q = D + (1.0 - C - D) * S0;
+  } else if (is_preference(model)) {
+    q = (1.0 - C) * (D + (1.0 - D) * S0);
+  }
+  *Q = q <= kProbabilityFloor ? kProbabilityFloor : q;
+}
+
+RateIndices rate_indices(const AnalysisState& s) {
+  const CdLayout at = c_d_layout(s);
+  return {at.c_index, at.d_index};
+}
+
+bool rates_in_space(const AnalysisState& s, DRef p) {
+  const RateIndices at = rate_indices(s);
+  const double C = at.c != 0 ? p[at.c] : 0.0;
+  const double D = at.d != 0 ? p[at.d] : 0.0;
+  if (!(C >= 0.0 && C < 1.0 && D >= 0.0 && D < 1.0)) return false;
+  return !is_all_or_nothing(s.model) || C + D < 1.0;
+}
+
+bool move_rates_into_space(const AnalysisState& s, DRef p) {
+  if (rates_in_space(s, p)) return false;
+  const RateIndices at = rate_indices(s);
+  constexpr double kTop = 1.0 - kRateMargin;
+  auto clamp = [&](int index) {
+    if (index == 0) return;
+    if (!(p[index] >= 0.0)) p[index] = 0.0;  // also a not-a-number entry
+    if (p[index] > kTop) p[index] = kTop;
+  };
+  clamp(at.c);
+  clamp(at.d);
+  if (is_all_or_nothing(s.model) && at.c != 0 && at.d != 0 && p[at.c] + p[at.d] > kTop) {
+    // Both shrunk in proportion, so their ratio is kept.
+    const double scale = kTop / (p[at.c] + p[at.d]);
+    p[at.c] *= scale;
+    p[at.d] *= scale;
+  }
+  return true;
 }
 
 void background_free_proportion(int model, double P, double* P0, double C, double D) {

@@ -27,6 +27,34 @@ void fitted_c_d(const AnalysisState& s, double* C, double* D);
 // probability is P0; both floored at 1e-99.
 void response_probability(int model, double P0, double* P, double* Q, double C, double D);
 
+// The same, given also S0 = 1 - P0 computed with full relative accuracy
+// (tolerance_upper_tail): where 1 - P has lost its digits by subtraction
+// (Q below kSubtractionDigitsLost) it is formed from S0 instead; elsewhere
+// the results are those above. Callers may compute S0 only when the first
+// form gives a Q below that.
+inline constexpr double kSubtractionDigitsLost = 1e-8;
+void response_probability(int model, double P0, double S0, double* P, double* Q, double C,
+                          double D);
+
+// Whether the rates of a trial vector lie in the parameter space of the
+// model: every estimated C and D in [0, 1), and C + D < 1 where both enter
+// P = C + (1 - C - D) P0 (models 2 to 4).
+bool rates_in_space(const AnalysisState& s, DRef p);
+
+// Moves the rates of p into the space, at least kRateMargin inside the
+// upper limits (a start typed in by the user, say); a vector inside is left
+// as it is. Returns whether anything moved.
+bool move_rates_into_space(const AnalysisState& s, DRef p);
+inline constexpr double kRateMargin = 1e-9;
+
+// Vector indices of the estimated C and D (0 for one the model does not
+// estimate).
+struct RateIndices {
+  int c = 0;
+  int d = 0;
+};
+RateIndices rate_indices(const AnalysisState& s);
+
 // Reverse mapping: proportion due to the treatment alone (no floors).
 void background_free_proportion(int model, double P, double* P0, double C, double D);
 

@@ -46,6 +46,74 @@ TEST(ResponseProbability, ModelOneIgnoresCAndDAndFloorsBothEnds) {
   EXPECT_EQ(P, 1e-99);
 }
 
+// Where 1 - P has lost its digits Q comes from the accurate tail S0; where
+// it has not, the tail changes nothing.
+TEST(ResponseProbability, QFromTheTailWhereTheSubtractionLosesItsDigits) {
+  constexpr double kRelative = 1e-14;
+  struct Case {
+    int model;
+    double P0, S0, C, D, Q;
+  };
+  const Case cases[] = {
+      {1, 1.0, 3e-20, 0.0, 0.0, 3e-20},
+      {2, 1.0, 3e-20, 0.1, 0.0, 0.9 * 3e-20},
+      {3, 1.0, 3e-20, 0.0, 1e-12, 1e-12 + (1 - 1e-12) * 3e-20},
+      {8, 1.0, 3e-20, 0.2, 1e-10, 0.8 * (1e-10 + (1 - 1e-10) * 3e-20)},
+      {1, 1.0, 1e-300, 0.0, 0.0, 1e-99},  // floored as before
+  };
+  for (const Case& c : cases) {
+    double P = 0, Q = 0;
+    response_probability(c.model, c.P0, c.S0, &P, &Q, c.C, c.D);
+    EXPECT_NEAR(Q / c.Q, 1.0, kRelative) << "model " << c.model;
+  }
+  double P1 = 0, Q1 = 0, P2 = 0, Q2 = 0;
+  response_probability(4, 0.3, &P1, &Q1, 0.1, 0.2);
+  response_probability(4, 0.3, 0.7 + 1e-12, &P2, &Q2, 0.1, 0.2);
+  EXPECT_EQ(P1, P2);
+  EXPECT_EQ(Q1, Q2);
+}
+
+// The parameter space: C and D in [0, 1), C + D < 1 where both enter
+// P = C + (1 - C - D) P0; a start outside is moved to its nearest sensible
+// point inside, a start inside is left alone.
+TEST(ParameterSpace, RatesInsideAndMovedInside) {
+  StageFixture fx;
+  fx.set_groups({{{0.1, 20, 4}, {0.5, 20, 10}}});
+  constexpr double kTop = 1.0 - kRateMargin;
+  struct Case {
+    int model;
+    double e3, e4;
+    bool inside;
+    double moved3, moved4;
+  };
+  const Case cases[] = {
+      {1, 7.0, -3.0, true, 7.0, -3.0},  // no rates: nothing is read
+      {2, 0.3, 5.0, true, 0.3, 5.0},    // entry 4 unused
+      {2, 1.0, 0.0, false, kTop, 0.0},
+      {3, -0.2, 0.0, false, 0.0, 0.0},
+      {4, 0.4, 0.59, true, 0.4, 0.59},
+      {4, 0.6, 0.6, false, kTop / 2, kTop / 2},
+      {7, 4.7, 0.0, false, kTop, 0.0},
+      {8, 0.7, 0.9, true, 0.7, 0.9},  // preference: C + D may pass 1
+      {8, 0.7, 1.2, false, 0.7, kTop},
+  };
+  for (const Case& c : cases) {
+    fx.begin_fit(1, c.model, 1);
+    DVector p = dvector(1, 4);
+    p[1] = -1.0;
+    p[2] = 2.0;
+    p[3] = c.e3;
+    p[4] = c.e4;
+    EXPECT_EQ(rates_in_space(fx.state(), p), c.inside) << "model " << c.model;
+    EXPECT_EQ(move_rates_into_space(fx.state(), p), !c.inside) << "model " << c.model;
+    EXPECT_DOUBLE_EQ(p[3], c.moved3) << "model " << c.model;
+    EXPECT_DOUBLE_EQ(p[4], c.moved4) << "model " << c.model;
+    EXPECT_TRUE(rates_in_space(fx.state(), p)) << "model " << c.model;
+    EXPECT_EQ(p[1], -1.0);
+    EXPECT_EQ(p[2], 2.0);
+  }
+}
+
 TEST(BackgroundFreeProportion, UndoesTheResponseProbability) {
   double P0 = -1;
   background_free_proportion(2, 0.15, &P0, 0.15, 0.0);

@@ -1,0 +1,76 @@
+#include "support/battery.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "support/reference_data.h"
+
+namespace varnalo::testing {
+
+namespace {
+
+// "<set>.d<dist>.m<model>.<sep|common>" into a fit; false for other names.
+bool parse_case(const std::string& name, BatteryFit* fit) {
+  const std::size_t d = name.find(".d");
+  if (d == std::string::npos) return false;
+  int distribution = 0, model = 0;
+  char fit_kind[16] = {0};
+  if (std::sscanf(name.c_str() + d, ".d%d.m%d.%15s", &distribution, &model, fit_kind) != 3)
+    return false;
+  fit->set = name.substr(0, d);
+  fit->distribution = distribution;
+  fit->model = model;
+  fit->separate = std::string(fit_kind) == "sep";
+  return true;
+}
+
+}  // namespace
+
+const Battery& Battery::get() {
+  static const Battery battery = [] {
+    Battery b;
+    std::ifstream in(reference_path("battery_values.txt"));
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.empty() || line[0] == '#') continue;
+      std::istringstream fields(line);
+      std::string name, quantity, value;
+      if (!(fields >> name >> quantity >> value)) continue;
+      BatteryFit fit;
+      if (parse_case(name, &fit)) {
+        if (quantity != "max_loglik") continue;
+        fit.max_loglik = std::strtod(value.c_str(), nullptr);
+        b.fits_.push_back(fit);
+      } else if (quantity == "files") {
+        BatterySet set;
+        set.name = name;
+        std::istringstream files(value);
+        std::string file;
+        while (std::getline(files, file, ',')) {
+          set.preps.push_back(
+              sorted_as_loader(read_group_file(reference_path("battery/" + file), false)));
+          EXPECT_FALSE(set.preps.back().empty()) << "no groups in battery/" << file;
+        }
+        b.sets_.push_back(set);
+      } else if (quantity == "fixed_c") {
+        for (BatterySet& set : b.sets_)
+          if (set.name == name) set.fixed_c = std::strtod(value.c_str(), nullptr);
+      }
+    }
+    return b;
+  }();
+  return battery;
+}
+
+const BatterySet& Battery::set(const std::string& name) const {
+  for (const BatterySet& set : sets_)
+    if (set.name == name) return set;
+  ADD_FAILURE() << "no battery data set " << name;
+  static const BatterySet none;
+  return none;
+}
+
+}  // namespace varnalo::testing

@@ -1,0 +1,41 @@
+// The random battery of the reference folder (tests/reference/battery*):
+// data sets drawn by make_battery.R and the maxima of their log-likelihoods
+// found independently in R.
+// Inputs: battery_values.txt and the data files of battery/. Outputs: the
+// data sets with their known C for model 7, and every reference fit.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/harness.h"
+
+namespace varnalo::testing {
+
+struct BatteryFit {
+  std::string set;
+  int distribution = 0;
+  int model = 0;
+  bool separate = false;
+  double max_loglik = 0.0;
+};
+
+struct BatterySet {
+  std::string name;
+  std::vector<std::vector<Group>> preps;  // in the loader's order
+  double fixed_c = 0.5;
+};
+
+class Battery {
+ public:
+  static const Battery& get();
+  bool available() const { return !fits_.empty(); }
+  const std::vector<BatteryFit>& fits() const { return fits_; }
+  const BatterySet& set(const std::string& name) const;
+
+ private:
+  std::vector<BatteryFit> fits_;
+  std::vector<BatterySet> sets_;
+};
+
+}  // namespace varnalo::testing
