@@ -3,11 +3,11 @@
 //
 // After an edition's maximiser has stopped, the point is searched from with
 // a bound-constrained gradient method: from the end point itself (which
-// verifies it: no free direction still leads uphill), and, for every model
-// with an estimated C or D, from a small grid of starting rates with the
-// regression start for each. The best point is kept only when it raises ^L
-// by more than a relative kKeepGain, so a fit the maximiser got right keeps
-// its estimates and value exactly.
+// verifies it: no free direction still leads uphill), and from a spread of
+// starts over the rates, the steepness and the position of each curve. The
+// best point is kept only when it raises ^L by more than a relative
+// kKeepGain (and by a printable amount), so a fit the maximiser got right
+// keeps its estimates and value exactly.
 // Everything here is measured on the exact likelihood (exact_objective).
 // An end point whose rates lie outside the parameter space (C or D at or
 // above 1, C + D at or above 1 in models 2 to 4) describes no population:
