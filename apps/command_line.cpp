@@ -56,6 +56,7 @@ std::string usage_text(const char* program_name, const char* maximiser) {
          "  TABLE.TXT    a tab-separated summary, one row per preparation\n"
          "  SIGMOID.TXT  plot data: observed proportions and fitted curves\n"
          "  LINEAR.TXT   plot data: the linearised scale, fitted lines and band\n"
+         "  SIGMOIDnnn.PNG/.SVG, LINEARnnn.PNG/.SVG  pictures of the two plots\n"
          "\n"
          "Options:\n"
          "  --help       show this text and exit\n"
