@@ -579,27 +579,39 @@ void linear_axes(plstream& pls, const PlotSeries& series) {
   pls.lab("Log10(Dose)", linear_scale_name(series.distribution), "");
 }
 
-void draw_sigmoid(plstream& pls, const PlotSeries& series) {
+// The x range of a picture: what it draws of every preparation (curves or
+// lines), held near the doses of the observed points, with room each side.
+Range picture_x_range(const PlotSeries& series,
+                      std::vector<PlotPoint> PreparationSeries::*drawn) {
   Range x{1e300, -1e300}, data{1e300, -1e300};
   for (const PreparationSeries& prep : series.preps) {
-    widen(x, prep.curve);
+    widen(x, prep.*drawn);
     widen(data, prep.observed);
   }
   widen(x, {{data.lo, 0.0}, {data.hi, 0.0}});
-  x = padded(near_data(x, data));
+  return padded(near_data(x, data));
+}
+
+// Preparation j's fitted curve or line and its observed points, in its own
+// colour, line style and marker.
+void draw_preparation(plstream& pls, std::size_t j, const Xy& line, const Xy& points) {
+  pls.col0(colour_of(j));
+  pls.width(kCurveWidth);
+  pls.lsty(line_style_of(j));
+  draw_line(pls, line);
+  pls.lsty(1);
+  pls.schr(0.0, kMarkerScale);
+  draw_markers(pls, points, marker_of(j));
+  pls.schr(0.0, 1.0);
+}
+
+void draw_sigmoid(plstream& pls, const PlotSeries& series) {
+  const Range x = picture_x_range(series, &PreparationSeries::curve);
   pls.wind(x.lo, x.hi, kProportionMin, kProportionMax);
   sigmoid_axes(pls, series, x);
-  for (std::size_t j = 0; j < series.preps.size(); ++j) {
-    const PreparationSeries& prep = series.preps[j];
-    pls.col0(colour_of(j));
-    pls.width(kCurveWidth);
-    pls.lsty(line_style_of(j));
-    draw_line(pls, coordinates(prep.curve, true));
-    pls.lsty(1);
-    pls.schr(0.0, kMarkerScale);
-    draw_markers(pls, coordinates(prep.observed, true), marker_of(j));
-    pls.schr(0.0, 1.0);
-  }
+  for (std::size_t j = 0; j < series.preps.size(); ++j)
+    draw_preparation(pls, j, coordinates(series.preps[j].curve, true),
+                     coordinates(series.preps[j].observed, true));
   // ED50 marks over the markers.
   if (series.preps.size() > kMaxDetailedPreparations) return;
   for (std::size_t j = 0; j < series.preps.size(); ++j) {
@@ -616,13 +628,7 @@ void draw_sigmoid(plstream& pls, const PlotSeries& series) {
 }
 
 void draw_linear(plstream& pls, const PlotSeries& series) {
-  Range x{1e300, -1e300}, data{1e300, -1e300};
-  for (const PreparationSeries& prep : series.preps) {
-    widen(x, prep.line);
-    widen(data, prep.observed);
-  }
-  widen(x, {{data.lo, 0.0}, {data.hi, 0.0}});
-  x = padded(near_data(x, data));
+  const Range x = picture_x_range(series, &PreparationSeries::line);
   const double pad = (series.y_hi - series.y_lo) * kRangePad;
   pls.wind(x.lo, x.hi, series.y_lo - pad, series.y_hi + pad);
   linear_axes(pls, series);
@@ -645,17 +651,9 @@ void draw_linear(plstream& pls, const PlotSeries& series) {
     draw_line(pls, upper);
   }
   // Lines and points over every band.
-  for (std::size_t j = 0; j < series.preps.size(); ++j) {
-    const PreparationSeries& prep = series.preps[j];
-    pls.col0(colour_of(j));
-    pls.width(kCurveWidth);
-    pls.lsty(line_style_of(j));
-    draw_line(pls, coordinates(prep.line, false));
-    pls.lsty(1);
-    pls.schr(0.0, kMarkerScale);
-    draw_markers(pls, coordinates(prep.linear_observed, true), marker_of(j));
-    pls.schr(0.0, 1.0);
-  }
+  for (std::size_t j = 0; j < series.preps.size(); ++j)
+    draw_preparation(pls, j, coordinates(series.preps[j].line, false),
+                     coordinates(series.preps[j].linear_observed, true));
 }
 
 void draw_legend(plstream& pls, const PlotSeries& series, const Layout& layout) {

@@ -141,9 +141,8 @@ double simplex_trial(Matrix& simplex, DVector& y, DVector& centroid_sum, int ndi
   return t;
 }
 
-bool Amoeba(AnalysisState& s, Matrix& simplex, DVector& y, int ndim, double tolerance,
+void Amoeba(AnalysisState& s, Matrix& simplex, DVector& y, int ndim, double tolerance,
             const ObjectiveFn& objective, int* evaluations, AmoebaEnd end) {
-  bool converged = true;
   const int m = ndim + 1;
   const int len = vector_length(simplex, ndim);
   DVector centroid_sum = dvector(1, len);
@@ -181,10 +180,7 @@ bool Amoeba(AnalysisState& s, Matrix& simplex, DVector& y, int ndim, double tole
     if (*evaluations >= NMAX) {
       // A restart, or a run whose values agree within the rounding of the
       // objective, has converged as far as can be told: no message.
-      if (!end.restart && !within_noise) {
-        both(s, "  Error in Amoeba: NMAX exceeded\n");
-        converged = false;
-      }
+      if (!end.restart && !within_noise) both(s, "  Error in Amoeba: NMAX exceeded\n");
       best_to_front(simplex, y, ndim, best);
       break;
     }
@@ -218,7 +214,6 @@ bool Amoeba(AnalysisState& s, Matrix& simplex, DVector& y, int ndim, double tole
     }
   }
   dvector_free(centroid_sum, 1, len);
-  return converged;
 }
 
 namespace {

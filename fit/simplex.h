@@ -24,9 +24,7 @@ struct AmoebaEnd {
   bool restart = false;
 };
 
-// Returns false when the run stopped at the evaluation limit without
-// converging (after the NMAX message), true otherwise.
-bool Amoeba(AnalysisState& s, Matrix& simplex, DVector& y, int ndim, double tolerance,
+void Amoeba(AnalysisState& s, Matrix& simplex, DVector& y, int ndim, double tolerance,
             const ObjectiveFn& objective, int* evaluations, AmoebaEnd end = {});
 
 double simplex_trial(Matrix& simplex, DVector& y, DVector& centroid_sum, int ndim,

@@ -44,18 +44,7 @@ std::string one_preparation_session() {
 // reference, plots ("y"), then a second analysis ("n" at the end prompt)
 // that ends with "q".
 std::string two_preparation_session() {
-  const std::string analysis =
-      "ROTENONE\nBEETLE\nq\n\n\n"  // names, listing pauses
-      "2\n4\n"                      // logistic, model 4
-      "y\n\n\n\n\n\n\nn"            // separate slopes: edit, keep the six values, done
-      "\n\n\n"                      // (rest of the "n" line) frequency pauses, estimates
-      "\n\n\n"                      // common slope: no edit, frequency pauses
-      "\n\n\n\n"                    // levels, choice, pause
-      "\n\n\n\n"                    // estimate and matrix pauses
-      "y\nt\n\n\nq\n"               // 90/99, table of EDs with two pauses, leave
-      "2\n\n\nq\n"                  // reference 2 with two pauses, leave
-      "\n\n\n"                      // natural-rate pauses
-      "y\n";                        // plots
+  const std::string analysis = testing::two_preparation_analysis();
   return "\n\n" + analysis + "n\n" + analysis + "q";
 }
 

@@ -93,17 +93,7 @@ TEST(Session, SecondAnalysisAppendsToTheSameFiles) {
 // Two preparations through every dialogue: edited starting values, 90 and
 // 99 per cent limits, the table of EDs, two references, plot data.
 std::string two_preparation_session() {
-  return "\n\nROTENONE\nBEETLE\nq\n\n\n"  // menus, names, listing pauses
-         "2\n4\n"                             // logistic, model 4
-         "y\n\n\n\n\n\n\nn"                // separate slopes: edit, keep the six values, done
-         "\n\n\n"                             // (rest of the "n" line) frequency pauses, estimates
-         "\n\n\n"                             // common slope: no edit, frequency pauses
-         "\n\n\n\n"                          // levels, choice, pause
-         "\n\n\n\n"                          // estimate and matrix pauses
-         "y\nt\n\n\nq\n"                     // 90/99, table of EDs with two pauses, leave
-         "2\n\n\nq\n"                        // reference 2 with two pauses, leave
-         "\n\n\n"                             // natural-rate pauses
-         "y\nq";                               // plots, end
+  return "\n\n" + testing::two_preparation_analysis() + "q";
 }
 
 TEST(Session, CuttingTheInputAnywhereEndsWithStatusOne) {

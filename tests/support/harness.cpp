@@ -163,6 +163,20 @@ std::vector<Group> read_group_file(const fs::path& file, bool log_doses) {
   return groups;
 }
 
+std::string two_preparation_analysis() {
+  return "ROTENONE\nBEETLE\nq\n\n\n"  // names, listing pauses
+         "2\n4\n"                      // logistic, model 4
+         "y\n\n\n\n\n\n\nn"            // separate slopes: edit, keep the six values, done
+         "\n\n\n"                      // (rest of the "n" line) frequency pauses, estimates
+         "\n\n\n"                      // common slope: no edit, frequency pauses
+         "\n\n\n\n"                    // levels, choice, pause
+         "\n\n\n\n"                    // estimate and matrix pauses
+         "y\nt\n\n\nq\n"               // 90/99, table of EDs with two pauses, leave
+         "2\n\n\nq\n"                  // reference 2 with two pauses, leave
+         "\n\n\n"                      // natural-rate pauses
+         "y\n";                        // plots
+}
+
 int run_end_status(const std::function<void()>& step) {
   try {
     step();

@@ -51,6 +51,12 @@ struct SessionResult {
 // Runs a whole program session in-process.
 SessionResult run_session(const Edition& edition, const TempWorkdir& dir, const std::string& input);
 
+// The answers of one analysis of ROTENONE and BEETLE (both in DATA) through
+// every dialogue: edited starting values ended with "n", 90 and 99 per cent
+// limits ("y"), the table of EDs, reference 2, plots ("y"); everything up to
+// the end prompt, which it leaves unanswered.
+std::string two_preparation_analysis();
+
 // One dose group as the stages see it: x is already the log10 dose.
 struct Group {
   double x, n, r;
