@@ -12,15 +12,13 @@
 #include <cmath>
 
 #include "fit/gaussj.h"
-#include "model/distributions.h"
+#include "model/likelihood.h"
 #include "model/model_family.h"
 
 namespace varnalo {
 
 namespace {
 
-// Floor mode of the reporting stages (Normal P floored at 1e-16).
-constexpr int kReportingFloor = 2;
 // Floor of the density in the distribution functions.
 constexpr double kDensityFloor = 1e-99;
 
@@ -48,25 +46,15 @@ void build_info_matrix(AnalysisState& s) {
       DRef g = s.groups[j][k];
       const double x = g[1];
       const double n = g[2];
-      double P0 = 0.0, f = 0.0;
-      double Pm = 0.0, Qm = 0.0;
-      if (x <= kZeroDoseLog || x >= kInfiniteDoseLog) {
-        // A zero dose has P0 = 0 and an infinite one P0 = 1 whatever a and
-        // b: the density at its floor leaves it no information on them.
-        P0 = x <= kZeroDoseLog ? 0.0 : 1.0;
-        f = kDensityFloor;
-        response_probability(model, P0, 1.0 - P0, &Pm, &Qm, C, D);
-      } else {
-        tolerance_cdf(s.distribution, kReportingFloor, a + b * x, &P0, &f);
-        response_probability(model, P0, &Pm, &Qm, C, D);
-        if (Qm < kSubtractionDigitsLost) {
-          // 1 - P has lost its digits (the Normal P is exactly 1 beyond
-          // z = 6 while its density is not yet negligible): Q from the tail.
-          double P0_exact = 0.0, S0 = 0.0, f_exact = 0.0;
-          tolerance_cdf_exact(s.distribution, a + b * x, &P0_exact, &S0, &f_exact);
-          response_probability(model, P0, S0, &Pm, &Qm, C, D);
-        }
-      }
+      // The exact probabilities of the likelihood: both tails keep their
+      // relative accuracy, so a group far out in a tail adds the little
+      // information it holds (a floored P would add n f^2 / floor).
+      GroupProbabilities pr = exact_group_probabilities(s, x, a, b, C, D);
+      // A zero or infinite dose has f = 0: it carries no information on a
+      // and b. The density at its floor keeps the C and D terms, which are
+      // formed by dividing by f, finite.
+      if (pr.f < kDensityFloor) pr.f = kDensityFloor;
+      const double P0 = pr.P0, f = pr.f, Pm = pr.P, Qm = pr.Q;
       double w0 = 1.0, gC = 0.0, gD = 0.0;
       switch (model) {
         case 2:

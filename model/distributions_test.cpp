@@ -42,8 +42,10 @@ TEST(NormalCdf, ExactValuesAtCentreAndBeyondSix) {
 }
 
 // Both tails with full relative accuracy, each against its closed form
-// written here with erfc, expm1 and exp; and the polynomial's own values
-// wherever it is accurate, so fits away from the tails keep every digit.
+// written here with erfc, expm1 and exp (the Normal polynomial's absolute
+// error of 1e-9 would be 5e-5 of the tail at z = -4.5 and 1e-3 at -5.5);
+// and the reporting form's own values, P and density, wherever it is
+// accurate to its last digits, so fits away from the tails keep every bit.
 TEST(ToleranceCdfExact, BothTailsKeepTheirRelativeAccuracy) {
   constexpr double kTailRelative = 1e-13;  // a few ulps of erfc / exp / expm1
   struct Case {
@@ -52,11 +54,16 @@ TEST(ToleranceCdfExact, BothTailsKeepTheirRelativeAccuracy) {
   };
   auto logistic_upper = [](double z) { return std::exp(-z) / (1.0 + std::exp(-z)); };
   const Case cases[] = {
+      {1, -3.2, exact_phi(-3.2), exact_phi(3.2)},
+      {1, -4.5, exact_phi(-4.5), exact_phi(4.5)},
+      {1, -5.5, exact_phi(-5.5), exact_phi(5.5)},
       {1, -6.6, exact_phi(-6.6), exact_phi(6.6)},
       {1, -30.0, exact_phi(-30.0), 1.0},
+      {1, 4.5, 1.0 - exact_phi(-4.5), exact_phi(-4.5)},
       {1, 9.0, 1.0 - exact_phi(-9.0), exact_phi(-9.0)},
       {1, 30.0, 1.0, exact_phi(-30.0)},
       {2, -40.0, std::exp(-40.0) / (1.0 + std::exp(-40.0)), 1.0},
+      {2, 25.0, 1.0 / (1.0 + std::exp(-25.0)), logistic_upper(25.0)},
       {2, 40.0, 1.0, logistic_upper(40.0)},
       {3, -40.0, -std::expm1(-std::exp(-40.0)), 1.0},
       {3, 3.6, -std::expm1(-std::exp(3.6)), std::exp(-std::exp(3.6))},
@@ -68,12 +75,19 @@ TEST(ToleranceCdfExact, BothTailsKeepTheirRelativeAccuracy) {
     EXPECT_NEAR(P / c.P, 1.0, kTailRelative) << c.distribution << " z " << c.z;
     EXPECT_NEAR(S / c.S, 1.0, kTailRelative) << c.distribution << " z " << c.z;
   }
-  for (int distribution = 1; distribution <= 3; ++distribution)
-    for (double z = -5.9; z < 3.5; z += 0.37) {
+  // Where each form is accurate: the Normal polynomial within |z| < 3, the
+  // closed forms while both tails hold at least 1e-8.
+  const struct {
+    int distribution;
+    double lowest, highest;
+  } accurate[] = {{1, -2.99, 2.99}, {2, -30.0, 18.0}, {3, -18.0, 2.9}};
+  for (const auto& range : accurate)
+    for (double z = range.lowest; z < range.highest; z += 0.37) {
       double P = 0, S = 0, f = 0, P_search = 0, f_search = 0;
-      tolerance_cdf_exact(distribution, z, &P, &S, &f);
-      tolerance_cdf(distribution, 1, z, &P_search, &f_search);
-      EXPECT_EQ(P, P_search) << distribution << " z " << z;
+      tolerance_cdf_exact(range.distribution, z, &P, &S, &f);
+      tolerance_cdf(range.distribution, 2, z, &P_search, &f_search);
+      EXPECT_EQ(P, P_search) << range.distribution << " z " << z;
+      EXPECT_EQ(f, f_search) << range.distribution << " z " << z;
     }
 }
 

@@ -88,10 +88,6 @@ double saturated_loglik(const AnalysisState& cs) {
 
 namespace {
 
-struct GroupProbabilities {
-  double P0, f, P, Q;
-};
-
 // The search form: the distribution function with its floors at any x.
 GroupProbabilities search_probabilities(const AnalysisState& s, double x, double a, double b,
                                         double C, double D) {
@@ -101,10 +97,12 @@ GroupProbabilities search_probabilities(const AnalysisState& s, double x, double
   return g;
 }
 
+}  // namespace
+
 // The exact form: P0 = 0 at a zero dose and 1 at an infinite one (f = 0:
 // such a group says nothing about a and b), accurate tails elsewhere.
-GroupProbabilities exact_probabilities(const AnalysisState& s, double x, double a, double b,
-                                       double C, double D) {
+GroupProbabilities exact_group_probabilities(const AnalysisState& s, double x, double a, double b,
+                                             double C, double D) {
   GroupProbabilities g{0.0, 0.0, 0.0, 0.0};
   double S0 = 1.0;
   if (x >= kInfiniteDose) {
@@ -118,6 +116,8 @@ GroupProbabilities exact_probabilities(const AnalysisState& s, double x, double 
   if (g.Q < kSubtractionDigitsLost) response_probability(s.model, g.P0, S0, &g.P, &g.Q, C, D);
   return g;
 }
+
+namespace {
 
 template <typename Probabilities>
 double objective_with(AnalysisState& s, DRef p, double C, double D, Probabilities probabilities) {
@@ -209,11 +209,11 @@ double exact_objective(AnalysisState& s, DRef p) {
   current_c_d(s, p, &C, &D);
   // Rates at or above 1 describe no population.
   if (!rates_in_space(s, p)) return kObjectiveCap;
-  return objective_with(s, p, C, D, exact_probabilities);
+  return objective_with(s, p, C, D, exact_group_probabilities);
 }
 
 void exact_gradient(AnalysisState& s, DRef p, DRef g) {
-  gradient_with(s, p, g, exact_probabilities);
+  gradient_with(s, p, g, exact_group_probabilities);
 }
 
 double simplex_objective(AnalysisState& s, DRef p) {

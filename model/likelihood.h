@@ -15,6 +15,16 @@
 namespace varnalo {
 
 double saturated_loglik(const AnalysisState& s);
+
+// The probabilities of one dose group in the exact form: P0 = F(a + b x) and
+// its density f (0 at a zero or infinite dose, else floored at 1e-99 so that
+// a caller may divide by it), and the response probability P with Q = 1 - P,
+// both tails with their relative accuracy (P and Q floored at 1e-99).
+struct GroupProbabilities {
+  double P0, f, P, Q;
+};
+GroupProbabilities exact_group_probabilities(const AnalysisState& s, double x, double a, double b,
+                                             double C, double D);
 double loglik_objective(AnalysisState& s, DRef p);
 void loglik_gradient(AnalysisState& s, DRef p, DRef g);
 double simplex_objective(AnalysisState& s, DRef p);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "model/model_family.h"
 #include "support/reference_data.h"
 
 namespace varnalo::testing {
@@ -41,9 +42,19 @@ const Battery& Battery::get() {
       if (!(fields >> name >> quantity >> value)) continue;
       BatteryFit fit;
       if (parse_case(name, &fit)) {
-        if (quantity != "max_loglik") continue;
-        fit.max_loglik = std::strtod(value.c_str(), nullptr);
-        b.fits_.push_back(fit);
+        const double v = std::strtod(value.c_str(), nullptr);
+        if (quantity == "max_loglik") {
+          fit.max_loglik = v;
+          b.fits_.push_back(fit);
+          continue;
+        }
+        // The estimates follow their fit's max_loglik line.
+        if (b.fits_.empty() || b.fits_.back().name() != name) continue;
+        BatteryFit& last = b.fits_.back();
+        if (quantity[0] == 'a') last.a.push_back(v);
+        if (quantity[0] == 'b') last.b.push_back(v);
+        if (quantity == "C") last.C = v;
+        if (quantity == "D") last.D = v;
       } else if (quantity == "files") {
         BatterySet set;
         set.name = name;
@@ -63,6 +74,21 @@ const Battery& Battery::get() {
     return b;
   }();
   return battery;
+}
+
+std::string BatteryFit::name() const {
+  return set + ".d" + std::to_string(distribution) + ".m" + std::to_string(model) +
+         (separate ? ".sep" : ".common");
+}
+
+void set_battery_params(AnalysisState& s, const BatteryFit& fit) {
+  for (int i = 1; i <= s.param_capacity(); ++i) s.params[i] = 0.0;
+  for (std::size_t i = 0; i < fit.a.size(); ++i) s.params[static_cast<int>(i) + 1] = fit.a[i];
+  for (std::size_t i = 0; i < fit.b.size(); ++i)
+    s.params[s.nprep + static_cast<int>(i) + 1] = fit.b[i];
+  const RateIndices at = rate_indices(s);
+  if (at.c != 0) s.params[at.c] = fit.C;
+  if (at.d != 0) s.params[at.d] = fit.D;
 }
 
 const BatterySet& Battery::set(const std::string& name) const {

@@ -18,7 +18,17 @@ struct BatteryFit {
   int model = 0;
   bool separate = false;
   double max_loglik = 0.0;
+  // The estimates at the maximum: intercepts and slopes in preparation
+  // order, and the rates (C is the known C of model 7, 0 where unused).
+  std::vector<double> a, b;
+  double C = 0.0, D = 0.0;
+  std::string name() const;
 };
+
+// Sets s.params[1..npar] to the reference estimates of a fit, in the
+// program's order (intercepts, slopes, then the rates the model estimates);
+// the state's model, nprep and nslopes must be those of the fit.
+void set_battery_params(AnalysisState& s, const BatteryFit& fit);
 
 struct BatterySet {
   std::string name;

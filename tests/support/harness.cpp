@@ -119,20 +119,27 @@ void StageFixture::begin_fit(int distribution, int model, int nslopes) {
 
 std::string StageFixture::report() { return read_stream(report_); }
 
+ReferenceValues ReferenceValues::load(const std::string& file_name) {
+  ReferenceValues v;
+  std::ifstream in(reference_path(file_name));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string case_name, quantity, value;
+    if (fields >> case_name >> quantity >> value)
+      v.values_[case_name + " " + quantity] = std::strtod(value.c_str(), nullptr);
+  }
+  return v;
+}
+
 const ReferenceValues& ReferenceValues::get() {
-  static const ReferenceValues values = [] {
-    ReferenceValues v;
-    std::ifstream in(reference_path("reference_values.txt"));
-    std::string line;
-    while (std::getline(in, line)) {
-      if (line.empty() || line[0] == '#') continue;
-      std::istringstream fields(line);
-      std::string case_name, quantity, value;
-      if (fields >> case_name >> quantity >> value)
-        v.values_[case_name + " " + quantity] = std::strtod(value.c_str(), nullptr);
-    }
-    return v;
-  }();
+  static const ReferenceValues values = load("reference_values.txt");
+  return values;
+}
+
+const ReferenceValues& ReferenceValues::information() {
+  static const ReferenceValues values = load("information_values.txt");
   return values;
 }
 

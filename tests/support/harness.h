@@ -98,12 +98,17 @@ class StageFixture {
 // "case quantity" to the value.
 class ReferenceValues {
  public:
+  // reference_values.txt: the published data sets.
   static const ReferenceValues& get();
+  // information_values.txt: variance matrices and Fieller limits of the
+  // random battery's fits.
+  static const ReferenceValues& information();
   bool has(const std::string& case_name, const std::string& quantity) const;
   // Fails the current test (and returns NaN) when the value is missing.
   double at(const std::string& case_name, const std::string& quantity) const;
 
  private:
+  static ReferenceValues load(const std::string& file_name);
   std::map<std::string, double> values_;
 };
 
