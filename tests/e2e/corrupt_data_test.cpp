@@ -1,7 +1,6 @@
-// Whole sessions with corrupt and corrected data files: every corrupt file is
-// refused when named and the analysis of a sound one then runs as if the
-// corrupt ones had never been named; counts with a fraction are analysed
-// after a note.
+// Whole sessions with corrupt data files: every corrupt file is refused when
+// named and the analysis of a sound one then runs as if the corrupt ones had
+// never been named.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -73,19 +72,6 @@ TEST(CorruptData, CorruptFilesAreRefusedAndAGoodOneIsThenAnalysed) {
     EXPECT_EQ(result.report, expected.report) << program;
     EXPECT_EQ(result.table, expected.table) << program;
   }
-}
-
-TEST(CorruptData, CorrectedCountsAreAnalysedAfterANote) {
-  TempWorkdir dir;
-  dir.write_data("CORRECTED.TXT", "10.2 50 43.5\n7.7 49 42\n5.1 46 24.5\n3.8 48 16\n2.6 50 6\n");
-  const auto result = run_session(kVariableMetricEdition, dir, session_naming("CORRECTED\n"));
-  EXPECT_EQ(result.status, 0) << result.errors;
-  EXPECT_EQ(result.errors, "");
-  EXPECT_EQ(count_of(result.screen,
-                     "  Counts with a fraction in 'CORRECTED' are used as they are (first on line 1: '43.5').\n"),
-            1);
-  EXPECT_NE(result.report.find("The Maximum Log-Likelihood\n"), std::string::npos);
-  EXPECT_EQ(result.report.back(), '\f');
 }
 
 }  // namespace
