@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "data/file_check.h"
 #include "data/number_reader.h"
 #include "foundation/console.h"
 #include "foundation/output.h"
@@ -45,15 +46,6 @@ bool equal_ignoring_ascii_case(const std::string& a, const std::string& b) {
   return upper_copy(a) == upper_copy(b);
 }
 
-// Reads the numbers of a file through to its end or to the first token
-// that is not a number; returns how many it read.
-std::size_t count_numbers(NumberReader& reader, NumberReader::Result* last) {
-  std::size_t count = 0;
-  double value = 0.0;
-  while ((*last = reader.next(&value)) == NumberReader::Result::kNumber) ++count;
-  return count;
-}
-
 // Opens the data file of preparation k for counting or reading; a file that
 // can no longer be opened ends the run.
 std::ifstream open_preparation_file(AnalysisState& s, int k) {
@@ -68,8 +60,9 @@ std::ifstream open_preparation_file(AnalysisState& s, int k) {
 }
 
 // Checks a newly named data file. Writes the reason for refusing it to the
-// error stream and returns false when it cannot be used.
-bool check_data_file(const AnalysisState& s, const std::string& name) {
+// error stream and returns false when it cannot be used; a note on counts
+// with a fraction goes to the screen and the file is used.
+bool check_data_file(AnalysisState& s, const std::string& name) {
   const auto path = find_data_file(s, name);
   std::ifstream in;
   if (path) in.open(*path, std::ios::binary);
@@ -77,18 +70,12 @@ bool check_data_file(const AnalysisState& s, const std::string& name) {
     write_error(strprintf("  CAN'T OPEN '%s'\n", visible_text(name).c_str()));
     return false;
   }
-  NumberReader reader(in);
-  NumberReader::Result last;
-  const std::size_t count = count_numbers(reader, &last);
-  if (last == NumberReader::Result::kBad) {
-    write_error(strprintf("  NOT A NUMBER IN '%s', line %d: '%s'\n", visible_text(name).c_str(),
-                          reader.line(), reader.quoted_token().c_str()));
+  const FileCheck check = check_group_file(in, name, s.dose_scale);
+  if (!check.refusal.empty()) {
+    write_error(check.refusal);
     return false;
   }
-  if (count < 3) {
-    write_error(strprintf("  NO COMPLETE DOSE GROUP IN '%s'\n", visible_text(name).c_str()));
-    return false;
-  }
+  if (!check.note.empty()) screen(s, "%s", check.note.c_str());
   return true;
 }
 
@@ -190,11 +177,17 @@ void ask_data_files(AnalysisState& s) {
   }
 }
 
+// The file was checked when named, but may have been changed since (the
+// dialogue waits for the user): it is checked again, and a file that would
+// now be refused ends the run.
 void count_groups(AnalysisState& s, int k) {
   std::ifstream in = open_preparation_file(s, k);
-  NumberReader reader(in);
-  NumberReader::Result last;
-  const std::size_t groups = count_numbers(reader, &last) / 3;
+  const FileCheck check = check_group_file(in, s.prep_names[k], s.dose_scale);
+  if (!check.refusal.empty()) {
+    write_error(check.refusal);
+    end_run(1);
+  }
+  const std::size_t groups = check.numbers / 3;
   if (groups > static_cast<std::size_t>(kMostGroups)) {
     write_error(strprintf("  TOO MANY DOSE GROUPS IN '%s'\n", visible_text(s.prep_names[k]).c_str()));
     end_run(1);
@@ -208,13 +201,24 @@ void read_groups(AnalysisState& s, int k) {
     std::ifstream in = open_preparation_file(s, k);
     NumberReader reader(in);
     for (int i = 1; i <= m; ++i)
-      for (int c = 1; c <= 3; ++c)
-        if (reader.next(&s.groups[k][i][c]) != NumberReader::Result::kNumber) {
+      for (int c = 1; c <= 3; ++c) {
+        double& value = s.groups[k][i][c];
+        if (reader.next(&value) != NumberReader::Result::kNumber) {
           // The file lost groups since it was counted.
           write_error(strprintf("  CAN'T OPEN '%s'\n", visible_text(s.prep_names[k]).c_str()));
           end_run(1);
         }
+        // Values changed since the count are refused as the count refuses them.
+        const std::string refusal = value_refusal(s.prep_names[k], static_cast<GroupField>(c - 1), value,
+                                                  s.dose_scale, reader.line(), reader.quoted_token());
+        if (!refusal.empty()) {
+          write_error(refusal);
+          end_run(1);
+        }
+      }
   }
+  // Counts were checked to be above 0 (n) or at least 0 (r): only r = 0 and
+  // tiny or huge counts meet the clamps.
   for (int i = 1; i <= m; ++i) {
     DRef row = s.groups[k][i];
     for (int c = 2; c <= 3; ++c) {

@@ -2,6 +2,12 @@
 // groups of each preparation into the GroupTable (with clamps and the
 // responses-exceed-subjects check), log-dose conversion and sorting.
 //
+// A named file is checked whole before it is accepted (data/file_check.h):
+// a file that is not numbers in complete groups of sound values is refused
+// with one line on the error stream and the name is asked again. The checks
+// run again when the groups are counted and read, so a file changed after
+// it was named ends the run instead of being read in part.
+//
 // The file of preparation NAME is DATA/NAME.TXT below the working folder;
 // when that name does not exist, the file of DATA whose name equals NAME.TXT
 // ignoring ASCII case is used. Files are read number by number

@@ -163,28 +163,67 @@ TEST(DataFiles, UpperCopyTouchesAsciiLettersOnly) {
 
 TEST(DataFiles, ReadingClampsConvertsAndSorts) {
   TempWorkdir dir;
-  // Seven numbers: two groups, the seventh is ignored. Then zero counts, a
-  // zero dose and the order 10, 1, 5 with a tie on dose 5 ordered by r/n.
-  dir.write_data("A.TXT", "100 10 3   0 20 0\n7");
-  dir.write_data("B.TXT", "10 10 2\n1 0 0\n5 10 8\n5 10 4\n");
+  // Zero counts, a zero dose (also written -0) and the order 10, 1, 5 with a
+  // tie on dose 5 ordered by r/n.
+  dir.write_data("A.TXT", "100 10 3   0 20 0\n");
+  dir.write_data("B.TXT", "10 10 2\n1 3 0\n5 10 8\n5 10 4\n-0 4 1\n");
   StageFixture f("A\nB\nq\n");
   run_dialogue(f, dir);
   AnalysisState& s = f.state();
+  ASSERT_EQ(s.nprep, 2) << f.errors();
   load(s);
   ASSERT_EQ(s.ngroups[1], 2);
   EXPECT_EQ(s.groups[1][1][1], -99.0) << "dose 0 becomes log dose -99";
   EXPECT_EQ(s.groups[1][1][3], 1e-50) << "r = 0 is stored as 1e-50";
   EXPECT_DOUBLE_EQ(s.groups[1][2][1], 2.0);
   EXPECT_EQ(s.groups[1][3][1], 1e50) << "sentinel row";
-  ASSERT_EQ(s.ngroups[2], 4);
-  EXPECT_DOUBLE_EQ(s.groups[2][1][1], 0.0);
-  EXPECT_EQ(s.groups[2][1][2], 1e-50);
-  EXPECT_EQ(s.groups[2][1][3], 1e-50);
-  EXPECT_DOUBLE_EQ(s.groups[2][2][1], std::log10(5.0));
-  EXPECT_EQ(s.groups[2][2][3], 4.0) << "equal doses in ascending order of r/n";
-  EXPECT_EQ(s.groups[2][3][3], 8.0);
-  EXPECT_DOUBLE_EQ(s.groups[2][4][1], 1.0);
-  EXPECT_EQ(s.groups[2][5][1], 1e50);
+  ASSERT_EQ(s.ngroups[2], 5);
+  EXPECT_EQ(s.groups[2][1][1], -99.0) << "a dose of -0 is a zero dose";
+  EXPECT_DOUBLE_EQ(s.groups[2][2][1], 0.0);
+  EXPECT_EQ(s.groups[2][2][2], 3.0);
+  EXPECT_EQ(s.groups[2][2][3], 1e-50);
+  EXPECT_DOUBLE_EQ(s.groups[2][3][1], std::log10(5.0));
+  EXPECT_EQ(s.groups[2][3][3], 4.0) << "equal doses in ascending order of r/n";
+  EXPECT_EQ(s.groups[2][4][3], 8.0);
+  EXPECT_DOUBLE_EQ(s.groups[2][5][1], 1.0);
+  EXPECT_EQ(s.groups[2][6][1], 1e50);
+}
+
+TEST(DataDialogue, CountsWithAFractionAreNotedOnTheScreenAndKept) {
+  TempWorkdir dir;
+  dir.write_data("CORR.TXT", "10.2 50 44\n7.7 49 41.5\n5.1 45.5 24.25\n");
+  StageFixture f("CORR\nq\n");
+  run_dialogue(f, dir);
+  EXPECT_EQ(f.errors(), "");
+  EXPECT_TRUE(f.screen().ends_with("  [name/q] 1    Counts with a fraction in 'CORR' are used as they are "
+                                   "(first on line 2: '41.5').\n  [name/q] 2  \n"))
+      << f.screen();
+  load(f.state());
+  EXPECT_EQ(f.state().groups[1][1][2], 45.5);
+  EXPECT_EQ(f.state().groups[1][1][3], 24.25);
+  EXPECT_EQ(f.state().groups[1][2][3], 41.5);
+}
+
+// A file changed after it was named (the dialogue waits for the user) is
+// checked again when counted and when read; a fault then ends the run.
+TEST(DataFiles, FileSpoiltAfterTheDialogueEndsTheRunNamingTheFault) {
+  TempWorkdir dir;
+  dir.write_data("A.TXT", "1 10 5\n2 10 7\n");
+  StageFixture f("A\nq\n");
+  run_dialogue(f, dir);
+  AnalysisState& s = f.state();
+  s.ngroups = ivector(1, 1);
+  dir.write_data("A.TXT", "1 10 5\n2 10\n");
+  EXPECT_EQ(testing::run_end_status([&] { count_groups(s, 1); }), 1);
+  EXPECT_EQ(f.errors(), "  INCOMPLETE DOSE GROUP IN 'A', line 2: '2 10'\n");
+
+  dir.write_data("A.TXT", "1 10 5\n2 10 7\n");
+  count_groups(s, 1);
+  s.maxgroups = s.ngroups[1] + 1;
+  s.groups = d3tensor(1, 1, 0, s.maxgroups, 1, 4);
+  dir.write_data("A.TXT", "1 10 5\n2 10 -7\n");
+  EXPECT_EQ(testing::run_end_status([&] { read_groups(s, 1); }), 1);
+  EXPECT_TRUE(f.errors().ends_with("  NEGATIVE COUNT IN 'A', line 2: '-7'\n")) << f.errors();
 }
 
 TEST(DataFiles, LogDoseFilesAreClampedToTheSentinels) {

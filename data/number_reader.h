@@ -34,7 +34,9 @@ class NumberReader {
   Result next(double* value);
   // Line (from 1) of the token last read.
   int line() const { return token_line_; }
-  // The refused token, ready to quote (after kBad).
+  // The token last read as written, and ready to quote (short and
+  // visible); after kBad, the refused token.
+  const std::string& token() const { return token_; }
   std::string quoted_token() const;
 
  private:
