@@ -14,13 +14,19 @@
 // probit, logit or complementary log-log scale: background-corrected
 // observed points, the fitted lines and the 95 per cent confidence band of
 // each preparation, shaded in its colour. Up to 99 preparations: the legend
-// moves below the plot in columns and the page grows.
+// moves below the plot in columns and the page grows. The parts: geometry in
+// plot_pictures_layout.h, words in plot_pictures_notes.h, the PLplot drawing
+// in plot_pictures_draw.h, the SVG text in plot_pictures_svg.h; here the
+// file names and the writing.
+//
+// PLplot draws in a child process of its own, which hands the pictures back
+// through a pipe: when PLplot gives up for good it ends the process it runs
+// in, and so ends only that one; the run learns why and ends in its own way.
 //
 // nnn is the smallest number from 001 for which none of the four files
 // exists, so no earlier picture is ever overwritten. A picture that cannot
 // be drawn or written gives one line on the error stream naming the file and
-// ends the run with status 1 (PLplot's abort and exit handlers are routed
-// there too); pictures written before it stay.
+// ends the run with status 1; pictures written before it stay.
 // Inputs: the series and the working folder. Outputs: the four files; the
 // names written, in writing order.
 #pragma once
