@@ -63,7 +63,7 @@ void BM_FourPicturesOf48Preparations(benchmark::State& state) {
   }
   const std::filesystem::path dir = pattern;
   for (auto _ : state) {
-    const std::vector<std::string> names = write_plot_pictures(dir, series);
+    const std::vector<std::string> names = write_plot_pictures(dir, series).names;
     state.PauseTiming();
     for (const std::string& name : names) std::filesystem::remove(dir / name);
     state.ResumeTiming();

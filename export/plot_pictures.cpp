@@ -8,6 +8,7 @@
 // each file as its record comes, with every write checked.
 #include "export/plot_pictures.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,8 +39,15 @@ constexpr PictureJob kJobs[] = {{PictureKind::kSigmoid, PictureFormat::kPng},
                                 {PictureKind::kLinear, PictureFormat::kPng},
                                 {PictureKind::kLinear, PictureFormat::kSvg}};
 
-// A record from the drawing process: a tag, the payload's size, the payload.
-enum class Tag : char { kPicture = 'P', kFailure = 'F' };
+// A record from the drawing process: a tag, the payload's size, the payload
+// (the file's bytes, the reason for a failure, or the name of a missing
+// device).
+enum class Tag : char { kPicture = 'P', kFailure = 'F', kNoDevice = 'N' };
+
+// The screen line when PLplot lacks its PNG device.
+constexpr const char* kNoPngNote =
+    "  PNG pictures need PLplot's cairo driver (Debian package plplot-driver-cairo); only the "
+    "SVG pictures were written.\n";
 
 // Exit status of the drawing process: done, or stopped early (a failure
 // sent, or the run no longer listening).
@@ -74,19 +82,22 @@ bool send_record(int fd, Tag tag, const std::string& payload) {
 }
 
 // The body of the drawing process: draws the pictures in order and sends
-// each; ends at the first failure.
+// each; ends at the first failure. Its error stream is closed off: what
+// PLplot says there it also says to its handlers, and the run reports it.
 [[noreturn]] void drawing_process(int fd, const PlotSeries& series) {
+  const int quiet = ::open("/dev/null", O_WRONLY);
+  if (quiet >= 0) ::dup2(quiet, STDERR_FILENO);
   try {
-    PictureDrawing drawing([fd](const std::string& message) {
-      send_record(fd, Tag::kFailure, "PLplot: " + message);
+    const char* device = "";
+    PictureDrawing drawing([fd, &device](const std::string& message) {
+      send_record(fd, Tag::kFailure, strprintf("PLplot (%s device): %s", device, message.c_str()));
       ::_exit(kDrawingStopped);
     });
     for (const PictureJob& job : kJobs) {
+      device = device_name(job.format);
       if (!device_available(job.format)) {
-        send_record(fd, Tag::kFailure,
-                    strprintf("PLplot has no '%s' device (is its driver package installed?)",
-                              device_name(job.format)));
-        ::_exit(kDrawingStopped);
+        if (!send_record(fd, Tag::kNoDevice, device)) ::_exit(kDrawingStopped);
+        continue;
       }
       const DrawnPicture picture = drawing.draw(series, job.kind, job.format);
       const bool drawn = picture.failure.empty();
@@ -133,16 +144,18 @@ class DrawingProcess {
   DrawingProcess(const DrawingProcess&) = delete;
   DrawingProcess& operator=(const DrawingProcess&) = delete;
 
-  // The next picture's bytes; a failure of the drawing ends the run naming
-  // the file.
-  std::string next(const std::string& file) {
+  // The next picture's bytes, or the device that would draw it when PLplot
+  // lacks it (*missing); a failure of the drawing ends the run naming the
+  // file.
+  std::string next(const std::string& file, bool* missing) {
     char tag = 0;
     std::uint64_t size = 0;
     if (!receive(&tag, 1) || !receive(reinterpret_cast<char*>(&size), sizeof size))
       fail(file, "PLplot: " + ended_how());
     std::string payload(size, '\0');
     if (!receive(payload.data(), payload.size())) fail(file, "PLplot: " + ended_how());
-    if (tag != static_cast<char>(Tag::kPicture)) fail(file, payload);
+    *missing = tag == static_cast<char>(Tag::kNoDevice);
+    if (tag != static_cast<char>(Tag::kPicture) && !*missing) fail(file, payload);
     return payload;
   }
 
@@ -227,16 +240,36 @@ int free_picture_number(const fs::path& dir) {
   return 0;
 }
 
-std::vector<std::string> write_plot_pictures(const fs::path& dir, const PlotSeries& series) {
+WrittenPictures write_plot_pictures(const fs::path& dir, const PlotSeries& series) {
   const int n = free_picture_number(dir);
   if (n == 0)
     fail(picture_names(kMaxPictureNumber)[0],
          strprintf("every picture number up to %03d is taken", kMaxPictureNumber));
   const std::vector<std::string> names = picture_names(n);
+  WrittenPictures written;
   DrawingProcess drawing(series, names[0]);
-  for (const std::string& name : names) write_new_file(dir / name, name, drawing.next(name));
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    bool missing = false;
+    const std::string bytes = drawing.next(names[i], &missing);
+    if (!missing) {
+      write_new_file(dir / names[i], names[i], bytes);
+      written.names.push_back(names[i]);
+    } else if (kJobs[i].format == PictureFormat::kPng) {
+      written.png_missing = true;
+    } else {
+      fail(names[i], "PLplot has no '" + bytes + "' device (is its driver package installed?)");
+    }
+  }
   drawing.finish();
-  return names;
+  return written;
+}
+
+std::string pictures_screen_text(const WrittenPictures& written) {
+  std::string text = "  Pictures:";
+  for (const std::string& name : written.names) text += " " + name;
+  text += "\n";
+  if (written.png_missing) text += kNoPngNote;
+  return text;
 }
 
 }  // namespace varnalo

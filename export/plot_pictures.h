@@ -23,6 +23,9 @@
 // through a pipe: when PLplot gives up for good it ends the process it runs
 // in, and so ends only that one; the run learns why and ends in its own way.
 //
+// Without PLplot's cairo driver the SVG pictures are still written, and the
+// screen says which package gives the PNG pictures.
+//
 // nnn is the smallest number from 001 for which none of the four files
 // exists, so no earlier picture is ever overwritten. A picture that cannot
 // be drawn or written gives one line on the error stream naming the file and
@@ -50,8 +53,18 @@ std::vector<std::string> picture_names(int n);
 // in dir (a dangling link counts as existing); 0 when every number is taken.
 int free_picture_number(const std::filesystem::path& dir);
 
-// Draws and writes the four pictures; returns their names.
-std::vector<std::string> write_plot_pictures(const std::filesystem::path& dir,
-                                             const PlotSeries& series);
+struct WrittenPictures {
+  std::vector<std::string> names;  // in writing order
+  bool png_missing = false;        // PLplot lacks its PNG (cairo) device
+};
+
+// Draws and writes the four pictures; the SVG pictures alone when PLplot
+// has no PNG device.
+WrittenPictures write_plot_pictures(const std::filesystem::path& dir, const PlotSeries& series);
+
+// What the screen shows of the pictures written: the line naming them and,
+// when the PNG pictures could not be drawn, a line naming the package that
+// draws them.
+std::string pictures_screen_text(const WrittenPictures& written);
 
 }  // namespace varnalo

@@ -110,7 +110,7 @@ TEST(Pictures, OneAndTwoPreparationsGiveFourValidPicturesNamingThem) {
   for (const std::vector<std::string>& names : cases) {
     Fit fit(names, std::vector<double>{-1.4, -2.1}, 2.1);
     TempWorkdir dir;
-    const std::vector<std::string> written = write_plot_pictures(dir.root(), fit.series());
+    const std::vector<std::string> written = write_plot_pictures(dir.root(), fit.series()).names;
     EXPECT_EQ(picture_names(1), written);
     ASSERT_EQ(4u, written.size());
     for (const std::string& name : written) {
@@ -141,7 +141,7 @@ TEST(Pictures, ASecondAnalysisGetsTheNextNumberAndLeavesTheFirst) {
   const std::string first = contents(dir.root() / "SIGMOID001.PNG");
   const std::filesystem::file_time_type stamp =
       std::filesystem::last_write_time(dir.root() / "LINEAR001.SVG");
-  EXPECT_EQ(picture_names(2), write_plot_pictures(dir.root(), fit.series()));
+  EXPECT_EQ(picture_names(2), write_plot_pictures(dir.root(), fit.series()).names);
   EXPECT_EQ(first, contents(dir.root() / "SIGMOID001.PNG"));
   EXPECT_EQ(stamp, std::filesystem::last_write_time(dir.root() / "LINEAR001.SVG"));
   EXPECT_TRUE(std::filesystem::exists(dir.root() / "LINEAR002.SVG"));
