@@ -35,8 +35,15 @@ constexpr PLFLT kCurveWidth = 2.0;
 constexpr PLFLT kThinWidth = 1.0;
 // Tick mark length as a fraction of the plot height.
 constexpr double kTickLength = 0.012;
-// ED50 mark: a short upright stroke across the curve (proportion units).
-constexpr double kEd50Stroke = 0.025;
+// Text across the page leaves this fraction of its width (the estimate of
+// its width is rough).
+constexpr double kWidestText = 0.9;
+// The formula under the title, relative to the other text.
+constexpr PLFLT kFormulaScale = 0.8;
+// Distances of the title and the formula above the plot, in their own
+// character heights.
+constexpr PLFLT kTitleAbove = 2.1;
+constexpr PLFLT kFormulaAbove = 0.9;
 
 // ---- colours, markers, line styles -----------------------------------------
 
@@ -178,8 +185,7 @@ void sigmoid_axes(plstream& pls, const PlotSeries& series, Range x) {
       pls.box("bcnst", 0.0, 0, "bcnstv", kProportionTick, 2);
     }
   }
-  const char* x_label = series.dose_scale == 1 ? "Dose (log scale)" : "Log10(Dose)";
-  pls.lab(x_label, "Proportion responding", "");
+  pls.lab(plain_text(dose_axis_label(series, false)).c_str(), "Proportion responding", "");
 }
 
 void linear_axes(plstream& pls, const PlotSeries& series) {
@@ -188,7 +194,8 @@ void linear_axes(plstream& pls, const PlotSeries& series) {
   pls.box("g", 0.0, 0, "g", 0.0, 0);
   pls.col0(kBlack);
   pls.box("bcnst", 0.0, 0, "bcnstv", 0.0, 0);
-  pls.lab("Log10(Dose)", linear_scale_name(series.distribution), "");
+  pls.lab(plain_text(dose_axis_label(series, true)).c_str(), linear_scale_name(series.distribution),
+          "");
 }
 
 // Preparation j's fitted curve or line and its observed points, in its own
@@ -205,20 +212,35 @@ void draw_preparation(plstream& pls, std::size_t j, const Xy& line, const Xy& po
 }
 
 void draw_sigmoid(plstream& pls, const PlotSeries& series) {
-  const Range x = picture_x_range(series, false);
+  const Range x = picture_x_range(series);
   pls.wind(x.lo, x.hi, kProportionMin, kProportionMax);
   sigmoid_axes(pls, series, x);
-  for (std::size_t j = 0; j < series.preps.size(); ++j)
-    draw_preparation(pls, j, coordinates(series.preps[j].curve, true),
-                     coordinates(series.preps[j].observed, true));
+  for (std::size_t j = 0; j < series.preps.size(); ++j) {
+    // The curve's ends are its levels far from the ED50: drawn on to the
+    // edges of a wider axis.
+    Xy curve = coordinates(series.preps[j].fine_curve, true);
+    if (curve.x.size() >= 2) {
+      if (curve.x.front() > x.lo) {
+        curve.x.insert(curve.x.begin(), x.lo);
+        curve.y.insert(curve.y.begin(), curve.y.front());
+      }
+      if (curve.x.back() < x.hi) {
+        curve.x.push_back(x.hi);
+        curve.y.push_back(curve.y.back());
+      }
+    }
+    draw_preparation(pls, j, curve, coordinates(series.preps[j].observed, true));
+  }
   // ED50 marks over the markers.
   if (series.preps.size() > kMaxDetailedPreparations) return;
+  const std::vector<double> heights = ed50_bar_heights(series);
+  const double stroke = ed50_stroke_half_height(series);
   for (std::size_t j = 0; j < series.preps.size(); ++j) {
     const PreparationSeries& prep = series.preps[j];
     if (!has_fit(series, prep) || !std::isfinite(prep.ed50)) continue;
     pls.col0(colour_of(j));
-    const double y = prep.ed50_response;
-    pls.join(prep.ed50, y - kEd50Stroke, prep.ed50, y + kEd50Stroke);
+    const double y = heights[j];
+    pls.join(prep.ed50, y - stroke, prep.ed50, y + stroke);
     if (std::isfinite(prep.ed50_lower)) {
       PLFLT lo = prep.ed50_lower, hi = prep.ed50_upper, at = y;
       pls.errx(1, &lo, &hi, &at);
@@ -227,14 +249,14 @@ void draw_sigmoid(plstream& pls, const PlotSeries& series) {
 }
 
 void draw_linear(plstream& pls, const PlotSeries& series) {
-  const Range x = picture_x_range(series, true);
-  const double pad = (series.y_hi - series.y_lo) * kRangePad;
-  pls.wind(x.lo, x.hi, series.y_lo - pad, series.y_hi + pad);
+  const Range x = picture_x_range(series);
+  const Range y = linear_y_range(series, x);
+  pls.wind(x.lo, x.hi, y.lo, y.hi);
   linear_axes(pls, series);
   for (std::size_t j = 0; j < series.preps.size(); ++j) {
     const PreparationSeries& prep = series.preps[j];
-    const Xy lower = coordinates(prep.lower_band, false);
-    const Xy upper = coordinates(prep.upper_band, false);
+    const Xy lower = coordinates(prep.fine_lower_band, false);
+    const Xy upper = coordinates(prep.fine_upper_band, false);
     if (series.preps.size() > kMaxDetailedPreparations) break;
     if (lower.x.size() >= 2 && upper.x.size() >= 2) {
       Xy band = lower;
@@ -298,6 +320,34 @@ void draw_notes(plstream& pls, const std::vector<std::string>& notes) {
   pls.schr(0.0, 1.0);
 }
 
+// Text of the given scale and length, centred over the plot, or over the
+// page when it is wider than the plot, and made smaller when it is wider
+// than the page.
+void draw_centred(plstream& pls, const Layout& layout, const std::string& text, PLFLT scale,
+                  PLFLT above) {
+  const double plot_px = (layout.right - layout.left) * kPageWidth;
+  const double page_px = kPageWidth * kWidestText;
+  double text_px = static_cast<double>(text.size()) * kTitleCharWidth * scale * kCharPx;
+  if (text_px > page_px) {
+    scale *= page_px / text_px;
+    text_px = page_px;
+  }
+  if (text_px > plot_px)
+    pls.vpor(0.0, 1.0, layout.bottom, layout.top);
+  else
+    pls.vpor(layout.left, layout.right, layout.bottom, layout.top);
+  pls.schr(0.0, scale);
+  pls.mtex("t", above, 0.5, 0.5, plain_text(text).c_str());
+  pls.schr(0.0, 1.0);
+}
+
+// The title and the model's formula in small print under it.
+void draw_heading(plstream& pls, const PlotSeries& series, const Layout& layout) {
+  draw_centred(pls, layout, picture_title(series), kTitleScale, kTitleAbove);
+  const std::string formula = picture_formula(series);
+  if (!formula.empty()) draw_centred(pls, layout, formula, kFormulaScale, kFormulaAbove);
+}
+
 void draw_picture(plstream& pls, const PlotSeries& series, bool linear,
                   const std::vector<std::string>& notes, const Layout& layout) {
   pls.adv(0);
@@ -310,15 +360,7 @@ void draw_picture(plstream& pls, const PlotSeries& series, bool linear,
   pls.width(kThinWidth);
   draw_notes(pls, notes);
   draw_legend(pls, series, layout);
-  // The title is centred over the plot, or over the page when it is wider
-  // than the plot.
-  const std::string heading = picture_title(series, linear);
-  const double heading_px = static_cast<double>(heading.size()) * kTitleCharWidth * kTitleScale * kCharPx;
-  if (heading_px > (layout.right - layout.left) * kPageWidth)
-    pls.vpor(0.0, 1.0, layout.bottom, layout.top);
-  pls.schr(0.0, kTitleScale);
-  pls.mtex("t", 1.0, 0.5, 0.5, plain_text(heading).c_str());
-  pls.schr(0.0, 1.0);
+  draw_heading(pls, series, layout);
 }
 
 }  // namespace

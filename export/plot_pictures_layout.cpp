@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 #include "foundation/output.h"
 
@@ -25,16 +26,24 @@ constexpr std::size_t kLegendBesideMax = 16;
 constexpr double kLegendBesideMaxPx = 300.0;
 constexpr double kLegendSampleChars = 8.0;  // offset, line sample and gap, in character heights
 // Margins in character heights.
-constexpr double kTopMargin = 3.2;
+constexpr double kTopMargin = 4.6;  // the title and the formula under it
 constexpr double kLeftMargin = 6.0;
 constexpr double kRightMargin = 2.5;
-// Half width of the x range when the data give a single value.
+// Room each side of the doses, in decades (log10 units).
+constexpr double kDosePad = 0.1;
+// ED50 marks and limits widen the x range up to this many decades beyond
+// the doses; a bar reaching further is cut at the edge.
+constexpr double kMarkReach = 0.5;
+// Half width of the x range when the doses are a single value, in decades.
 constexpr double kSingleValueHalfWidth = 0.5;
-// A curve or line far wider than the doses (a slope near 0) is shown only
-// this many data widths (at least one log unit each) beyond the doses, so the
-// observed points do not shrink to a dot.
-constexpr double kDataWidthsBeyond = 2.0;
-constexpr double kSmallestDataWidth = 1.0;
+// Room above and below the linearised picture's lines, as a fraction of the
+// range.
+constexpr double kRangePad = 0.03;
+// ED50 bars of several preparations: the step between two bars and the half
+// height of their marks (proportion); one preparation's mark is taller.
+constexpr double kBarStagger = 0.035;
+constexpr double kStaggeredStroke = 0.012;
+constexpr double kSingleStroke = 0.025;
 // Dose ticks: at most this many, at least this far apart (fraction of the
 // axis).
 constexpr std::size_t kMaxDoseTicks = 8;
@@ -43,28 +52,26 @@ constexpr double kMinDoseTickGap = 0.07;
 constexpr double kSmallestPlainDose = 1e-4;
 constexpr double kLargestPlainDose = 1e5;
 
+constexpr Range kEmpty{1e300, -1e300};
+
+bool is_empty(Range r) { return !(r.lo <= r.hi); }
+
+void widen(Range& r, double x) {
+  if (!on_axis(x)) return;
+  r.lo = std::min(r.lo, x);
+  r.hi = std::max(r.hi, x);
+}
+
 void widen(Range& r, const std::vector<PlotPoint>& points) {
-  for (const PlotPoint& p : points) {
-    if (!on_axis(p.x)) continue;
-    r.lo = std::min(r.lo, p.x);
-    r.hi = std::max(r.hi, p.x);
-  }
+  for (const PlotPoint& p : points) widen(r, p.x);
 }
 
-// The drawn range of a curve or line: cut to a few data widths beyond the
-// observed doses when it reaches much further.
-Range near_data(Range drawn, Range data) {
-  if (!(data.lo <= data.hi)) return drawn;
-  const double reach = kDataWidthsBeyond * std::max(data.hi - data.lo, kSmallestDataWidth);
-  return {std::max(drawn.lo, data.lo - reach), std::min(drawn.hi, data.hi + reach)};
-}
+bool inside(Range r, double x) { return x >= r.lo && x <= r.hi; }
 
-// Range of the x values with a little room on both sides.
-Range padded(Range r) {
-  if (!(r.lo <= r.hi)) return {-1.0, 1.0};
-  if (r.hi - r.lo <= 0.0) return {r.lo - kSingleValueHalfWidth, r.hi + kSingleValueHalfWidth};
-  const double pad = (r.hi - r.lo) * kRangePad;
-  return {r.lo - pad, r.hi + pad};
+// Whether a preparation's ED50 mark is drawn.
+bool has_mark(const PlotSeries& series, const PreparationSeries& prep) {
+  return series.preps.size() <= kMaxDetailedPreparations && std::isfinite(prep.intercept) &&
+         std::isfinite(series.slope) && series.slope != 0.0 && std::isfinite(prep.ed50);
 }
 
 }  // namespace
@@ -101,19 +108,69 @@ Layout plan_layout(const PlotSeries& series, std::size_t notes) {
   return layout;
 }
 
-Range picture_x_range(const PlotSeries& series, bool linear) {
-  Range x{1e300, -1e300}, data{1e300, -1e300};
-  for (const PreparationSeries& prep : series.preps) {
-    widen(x, linear ? prep.line : prep.curve);
-    widen(data, prep.observed);
+Range picture_x_range(const PlotSeries& series) {
+  Range data = kEmpty;
+  for (const PreparationSeries& prep : series.preps) widen(data, prep.observed);
+  if (is_empty(data)) {
+    // No dose to hold to (only controls): what is drawn of the curves.
+    for (const PreparationSeries& prep : series.preps) widen(data, prep.curve);
+    if (is_empty(data)) return {-1.0, 1.0};
   }
-  widen(x, {{data.lo, 0.0}, {data.hi, 0.0}});
-  return padded(near_data(x, data));
+  Range x = data;
+  const Range reach{data.lo - kMarkReach, data.hi + kMarkReach};
+  for (const PreparationSeries& prep : series.preps) {
+    if (!has_mark(series, prep)) continue;
+    for (double v : {prep.ed50, prep.ed50_lower, prep.ed50_upper})
+      if (std::isfinite(v)) widen(x, std::clamp(v, reach.lo, reach.hi));
+  }
+  if (x.hi - x.lo <= 0.0) return {x.lo - kSingleValueHalfWidth, x.hi + kSingleValueHalfWidth};
+  return {x.lo - kDosePad, x.hi + kDosePad};
+}
+
+Range linear_y_range(const PlotSeries& series, Range x) {
+  Range y = kEmpty;
+  auto take = [&](double v) {
+    if (!std::isfinite(v)) return;
+    y.lo = std::min(y.lo, v);
+    y.hi = std::max(y.hi, v);
+  };
+  const bool bands = series.preps.size() <= kMaxDetailedPreparations;
+  for (const PreparationSeries& prep : series.preps) {
+    if (prep.line.size() >= 2) {
+      take(prep.intercept + series.slope * x.lo);
+      take(prep.intercept + series.slope * x.hi);
+    }
+    for (const PlotPoint& p : prep.linear_observed)
+      if (inside(x, p.x)) take(p.y);
+    if (!bands) continue;
+    for (const std::vector<PlotPoint>* band : {&prep.fine_lower_band, &prep.fine_upper_band})
+      for (const PlotPoint& p : *band)
+        if (inside(x, p.x)) take(p.y);
+  }
+  y = {std::max(y.lo, series.y_lo), std::min(y.hi, series.y_hi)};
+  if (is_empty(y) || y.hi - y.lo <= 0.0) y = {series.y_lo, series.y_hi};
+  const double pad = (y.hi - y.lo) * kRangePad;
+  return {y.lo - pad, y.hi + pad};
+}
+
+std::vector<double> ed50_bar_heights(const PlotSeries& series) {
+  const std::size_t P = series.preps.size();
+  std::vector<double> heights;
+  for (std::size_t j = 0; j < P; ++j) {
+    const double middle = (static_cast<double>(P) - 1.0) / 2.0;
+    heights.push_back(series.preps[j].ed50_response +
+                      (middle - static_cast<double>(j)) * kBarStagger);
+  }
+  return heights;
+}
+
+double ed50_stroke_half_height(const PlotSeries& series) {
+  return series.preps.size() > 1 ? kStaggeredStroke : kSingleStroke;
 }
 
 std::vector<double> dose_ticks(Range r) {
   static const std::vector<std::vector<double>> kMantissas = {
-      {1, 2, 3, 4, 5, 6, 7, 8, 9}, {1, 2, 5}, {1, 3}, {1}};
+      {1, 2, 3, 4, 5, 6, 7, 8, 9}, {1, 2, 3, 4, 5, 7}, {1, 2, 3, 5}, {1, 2, 5}, {1, 3}, {1}};
   const double width = r.hi - r.lo;
   const int first = static_cast<int>(std::floor(r.lo));
   const int last = static_cast<int>(std::ceil(r.hi));

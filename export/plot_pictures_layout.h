@@ -43,9 +43,6 @@ inline constexpr double kNoteSpacing = 1.5;
 inline constexpr double kProportionMin = -0.03;
 inline constexpr double kProportionMax = 1.03;
 inline constexpr double kProportionTick = 0.2;
-// Room above and below the linearised picture's lines, as a fraction of the
-// range.
-inline constexpr double kRangePad = 0.03;
 // ED50 marks and confidence bands are drawn for at most this many
 // preparations; beyond that they would cover each other.
 inline constexpr std::size_t kMaxDetailedPreparations = 10;
@@ -72,13 +69,29 @@ struct Layout {
 // columns on a taller page.
 Layout plan_layout(const PlotSeries& series, std::size_t notes);
 
-// The x range of a picture: what it draws of every preparation (the curves,
-// or the lines when linear), held near the doses of the observed points,
-// with room each side.
-Range picture_x_range(const PlotSeries& series, bool linear);
+// The x range of both pictures (log10 doses): the doses of the observed
+// points and, up to half a decade beyond them, the ED50 marks with their
+// limits, with a tenth of a decade of room each side. Curves, lines and
+// bands are cut at its edges.
+Range picture_x_range(const PlotSeries& series);
 
-// Log10 positions of round doses (1, 2, 5 ... times a power of ten) to label
-// a log-dose axis; empty when the range is too narrow for two of them.
+// The y range of the linearised picture over the x range: the fitted lines
+// at its edges, the observed points and the bands within it, with a little
+// room; never beyond the plot range of the linear predictor.
+Range linear_y_range(const PlotSeries& series, Range x);
+
+// The height (proportion) of each preparation's ED50 mark and bar: the
+// fitted response at the ED50, the same for every preparation; with several
+// preparations the bars are set one above another around it, the first
+// preparation's highest (the order of the legend), so that they stay apart.
+std::vector<double> ed50_bar_heights(const PlotSeries& series);
+
+// Half the height of the upright stroke that marks an ED50 (proportion):
+// shorter when the bars are set one above another.
+double ed50_stroke_half_height(const PlotSeries& series);
+
+// Log10 positions of round doses (1, 2, 3, 5 ... times a power of ten) to
+// label a log-dose axis; empty when the range is too narrow for two of them.
 std::vector<double> dose_ticks(Range r);
 
 // The label of a dose tick at log10 position x: plain decimals, or a power

@@ -1,11 +1,15 @@
 // Titles and notes of the pictures.
-// Method: fixed sentences filled in from the plotted series; numbers with
-// printf's %g and %f conversions.
-// Accuracy: doses with four significant digits, C and D with four decimals,
-// proportions at dose 0 with three.
+// Method: fixed sentences filled in from the plotted series; the model forms
+// in words from one table keyed by model number; numbers with printf's %e
+// and %f conversions.
+// Accuracy: doses (and log doses) with four significant digits, trailing
+// zeros kept; C and D with four decimals, proportions at dose 0 with three.
 #include "export/plot_pictures_notes.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <iterator>
 
 #include "export/plot_pictures_layout.h"
 #include "foundation/output.h"
@@ -16,6 +20,12 @@ namespace {
 
 // Notes naming preparations list at most this many of them.
 constexpr std::size_t kNamesInNote = 3;
+// Significant digits of the doses in the notes: the ED50 and its limits
+// alike.
+constexpr int kDoseDigits = 4;
+// Powers of ten whose numbers are written in plain decimals.
+constexpr int kLowestPlainExponent = -4;
+constexpr int kHighestPlainExponent = 5;
 
 std::string number_text(double v, const char* format) {
   return std::isfinite(v) ? strprintf(format, v) : "-";
@@ -29,30 +39,52 @@ std::string names_list(const std::vector<std::string>& names) {
   return out;
 }
 
-const char* distribution_name(int distribution) {
-  switch (distribution) {
-    case 2: return "Logistic (logit)";
-    case 3: return "Complementary log-log";
-    default: return "Normal (probit)";
-  }
+// The model forms in words for a reader of a paper, keyed by model number:
+// what the title says after the distribution's model name, and the
+// probability of a response in the formula under it.
+struct ModelWording {
+  const char* rates;
+  const char* formula;
+};
+constexpr ModelWording kModelWording[] = {
+    {"", ""},  // no model 0
+    {"", "P = F(a + b log10 dose)"},
+    {" with natural response rate C", "P = C + (1 - C) F(a + b log10 dose)"},
+    {" with natural immunity rate D", "P = (1 - D) F(a + b log10 dose)"},
+    {" with natural response rate C and natural immunity rate D",
+     "P = C + (1 - C - D) F(a + b log10 dose)"},
+    {" with known natural preference C", "P = C + (1 - C) F(a + b log10 dose)"},
+    {" with natural preference C", "P = C + (1 - C) F(a + b log10 dose)"},
+    {" with known natural preference C and natural immunity rate D",
+     "P = C + (1 - C)(1 - D) F(a + b log10 dose)"},
+    {" with natural preference C and natural immunity rate D",
+     "P = C + (1 - C)(1 - D) F(a + b log10 dose)"},
+};
+constexpr int kModelForms = static_cast<int>(std::size(kModelWording)) - 1;
+
+// The distributions: the model's name and what F is.
+struct DistributionWording {
+  const char* model;
+  const char* function;
+};
+constexpr DistributionWording kDistributionWording[] = {
+    {"Probit model", "where F is the standard normal distribution function"},
+    {"Logit model", "where F(z) = 1 / (1 + exp(-z))"},
+    {"Complementary log-log model", "where F(z) = 1 - exp(-exp(z))"},
+};
+
+const DistributionWording& distribution_wording(int distribution) {
+  return kDistributionWording[distribution == 2 ? 1 : distribution == 3 ? 2 : 0];
 }
 
-const char* model_name(int model) {
-  static const char* const kNames[] = {"",
-                                       "All or Nothing (a, b)",
-                                       "All or Nothing (a, b, C)",
-                                       "All or Nothing (a, b, D)",
-                                       "All or Nothing (a, b, C, D)",
-                                       "Preference (a, b), C fixed",
-                                       "Preference (a, b, C)",
-                                       "Preference (a, b, D), C fixed",
-                                       "Preference (a, b, C, D)"};
-  return model >= 1 && model <= 8 ? kNames[model] : "";
+const ModelWording& model_wording(int model) {
+  return kModelWording[model >= 1 && model <= kModelForms ? model : 0];
 }
 
 // A log dose as the data give doses: the dose, or the log dose itself.
 std::string dose_text(const PlotSeries& series, double log_dose) {
-  return strprintf("%.4g", series.dose_scale == 1 ? std::pow(10.0, log_dose) : log_dose);
+  return significant_text(series.dose_scale == 1 ? std::pow(10.0, log_dose) : log_dose,
+                          kDoseDigits);
 }
 
 // C and D of the models that have them, in words.
@@ -132,10 +164,33 @@ const char* linear_scale_name(int distribution) {
   }
 }
 
-std::string picture_title(const PlotSeries& series, bool linear) {
-  return strprintf("%s: %s, model %d: %s", linear ? "Linearised" : "Dose-response",
-                   distribution_name(series.distribution), series.model,
-                   model_name(series.model));
+std::string picture_title(const PlotSeries& series) {
+  return std::string(distribution_wording(series.distribution).model) +
+         model_wording(series.model).rates;
+}
+
+std::string picture_formula(const PlotSeries& series) {
+  const char* formula = model_wording(series.model).formula;
+  if (*formula == '\0') return "";
+  return std::string(formula) + ", " + distribution_wording(series.distribution).function;
+}
+
+std::string dose_axis_label(const PlotSeries& series, bool linear) {
+  const std::string& unit = series.dose_unit;
+  if (linear || series.dose_scale != 1)
+    return unit.empty() ? "Log10(Dose)" : "Log10(Dose in " + unit + ")";
+  return unit.empty() ? "Dose (log scale)" : "Dose (" + unit + ", log scale)";
+}
+
+std::string significant_text(double v, int digits) {
+  if (!std::isfinite(v)) return "-";
+  // Rounded to the digits first, so that 9.9996 counts as 10.00.
+  const std::string exponent_form = strprintf("%.*e", digits - 1, v);
+  const int exponent = std::atoi(exponent_form.c_str() + exponent_form.find('e') + 1);
+  if (v != 0.0 && (exponent < kLowestPlainExponent || exponent > kHighestPlainExponent))
+    return exponent_form;
+  const double rounded = std::strtod(exponent_form.c_str(), nullptr);
+  return strprintf("%.*f", std::max(0, digits - 1 - exponent), rounded);
 }
 
 std::vector<std::string> sigmoid_notes(const PlotSeries& series) {
@@ -151,12 +206,18 @@ std::vector<std::string> sigmoid_notes(const PlotSeries& series) {
       notes.push_back(strprintf("ED50 marks and their limits left out with more than %zu "
                                 "preparations", kMaxDetailedPreparations));
   } else {
-    if (bars) notes.push_back("Bars: ED50 with its 95% Fieller limits");
-    if (bare) notes.push_back("ED50 without a bar: 95% limits not available (g >= 1)");
+    const std::string ed50 = series.dose_scale == 1 ? "ED50" : "Log10(ED50)";
+    if (bars)
+      notes.push_back("Bars: " + ed50 + " with its 95% Fieller limits" +
+                      (series.preps.size() > 1 ? ", one above another in the order of the legend"
+                                               : ""));
+    if (bare) notes.push_back(ed50 + " without a bar: 95% limits not available (g >= 1)");
+    const std::string unit =
+        series.dose_scale == 1 && !series.dose_unit.empty() ? " " + series.dose_unit : "";
     if (series.preps.size() <= kNamesInNote) {
       for (const PreparationSeries& prep : series.preps) {
         if (!std::isfinite(prep.ed50) || !has_fit(series, prep)) continue;
-        std::string line = "ED50 of " + prep.name + ": " + dose_text(series, prep.ed50);
+        std::string line = ed50 + " of " + prep.name + ": " + dose_text(series, prep.ed50) + unit;
         if (std::isfinite(prep.ed50_lower))
           line += " (" + dose_text(series, prep.ed50_lower) + " to " +
                   dose_text(series, prep.ed50_upper) + ")";

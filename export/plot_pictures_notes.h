@@ -26,8 +26,24 @@ bool has_fit(const PlotSeries& series, const PreparationSeries& prep);
 std::vector<std::string> sigmoid_notes(const PlotSeries& series);
 std::vector<std::string> linear_notes(const PlotSeries& series);
 
-// The title over a picture.
-std::string picture_title(const PlotSeries& series, bool linear);
+// The title over both pictures: the distribution and the model in words
+// (e.g. "Probit model with natural response rate C").
+std::string picture_title(const PlotSeries& series);
+
+// The model's formula in small print under the title (e.g. "P = C + (1 - C)
+// F(a + b log10 dose), where F is the standard normal distribution
+// function"); empty for a model number without one.
+std::string picture_formula(const PlotSeries& series);
+
+// The label of the dose axis: the dose on a log scale, or the log10 dose
+// (the linearised picture, or data that hold log doses); with the dose unit
+// when one was given.
+std::string dose_axis_label(const PlotSeries& series, bool linear);
+
+// v with the given number of significant digits, trailing zeros kept ("21.00"
+// for 21 with four), in plain decimals from 1e-4 to below 1e6, otherwise in
+// exponent form; "-" when v is not a number.
+std::string significant_text(double v, int digits);
 
 // The y-axis label of the linearised picture.
 const char* linear_scale_name(int distribution);

@@ -127,8 +127,8 @@ TEST(Pictures, OneAndTwoPreparationsGiveFourValidPicturesNamingThem) {
       const bool sigmoid = name.starts_with("SIGMOID");
       for (const char* label : sigmoid ? std::vector<const char*>{"Dose (log scale)",
                                                                   "Proportion responding",
-                                                                  "Normal (probit), model 1"}
-                                       : std::vector<const char*>{"Log10(Dose)", "Probit"})
+                                                                  "Probit model"}
+                                       : std::vector<const char*>{"Log10(Dose)", "Probit model"})
         EXPECT_NE(std::string::npos, bytes.find(label)) << name << ": " << label;
     }
   }
