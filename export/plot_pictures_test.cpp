@@ -209,6 +209,33 @@ TEST(Pictures, NotesSayWhatIsNotDrawn) {
   }
 }
 
+// The axis labels and notes of the parts reach the drawn pictures: the unit,
+// log doses labelled as such, the model in words.
+TEST(Pictures, TheDoseUnitAndLogDosesReachThePictures) {
+  for (int dose_scale : {1, 2}) {
+    Fit fit({"ROTENONE"}, {-2.9}, 4.2);
+    fit.fx.state().dose_unit = "mg/l";
+    fit.fx.state().dose_scale = dose_scale;
+    TempWorkdir dir;
+    write_plot_pictures(dir.root(), fit.series());
+    const std::string sigmoid = contents(dir.root() / "SIGMOID001.SVG");
+    const std::string linear = contents(dir.root() / "LINEAR001.SVG");
+    const char* label = dose_scale == 1 ? ">Dose (mg/l, log scale)<" : ">Log10(Dose in mg/l)<";
+    EXPECT_NE(std::string::npos, sigmoid.find(label)) << dose_scale;
+    EXPECT_NE(std::string::npos, linear.find(">Log10(Dose in mg/l)<")) << dose_scale;
+    EXPECT_NE(std::string::npos, sigmoid.find(dose_scale == 1 ? ">ED50 of ROTENONE: 4.903 mg/l ("
+                                                              : ">Log10(ED50) of ROTENONE: 0.6905 ("))
+        << dose_scale;
+    for (const std::string& svg : {sigmoid, linear}) {
+      EXPECT_NE(std::string::npos, svg.find(">Probit model<")) << dose_scale;
+      EXPECT_NE(std::string::npos,
+                svg.find(">P = F(a + b log10 dose), where F is the standard normal distribution "
+                         "function<"))
+          << dose_scale;
+    }
+  }
+}
+
 TEST(Pictures, NinetyNinePreparationsAreAllNamedOnATallerPage) {
   std::vector<std::string> names;
   std::vector<double> a;
