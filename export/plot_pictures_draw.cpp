@@ -144,6 +144,22 @@ Xy coordinates(const std::vector<PlotPoint>& points, bool skip_off_axis) {
   return out;
 }
 
+// The part of a curve (x increasing) that the x range shows, with the point
+// either side of it, so that it still reaches the edges.
+Xy within(const Xy& curve, Range x) {
+  Xy out;
+  const std::size_t n = curve.x.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const bool next_inside = i + 1 < n && curve.x[i + 1] >= x.lo;
+    const bool previous_inside = i > 0 && curve.x[i - 1] <= x.hi;
+    if ((curve.x[i] >= x.lo || next_inside) && (curve.x[i] <= x.hi || previous_inside)) {
+      out.x.push_back(curve.x[i]);
+      out.y.push_back(curve.y[i]);
+    }
+  }
+  return out;
+}
+
 void draw_line(plstream& pls, const Xy& xy) {
   if (xy.x.size() >= 2) pls.line(static_cast<PLINT>(xy.x.size()), xy.x.data(), xy.y.data());
 }
@@ -218,7 +234,7 @@ void draw_sigmoid(plstream& pls, const PlotSeries& series) {
   for (std::size_t j = 0; j < series.preps.size(); ++j) {
     // The curve's ends are its levels far from the ED50: drawn on to the
     // edges of a wider axis.
-    Xy curve = coordinates(series.preps[j].fine_curve, true);
+    Xy curve = within(coordinates(series.preps[j].fine_curve, true), x);
     if (curve.x.size() >= 2) {
       if (curve.x.front() > x.lo) {
         curve.x.insert(curve.x.begin(), x.lo);
