@@ -61,16 +61,22 @@ constexpr int kDrawingStopped = 1;
 
 // ---- the drawing process ----------------------------------------------------
 
-// Writes all bytes to the pipe; false when the run stopped reading.
-bool send_bytes(int fd, const char* data, std::size_t size) {
+// Passes all the bytes through the pipe with ::read or ::write, again after
+// an interruption; false at its end (the other side gone) or on an error.
+template <typename Transfer, typename Byte>
+bool whole(Transfer transfer, int fd, Byte* data, std::size_t size) {
   while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
+    const ssize_t n = transfer(fd, data, size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data += n;
     size -= static_cast<std::size_t>(n);
   }
   return true;
+}
+
+bool send_bytes(int fd, const char* data, std::size_t size) {
+  return whole(::write, fd, data, size);
 }
 
 bool send_record(int fd, Tag tag, const std::string& payload) {
@@ -167,16 +173,7 @@ class DrawingProcess {
   }
 
  private:
-  bool receive(char* data, std::size_t size) {
-    while (size > 0) {
-      const ssize_t n = ::read(fd_, data, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
-  }
+  bool receive(char* data, std::size_t size) { return whole(::read, fd_, data, size); }
 
   // Reaps the process; its raw wait status.
   int wait() {
