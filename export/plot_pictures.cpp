@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <system_error>
 
 #include "export/plot_pictures_draw.h"
@@ -88,8 +89,9 @@ bool send_record(int fd, Tag tag, const std::string& payload) {
 }
 
 // The body of the drawing process: draws the pictures in order and sends
-// each; ends at the first failure. Its error stream is closed off: what
-// PLplot says there it also says to its handlers, and the run reports it.
+// each; ends at the first failure. Its error stream goes to /dev/null: the
+// run says in one line why a picture failed, from what PLplot tells its
+// handlers, and PLplot's own lines there would only add to it.
 [[noreturn]] void drawing_process(int fd, const PlotSeries& series) {
   const int quiet = ::open("/dev/null", O_WRONLY);
   if (quiet >= 0) ::dup2(quiet, STDERR_FILENO);
@@ -112,8 +114,11 @@ bool send_record(int fd, Tag tag, const std::string& payload) {
           !drawn)
         ::_exit(kDrawingStopped);
     }
-  } catch (...) {
+  } catch (const std::bad_alloc&) {
     send_record(fd, Tag::kFailure, "the drawing ran out of memory");
+    ::_exit(kDrawingStopped);
+  } catch (...) {
+    send_record(fd, Tag::kFailure, "the drawing failed");
     ::_exit(kDrawingStopped);
   }
   ::_exit(kDrawingDone);

@@ -7,10 +7,12 @@
 // proportion responding from 0 to 1, every preparation's observed
 // proportions as markers and its fitted curve as a line (one colour and
 // marker per preparation, named in the legend), the ED50 of each
-// preparation on its curve with its 95 per cent Fieller limits as a
-// horizontal bar, a title naming the distribution and the model, and notes
-// for C and D, for zero-dose groups (no place on a log axis) and for what
-// cannot be drawn. The linearised picture shows the log10 dose against the
+// preparation with its 95 per cent Fieller limits as a horizontal bar (on
+// the curve; several preparations' bars one above another), a title naming
+// the model in words with its formula in small print, and notes with the
+// ED50 values, C and D, zero-dose groups (no place on a log axis) and what
+// cannot be drawn. The dose axis holds to the doses; the dose unit, when
+// given, is on it. The linearised picture shows the log10 dose against the
 // probit, logit or complementary log-log scale: background-corrected
 // observed points, the fitted lines and the 95 per cent confidence band of
 // each preparation, shaded in its colour. Up to 99 preparations: the legend

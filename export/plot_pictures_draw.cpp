@@ -99,7 +99,9 @@ void on_plplot_abort(const char* message) {
   if (active_drawing != nullptr) active_drawing->record_abort(trimmed(message));
 }
 
-// PLplot gives up for good and ends the process after this returns.
+// PLplot gives up for good. PLplot 5.15's plexit calls this, then ends the
+// stream and the process with the value returned as its status: there is no
+// going on, so the drawing's fatal end takes over here.
 int on_plplot_exit(const char* message) {
   if (active_drawing != nullptr) active_drawing->end_fatally(trimmed(message));
   return kFatalStatus;
