@@ -110,7 +110,7 @@ TEST(Pictures, OneAndTwoPreparationsGiveFourValidPicturesNamingThem) {
   for (const std::vector<std::string>& names : cases) {
     Fit fit(names, std::vector<double>{-1.4, -2.1}, 2.1);
     TempWorkdir dir;
-    const std::vector<std::string> written = write_plot_pictures(dir.root(), fit.series());
+    const std::vector<std::string> written = write_plot_pictures(dir.root(), fit.series()).names;
     EXPECT_EQ(picture_names(1), written);
     ASSERT_EQ(4u, written.size());
     for (const std::string& name : written) {
@@ -127,8 +127,8 @@ TEST(Pictures, OneAndTwoPreparationsGiveFourValidPicturesNamingThem) {
       const bool sigmoid = name.starts_with("SIGMOID");
       for (const char* label : sigmoid ? std::vector<const char*>{"Dose (log scale)",
                                                                   "Proportion responding",
-                                                                  "Normal (probit), model 1"}
-                                       : std::vector<const char*>{"Log10(Dose)", "Probit"})
+                                                                  "Probit model"}
+                                       : std::vector<const char*>{"Log10(Dose)", "Probit model"})
         EXPECT_NE(std::string::npos, bytes.find(label)) << name << ": " << label;
     }
   }
@@ -141,7 +141,7 @@ TEST(Pictures, ASecondAnalysisGetsTheNextNumberAndLeavesTheFirst) {
   const std::string first = contents(dir.root() / "SIGMOID001.PNG");
   const std::filesystem::file_time_type stamp =
       std::filesystem::last_write_time(dir.root() / "LINEAR001.SVG");
-  EXPECT_EQ(picture_names(2), write_plot_pictures(dir.root(), fit.series()));
+  EXPECT_EQ(picture_names(2), write_plot_pictures(dir.root(), fit.series()).names);
   EXPECT_EQ(first, contents(dir.root() / "SIGMOID001.PNG"));
   EXPECT_EQ(stamp, std::filesystem::last_write_time(dir.root() / "LINEAR001.SVG"));
   EXPECT_TRUE(std::filesystem::exists(dir.root() / "LINEAR002.SVG"));
@@ -206,6 +206,33 @@ TEST(Pictures, NotesSayWhatIsNotDrawn) {
       EXPECT_NE(std::string::npos, sigmoid.find(note)) << c.what << ": " << note;
     for (const std::string& note : c.linear_notes)
       EXPECT_NE(std::string::npos, linear.find(note)) << c.what << ": " << note;
+  }
+}
+
+// The axis labels and notes of the parts reach the drawn pictures: the unit,
+// log doses labelled as such, the model in words.
+TEST(Pictures, TheDoseUnitAndLogDosesReachThePictures) {
+  for (int dose_scale : {1, 2}) {
+    Fit fit({"ROTENONE"}, {-2.9}, 4.2);
+    fit.fx.state().dose_unit = "mg/l";
+    fit.fx.state().dose_scale = dose_scale;
+    TempWorkdir dir;
+    write_plot_pictures(dir.root(), fit.series());
+    const std::string sigmoid = contents(dir.root() / "SIGMOID001.SVG");
+    const std::string linear = contents(dir.root() / "LINEAR001.SVG");
+    const char* label = dose_scale == 1 ? ">Dose (mg/l, log scale)<" : ">Log10(Dose in mg/l)<";
+    EXPECT_NE(std::string::npos, sigmoid.find(label)) << dose_scale;
+    EXPECT_NE(std::string::npos, linear.find(">Log10(Dose in mg/l)<")) << dose_scale;
+    EXPECT_NE(std::string::npos, sigmoid.find(dose_scale == 1 ? ">ED50 of ROTENONE: 4.903 mg/l ("
+                                                              : ">Log10(ED50) of ROTENONE: 0.6905 ("))
+        << dose_scale;
+    for (const std::string& svg : {sigmoid, linear}) {
+      EXPECT_NE(std::string::npos, svg.find(">Probit model<")) << dose_scale;
+      EXPECT_NE(std::string::npos,
+                svg.find(">P = F(a + b log10 dose), where F is the standard normal distribution "
+                         "function<"))
+          << dose_scale;
+    }
   }
 }
 

@@ -2,10 +2,10 @@
 // Fieller band and the ED50 marks.
 // Method: curves sampled on an even grid of the linear predictor over
 // centre +- 5 standard deviations of the tolerance distribution (50 steps for
-// the dose-response curve, 10 for the band); observed proportions linearised
-// by the inverse tolerance distribution after removing the natural rates
-// (Abbott's correction); band limits and ED50 limits by Fieller's theorem at
-// the 95 per cent deviate.
+// the dose-response curve, 10 for the band; 400 and 100 for the pictures);
+// observed proportions linearised by the inverse tolerance distribution after
+// removing the natural rates (Abbott's correction); band limits and ED50
+// limits by Fieller's theorem at the 95 per cent deviate.
 // Source: Finney, "Probit Analysis" (3rd ed., 1971), chapters 3-4.
 // Accuracy: the values the fit holds, no further rounding.
 #include "export/plot_series.h"
@@ -32,6 +32,10 @@ constexpr int kReportFloorMode = 2;
 // Grid steps as fractions of the plotted range of the linear predictor.
 constexpr double kSigmoidStepFraction = 0.02;
 constexpr double kLinearStepFraction = 0.1;
+// Steps of the pictures' curve and band over the plotted range: smooth at
+// any width the picture shows of them.
+constexpr int kFineSteps = 400;
+constexpr int kFineBandSteps = 100;
 // A curve grid point closer than this many steps to the closing end point
 // adds nothing to the curve and would make it run back.
 constexpr double kEndPointGap = 0.5;
@@ -103,6 +107,7 @@ PlotSeries compute_plot_series(AnalysisState& s) {
   out.model = s.model;
   out.variance_method = s.variance_method;
   out.dose_scale = s.dose_scale;
+  out.dose_unit = s.dose_unit;
   out.algorithm = s.edition->algorithm_name;
   out.slope = b;
   out.y_lo = range.lo;
@@ -162,6 +167,14 @@ PlotSeries compute_plot_series(AnalysisState& s) {
       add_point(prep.curve, x, response_at(s.model, p0, C, D));
     }
     add_point(prep.curve, x_hi, p_last);
+    add_point(prep.fine_curve, x_lo, p_first);
+    for (int i = 0; i <= kFineSteps; ++i) {
+      const double x = x0 + span * i / kFineSteps;
+      double p0 = 0.0, density = 0.0;
+      tolerance_cdf(s.distribution, kReportFloorMode, a + b * x, &p0, &density);
+      add_point(prep.fine_curve, x, response_at(s.model, p0, C, D));
+    }
+    add_point(prep.fine_curve, x_hi, p_last);
 
     const double y_start = a + b * x0;
     const double y_end = a + b * (x0 + span);
@@ -178,6 +191,13 @@ PlotSeries compute_plot_series(AnalysisState& s) {
       log_dose_limits(s, j, m, t, &var, &upper, &lower);
       if (lower > kMissingLower) add_point(prep.lower_band, lower, y);
       if (upper < kMissingUpper) add_point(prep.upper_band, upper, y);
+    }
+    for (int e = 0; e <= kFineBandSteps; ++e) {
+      const double y = y_start + (y_end - y_start) * e / kFineBandSteps;
+      double var = 0.0, upper = 0.0, lower = 0.0;
+      log_dose_limits(s, j, (y - a) / b, t, &var, &upper, &lower);
+      if (lower > kMissingLower) add_point(prep.fine_lower_band, lower, y);
+      if (upper < kMissingUpper) add_point(prep.fine_upper_band, upper, y);
     }
 
     prep.ed50 = log_effective_dose(s, j, kMedian);

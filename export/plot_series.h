@@ -18,7 +18,7 @@
 // estimates that are not numbers leave the curves, lines and bands empty);
 // zero-dose groups are never points; their proportions are kept aside.
 // Inputs: params of the common-slope fit, groups, prep_names, distribution,
-// model, dose scale, variance method, the selected covariance matrix,
+// model, dose scale and unit, variance method, the selected covariance matrix,
 // het_factor, sep_df, prep_sum_w, prep_mean_x. Output: a PlotSeries.
 #pragma once
 
@@ -40,12 +40,18 @@ struct PreparationSeries {
   // Dose-response: observed r/n and the fitted curve with its end points.
   std::vector<PlotPoint> observed;
   std::vector<PlotPoint> curve;
+  // The same curve sampled finely for the pictures (the text file keeps the
+  // coarse grid), between the same end points.
+  std::vector<PlotPoint> fine_curve;
   // Linearised: observed responses, the line's two ends and the band curves
   // (x the limit of the log dose at which the line reaches y).
   std::vector<PlotPoint> linear_observed;
   std::vector<PlotPoint> line;
   std::vector<PlotPoint> lower_band;
   std::vector<PlotPoint> upper_band;
+  // The band sampled finely for the pictures.
+  std::vector<PlotPoint> fine_lower_band;
+  std::vector<PlotPoint> fine_upper_band;
   // Groups that have no place on a log-dose axis: the observed proportions
   // of the zero-dose (control) groups, and the number of groups at an
   // infinite dose.
@@ -64,6 +70,7 @@ struct PlotSeries {
   int model = 1;
   int variance_method = 1;
   int dose_scale = 1;
+  std::string dose_unit;  // empty when none was given
   std::string algorithm;
   double slope = 0.0;
   double C = 0.0;

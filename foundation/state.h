@@ -60,6 +60,7 @@ struct AnalysisState {
 
   // ---- run-wide settings (menus) -----------------------------------------
   int dose_scale = 1;       // 1 doses, 2 log10 doses in the data files
+  std::string dose_unit;    // unit of the doses for the pictures' axes; empty: none given
   int variance_method = 1;  // 1 "SAS Equivalent", 2 "Finney Equivalent"
   int distribution = 1;     // 1 Normal, 2 Logistic, 3 Complementary Log-Log
   int model = 1;            // ModelType 1..8

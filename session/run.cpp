@@ -147,10 +147,7 @@ void write_plot_files(AnalysisState& s) {
   check_output_file(s.linear_file, kLinearFileName);
   close_output_file(s.sigmoid_file, kSigmoidFileName);
   close_output_file(s.linear_file, kLinearFileName);
-  const std::vector<std::string> pictures = write_plot_pictures(s.workdir, series);
-  std::string line = "  Pictures:";
-  for (const std::string& name : pictures) line += " " + name;
-  screen_text(s, line + "\n");
+  screen_text(s, pictures_screen_text(write_plot_pictures(s.workdir, series)));
 }
 
 // One analysis; returns true when the user ends the run with "q".

@@ -1,13 +1,18 @@
-// Pictures from the real programs: written on "y" by both, none otherwise,
-// and a picture that cannot be written ends the run with status 1 and one
-// line, keeping every text file whole.
+// Pictures from the real programs: written on "y" by both, none otherwise;
+// a picture that cannot be written ends the run with status 1 and one line,
+// keeping every text file whole; without PLplot's cairo driver the SVG
+// pictures alone, and a line naming the package.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <plplot.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "support/harness.h"
 
@@ -68,6 +73,71 @@ TEST(ProgramPictures, APictureThatCannotBeWrittenEndsTheRunKeepingTheTextFiles) 
   for (const char* text : {"REPORT.TXT", "TABLE.TXT", "SIGMOID.TXT", "LINEAR.TXT"})
     EXPECT_EQ(whole.read(text), cut.read(text)) << text;
   EXPECT_FALSE(std::filesystem::exists(cut.root() / "SIGMOID001.PNG"));
+}
+
+// PLplot's driver folder: plplotVERSION/drivers beside the PLplot library
+// the tests are linked with; empty when not found.
+std::filesystem::path plplot_driver_folder() {
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&::plgDevs), &info) == 0 || info.dli_fname == nullptr)
+    return {};
+  const std::filesystem::path lib = std::filesystem::canonical(info.dli_fname).parent_path();
+  for (const auto& entry : std::filesystem::directory_iterator(lib))
+    if (entry.path().filename().string().starts_with("plplot") &&
+        std::filesystem::exists(entry.path() / "drivers" / "svg.driver_info"))
+      return entry.path() / "drivers";
+  return {};
+}
+
+// PLplot run with a driver folder that lacks its cairo driver, or holds one
+// that cannot be loaded: the SVG pictures alone and a line naming the
+// package; or one line naming the picture and PLplot's reason, status 1 and
+// the text files whole (PLplot ends the process it draws in, not the run).
+TEST(ProgramPictures, AMissingOrBrokenCairoDriver) {
+  const std::filesystem::path drivers = plplot_driver_folder();
+  if (drivers.empty()) GTEST_SKIP() << "PLplot's driver folder not found";
+  TempWorkdir whole;
+  ASSERT_EQ(0, run(VARNALO_BIN, whole, readme_answers()));
+  struct Case {
+    const char* what;
+    bool broken_cairo;
+    int status;
+    const char* errors;
+    const char* screen;
+    std::vector<std::string> written;
+  };
+  const Case cases[] = {
+      {"no cairo driver", false, 0, "",
+       "  Pictures: SIGMOID001.SVG LINEAR001.SVG\n"
+       "  PNG pictures need PLplot's cairo driver (Debian package plplot-driver-cairo); only "
+       "the SVG pictures were written.\n",
+       {"SIGMOID001.SVG", "LINEAR001.SVG"}},
+      {"broken cairo driver", true, 1,
+       "  CAN'T WRITE 'SIGMOID001.PNG': PLplot (pngcairo device): Unable to load driver\n",
+       "Generate Data for Plotting?", {}},
+  };
+  for (const Case& c : cases) {
+    TempWorkdir dir;
+    const std::filesystem::path own = dir.root() / "drivers";
+    std::filesystem::create_directory(own);
+    for (const char* file : {"svg.driver_info", "svg.so"})
+      std::filesystem::copy_file(drivers / file, own / file);
+    if (c.broken_cairo) {
+      std::filesystem::copy_file(drivers / "cairo.driver_info", own / "cairo.driver_info");
+      std::ofstream(own / "cairo.so") << "not a shared object";
+    }
+    EXPECT_EQ(c.status, run(VARNALO_BIN, dir, readme_answers(),
+                            "PLPLOT_DRV_DIR='" + own.string() + "'"))
+        << c.what;
+    EXPECT_EQ(c.errors, dir.read("errors.txt")) << c.what;
+    EXPECT_NE(std::string::npos, dir.read("screen.txt").find(c.screen)) << c.what;
+    for (const char* name : kPictures) {
+      const bool expected = std::find(c.written.begin(), c.written.end(), name) != c.written.end();
+      EXPECT_EQ(expected, std::filesystem::exists(dir.root() / name)) << c.what << " " << name;
+    }
+    for (const char* text : {"REPORT.TXT", "TABLE.TXT", "SIGMOID.TXT", "LINEAR.TXT"})
+      EXPECT_EQ(whole.read(text), dir.read(text)) << c.what << " " << text;
+  }
 }
 
 // The pictures the README shows are files of the repository, and PNGs.
