@@ -104,6 +104,8 @@ def answers(nprep, distribution, model, variance_ratio_tests=0):
     location/scale form. Each test table whose heterogeneity is significant
     adds a variance ratio test with its own level prompt
     (variance_ratio_tests: 0, 1 or 2); only a run shows how many there are."""
+    if not 2 <= nprep <= MAX_PREPARATIONS:
+        raise ValueError(f"{nprep} preparations: the dialogue here is that of 2 to 99")
     nextra = 2 if model == 4 else 0
     matrix_blocks = (nprep + 1 + nextra - 1) // 5 + 1
     lines = ["", ""]                      # Dosage: doses; SAS Equivalent
@@ -133,6 +135,20 @@ def answers(nprep, distribution, model, variance_ratio_tests=0):
     return "\n".join(lines) + "\n"
 
 
+def write_folder(folder, distribution, model, preparations):
+    """Writes one working folder: DATA/P01.TXT ... from preparations (a list
+    of [(dose, n, r)]), answers.txt and case.txt."""
+    os.makedirs(os.path.join(folder, "DATA"), exist_ok=True)
+    for i, rows in enumerate(preparations, start=1):
+        with open(os.path.join(folder, "DATA", f"P{i:02d}.TXT"), "w") as f:
+            f.writelines(f"{dose:g} {n} {r}\n" for dose, n, r in rows)
+    with open(os.path.join(folder, "answers.txt"), "w") as f:
+        f.write(answers(len(preparations), distribution, model))
+    with open(os.path.join(folder, "case.txt"), "w") as f:
+        f.write(f"distribution {distribution}\nmodel {model}\n"
+                f"preparations {len(preparations)}\ngroups {len(preparations[0])}\n")
+
+
 def write_cases(out, names=None):
     """Writes every case (or those named) below out; returns their names.
     The draws run through all four cases in order whatever is chosen, so a
@@ -140,25 +156,12 @@ def write_cases(out, names=None):
     rng = random.Random(SEED)
     written = []
     for name, distribution, model, nprep, groups in CASES:
-        folder = os.path.join(out, name)
-        wanted = names is None or name in names
-        if wanted:
-            os.makedirs(os.path.join(folder, "DATA"), exist_ok=True)
-        for i in range(1, nprep + 1):
-            control = model == 4 and i % CONTROL_EVERY == 0
-            rows = preparation(rng, distribution, model, groups, control)
-            if wanted:
-                path = os.path.join(folder, "DATA", f"P{i:02d}.TXT")
-                with open(path, "w") as f:
-                    f.writelines(f"{dose:g} {n} {r}\n" for dose, n, r in rows)
-        if not wanted:
-            continue
-        with open(os.path.join(folder, "answers.txt"), "w") as f:
-            f.write(answers(nprep, distribution, model))
-        with open(os.path.join(folder, "case.txt"), "w") as f:
-            f.write(f"distribution {distribution}\nmodel {model}\n"
-                    f"preparations {nprep}\ngroups {groups}\n")
-        written.append(name)
+        preparations = [preparation(rng, distribution, model, groups,
+                                    model == 4 and i % CONTROL_EVERY == 0)
+                        for i in range(1, nprep + 1)]
+        if names is None or name in names:
+            write_folder(os.path.join(out, name), distribution, model, preparations)
+            written.append(name)
     return written
 
 
