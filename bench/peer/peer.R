@@ -156,7 +156,7 @@ V <- com_cov * het
 se <- sqrt(pmax(diag(V), 0))
 cat("Common slope\n")
 print(cbind(Estimate = com_coef, "Std. Error" = se, "Wald Chi2" = (com_coef / se)^2))
-print(V[np + 1, seq_len(np)])
+print(V)
 
 # ---- Effective doses with Fieller limits ------------------------------------
 # ED_p of preparation j: m = (Y - a_j) / b with Y = F^-1(p). Fieller's limits
