@@ -16,6 +16,9 @@ import random
 import sys
 import tempfile
 
+# The modules beside this script are imported from the source tree, which
+# gets no compiled copies.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import generate  # noqa: E402
 import run  # noqa: E402

@@ -32,6 +32,9 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
+# The modules beside this script are imported from the source tree, which
+# gets no compiled copies.
+sys.dont_write_bytecode = True
 sys.path.insert(0, HERE)
 import generate  # noqa: E402
 
