@@ -1,6 +1,8 @@
 #!/bin/sh
-# Installs the build into a temporary prefix and runs the installed programs
-# on a copy of the installed example folder with the installed answer file.
+# Installs the build into a temporary prefix, checks that the links of the
+# installed documentation lead to installed files, and runs the installed
+# programs on a copy of the installed example folder with the installed
+# answer file.
 # Usage: install_test.sh CMAKE BUILD_DIR VERSION
 set -u
 cmake=$1 build=$2 version=$3
@@ -25,9 +27,15 @@ fi
 for file in bin/Varnalo bin/VarnaloNM share/man/man1/Varnalo.1 share/man/man1/VarnaloNM.1 \
     share/doc/varnalo/README.md share/doc/varnalo/examples/README.md \
     share/doc/varnalo/examples/answers.txt share/doc/varnalo/examples/DATA/ROTENONE.TXT \
-    share/doc/varnalo/examples/DATA/BEETLE.TXT; do
+    share/doc/varnalo/examples/DATA/BEETLE.TXT share/doc/varnalo/doc/images/SIGMOID001.PNG \
+    share/doc/varnalo/doc/images/LINEAR001.PNG; do
   [ -s "$prefix/$file" ] || fail "not installed: $file"
 done
+# Every relative link of the installed documentation leads to an installed file.
+. "$(dirname "$0")/doc_links.sh"
+broken=$(doc_links_broken "$doc")
+[ -z "$broken" ] || fail "links of the installed documentation lead nowhere:
+$broken"
 for program in Varnalo VarnaloNM; do
   [ -x "$prefix/bin/$program" ] || fail "not executable: bin/$program"
 done

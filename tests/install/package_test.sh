@@ -57,13 +57,19 @@ dpkg-deb -c "$deb" >"$tmp/contents.txt" || fail "dpkg-deb -c"
 for file in usr/bin/Varnalo usr/bin/VarnaloNM usr/share/man/man1/Varnalo.1.gz \
     usr/share/man/man1/VarnaloNM.1.gz usr/share/doc/varnalo/README.md \
     usr/share/doc/varnalo/examples/README.md usr/share/doc/varnalo/examples/answers.txt \
-    usr/share/doc/varnalo/examples/DATA/ROTENONE.TXT usr/share/doc/varnalo/examples/DATA/BEETLE.TXT; do
+    usr/share/doc/varnalo/examples/DATA/ROTENONE.TXT usr/share/doc/varnalo/examples/DATA/BEETLE.TXT \
+    usr/share/doc/varnalo/doc/images/SIGMOID001.PNG usr/share/doc/varnalo/doc/images/LINEAR001.PNG; do
   grep -q " \./$file\$" "$tmp/contents.txt" || fail "not in the package: $file"
 done
 grep -q 'man1/[^ ]*\.1$' "$tmp/contents.txt" && fail "an uncompressed manual page is in the package"
 
-# The packaged files work: the programs run and the pages unpack to the source.
+# The packaged files work: the programs run, the pages unpack to the source
+# and the links of the documentation lead to packaged files.
 dpkg-deb -x "$deb" "$tmp/root" || fail "dpkg-deb -x"
+. "$(dirname "$0")/doc_links.sh"
+broken=$(doc_links_broken "$tmp/root/usr/share/doc/varnalo")
+[ -z "$broken" ] || fail "links of the packaged documentation lead nowhere:
+$broken"
 for program in Varnalo VarnaloNM; do
   [ "$("$tmp/root/usr/bin/$program" --version)" = "$program $version" ] ||
     fail "packaged $program --version"
