@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "foundation/arrays.h"
@@ -21,6 +22,7 @@
 namespace varnalo {
 
 class Console;
+class LikelihoodKernel;
 struct AnalysisState;
 
 // What differs between the two programs built from this source tree.
@@ -91,6 +93,11 @@ struct AnalysisState {
   Matrix derived_cov;      // [1..N][1..N]
   DVector prep_sum_w;      // [1..nprep]
   DVector prep_mean_x;     // [1..nprep]
+
+  // The likelihood of the current fit's data and model (model/
+  // likelihood_kernel.h), made at its first use and dropped with the work
+  // arrays.
+  std::shared_ptr<LikelihoodKernel> kernel;
 
   double max_loglik = 0.0;
   double lr_chi2 = 0.0;

@@ -10,19 +10,13 @@
 #include "inference/covariance.h"
 
 #include <cmath>
+#include <vector>
 
 #include "fit/gaussj.h"
 #include "model/likelihood.h"
 #include "model/model_family.h"
 
 namespace varnalo {
-
-namespace {
-
-// Floor of the density in the distribution functions.
-constexpr double kDensityFloor = 1e-99;
-
-}  // namespace
 
 void build_info_matrix(AnalysisState& s) {
   const int P = s.nprep;
@@ -33,63 +27,13 @@ void build_info_matrix(AnalysisState& s) {
   for (int i = 1; i <= K; ++i)
     for (int j = 1; j <= K; ++j) I[i][j] = 0.0;
 
-  double C = 0.0, D = 0.0;
-  fitted_c_d(s, &C, &D);
   const int model = s.model;
 
+  std::vector<InformationSums> sums;
+  fit_kernel(s).information_sums(s.params, sums);
   for (int j = 1; j <= P; ++j) {
-    double Sw = 0, Sx = 0, Sxx = 0, SC = 0, SCx = 0, SCC = 0, SD = 0, SDx = 0, SDD = 0, SCD = 0;
     const int slope = s.nslopes < 2 ? P + 1 : P + j;
-    const double a = s.params[j];
-    const double b = s.params[slope];
-    for (int k = 1; k <= s.ngroups[j]; ++k) {
-      DRef g = s.groups[j][k];
-      const double x = g[1];
-      const double n = g[2];
-      // The exact probabilities of the likelihood: both tails keep their
-      // relative accuracy, so a group far out in a tail adds the little
-      // information it holds (a floored P would add n f^2 / floor).
-      GroupProbabilities pr = exact_group_probabilities(s, x, a, b, C, D);
-      // A zero or infinite dose has f = 0: it carries no information on a
-      // and b. The density at its floor keeps the C and D terms, which are
-      // formed by dividing by f, finite.
-      if (pr.f < kDensityFloor) pr.f = kDensityFloor;
-      const double P0 = pr.P0, f = pr.f, Pm = pr.P, Qm = pr.Q;
-      double w0 = 1.0, gC = 0.0, gD = 0.0;
-      switch (model) {
-        case 2:
-        case 3:
-        case 4:
-          w0 = 1.0 - C - D;
-          gC = (1.0 - P0) / f;
-          gD = -P0 / f;
-          break;
-        case 5:
-          w0 = 1.0 - C;
-          break;
-        case 6:
-        case 7:
-        case 8:
-          w0 = (1.0 - C) * (1.0 - D);
-          gC = (1.0 - (1.0 - D) * P0) / f;
-          gD = -(1.0 - C) * P0 / f;
-          break;
-        default:
-          break;
-      }
-      const double w = w0 * w0 * f * f * n / Pm / Qm;
-      Sw += w;
-      Sx += w * x;
-      Sxx += w * x * x;
-      if (model == 1 || model == 5) continue;
-      SC += w * gC / w0;
-      SCx += w * gC * x / w0;
-      SCC += w * gC * gC / w0 / w0;
-      SD += w * gD / w0;
-      SDx += w * gD * x / w0;
-      SDD += w * gD * gD / w0 / w0;
-      SCD += w * gD * gC / w0 / w0;
-    }
+    const auto& [Sw, Sx, Sxx, SC, SCx, SCC, SD, SDx, SDD, SCD] = sums[static_cast<std::size_t>(j)];
     I[j][j] = Sw;
     s.prep_sum_w[j] = Sw;
     s.prep_mean_x[j] = Sx / Sw;

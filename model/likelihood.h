@@ -6,13 +6,20 @@
 // value is reported and whose maximum is checked.
 // Inputs: the GroupTable and model settings in the state; a trial vector
 // (loglik_* and exact_* move a negative active C or D entry to 0;
-// simplex_objective only reads its vector). No allocation.
+// simplex_objective only reads its vector). Each is one pass of the state's
+// likelihood kernel (model/likelihood_kernel.h).
 #pragma once
 
 #include "foundation/arrays.h"
 #include "foundation/state.h"
+#include "model/likelihood_kernel.h"
 
 namespace varnalo {
+
+// The kernel of the state's current fit: made from the state at its first
+// use and kept in s.kernel while the fit's data and model stay the same
+// (the run drops it with the work arrays of every fit).
+LikelihoodKernel& fit_kernel(AnalysisState& s);
 
 double saturated_loglik(const AnalysisState& s);
 

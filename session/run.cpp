@@ -208,6 +208,7 @@ bool run_analysis(AnalysisState& s) {
 
 void alloc_work_arrays(AnalysisState& s) {
   const int n = s.param_capacity();
+  s.kernel.reset();
   s.params = dvector(1, n);
   s.derived_params = dvector(1, n);
   s.fit_cov = matrix(0, n, 1, n);
@@ -219,6 +220,7 @@ void alloc_work_arrays(AnalysisState& s) {
 
 void free_work_arrays(AnalysisState& s) {
   const int n = s.param_capacity();
+  s.kernel.reset();
   dvector_free(s.params, 1, n);
   dvector_free(s.derived_params, 1, n);
   matrix_free(s.fit_cov, 0, n, 1, n);

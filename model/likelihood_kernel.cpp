@@ -1,0 +1,589 @@
+// The likelihood kernel.
+//
+// Method: maximum likelihood for grouped binary responses (Finney, "Probit
+// Analysis", 3rd ed. 1971, ch. 4): the objective is sum over groups of
+// -(r ln P + m ln Q) + r ln r + m ln m - n ln n (half the deviance), with
+// P = C + (1 - C - D) P0 (models 1-4) or C + (1 - C)(1 - D) P0 (5-8) and
+// P0 = F(a + b x). Its gradient is -sum (r / P - m / Q) dP, and its Hessian
+// (the observed information) is
+//   sum (r / P^2 + m / Q^2) dP dP' - (r / P - m / Q) d2P,
+// with dP and d2P through dP0/dz = f and df/dz = f' (McCullagh and Nelder,
+// "Generalized Linear Models", 2nd ed., 1989, 4.4 and 4.5). The expected
+// information is sum n dP dP' / (P Q).
+//
+// The search form repeats the arithmetic the maximisers have always stepped
+// on, operation for operation (the terms of the counts alone are cached,
+// which gives the same bits as forming them again). The exact form's
+// probabilities are those of tolerance_cdf_exact: the search form's values
+// wherever that is accurate to its last digits, accurate tails elsewhere;
+// its gradient and Hessian take a count of 0 as 0 (the stored 1e-50 over a
+// P at its floor of 1e-99 would weigh 1e49).
+//
+// Accuracy: double precision apart from the floors (P, Q and f at 1e-99,
+// counts at 1e-50) and the Normal distribution function's 1.1e-9 absolute
+// error within |z| < 3. Work: one evaluation of the distribution function
+// per group and pass; two logarithms per group for the objective; none more
+// for a search-form gradient at the point of the last objective.
+#include "model/likelihood_kernel.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "model/distributions.h"
+#include "model/model_family.h"
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
+namespace varnalo {
+
+namespace {
+
+// A count at or below this is held as this (ln 0 never happens).
+constexpr double kCountFloor = 1e-50;
+// Cap of the objective and the saturated log-likelihood.
+constexpr double kObjectiveCap = 1e50;
+// Penalty of a simplex vertex outside the parameter space, per unit of
+// distance and of 1 + |F|: steep enough that no vertex is better outside
+// than on the bound.
+constexpr double kOutsidePenalty = 10.0;
+// Floor of P, Q and the density where a caller divides by them.
+constexpr double kProbabilityFloor = 1e-99;
+// Floor mode of the distribution functions in the search form.
+constexpr int kSearchFloor = 1;
+
+double floored_count(double v) { return v <= kCountFloor ? kCountFloor : v; }
+
+// The term m (ln Q - ln m) + r (ln P - ln r) + n ln n with the logarithms
+// of the counts cached.
+struct Counts {
+  double n, r, m, log_m, log_r, n_log_n;
+};
+inline double group_term(const Counts& c, double P, double Q) {
+  return c.m * (std::log(Q) - c.log_m) + c.r * (std::log(P) - c.log_r) + c.n_log_n;
+}
+
+// The derivative of the density, f'(z), from the values at z.
+double density_slope(int distribution, double z, double P0, double S0, double f) {
+  switch (distribution) {
+    case 1:
+      return -z * f;
+    case 2:
+      return f * (S0 - P0);
+    default:
+      return f * (1.0 - std::exp(z));
+  }
+}
+
+}  // namespace
+
+LikelihoodKernel::LikelihoodKernel(const AnalysisState& cs)
+    : nprep_(cs.nprep),
+      nslopes_(cs.nslopes),
+      npar_(cs.npar),
+      model_(cs.model),
+      distribution_(cs.distribution),
+      fixed_c_(cs.fixed_c) {
+  // The GroupTable's accessors are non-const; it is only read.
+  AnalysisState& s = const_cast<AnalysisState&>(cs);
+  const RateIndices at = rate_indices(s);
+  c_index_ = at.c;
+  d_index_ = at.d;
+  layout_ = ArrowLayout::make(nprep_, nslopes_, c_index_, d_index_);
+
+  prep_first_.assign(static_cast<std::size_t>(nprep_) + 2, 0);
+  double S = 0.0;
+  for (int i = 1; i <= nprep_; ++i) {
+    prep_first_[static_cast<std::size_t>(i)] = static_cast<int>(groups_.size());
+    for (int j = 1; j <= s.ngroups[i]; ++j) {
+      DRef g = s.groups[i][j];
+      Group grp;
+      grp.x = g[1];
+      grp.n = g[2];
+      grp.r = g[3];
+      grp.m = floored_count(grp.n - grp.r);
+      grp.log_m = std::log(grp.m);
+      grp.log_r = std::log(grp.r);
+      grp.n_log_n = grp.n * std::log(grp.n);
+      grp.zero_dose = grp.x <= kZeroDoseLog;
+      grp.infinite_dose = grp.x >= kInfiniteDoseLog;
+      grp.no_responders = grp.r <= kCountFloor;
+      grp.all_responders = grp.n - grp.r <= kCountFloor;
+      groups_.push_back(grp);
+      // The saturated log-likelihood, summed as it always has been.
+      S += grp.m * grp.log_m + grp.r * grp.log_r - grp.n_log_n;
+      if (S > kObjectiveCap) S = kObjectiveCap;
+    }
+  }
+  prep_first_[static_cast<std::size_t>(nprep_) + 1] = static_cast<int>(groups_.size());
+  saturated_ = S;
+  table_ = nprep_ > 0 ? &s.groups[1][0][1] : nullptr;
+  total_groups_ = static_cast<int>(groups_.size());
+  checksum_ = checksum(cs);
+
+  // Blocks of whole preparations, fixed by the data alone.
+  const int total = static_cast<int>(groups_.size());
+  if (total <= kParallelGroups || nprep_ <= 1) {
+    blocks_.push_back({1, nprep_});
+  } else {
+    int first = 1, count = 0;
+    for (int i = 1; i <= nprep_; ++i) {
+      count += prep_first_[static_cast<std::size_t>(i) + 1] - prep_first_[static_cast<std::size_t>(i)];
+      if (count >= kBlockGroups || i == nprep_) {
+        blocks_.push_back({first, i});
+        first = i + 1;
+        count = 0;
+      }
+    }
+  }
+  block_value_.assign(blocks_.size(), 0.0);
+  // A block's partial sums: the gradient's border entries (by vector index)
+  // or the Hessian pass's border gradient and matrix (at most 3 + 9).
+  constexpr std::size_t kHessianBorder = 12;
+  block_border_.assign(blocks_.size(),
+                       std::vector<double>(std::max(static_cast<std::size_t>(npar_) + 1, kHessianBorder), 0.0));
+  cached_f_.assign(groups_.size(), 0.0);
+  cached_P0_.assign(groups_.size(), 0.0);
+  cached_P_.assign(groups_.size(), 0.0);
+  cached_Q_.assign(groups_.size(), 0.0);
+  cached_point_.assign(static_cast<std::size_t>(npar_) + 1, 0.0);
+}
+
+double LikelihoodKernel::checksum(const AnalysisState& cs) const {
+#ifdef VARNALO_BOUNDS_CHECK
+  AnalysisState& s = const_cast<AnalysisState&>(cs);
+  double sum = 0.0;
+  for (int i = 1; i <= s.nprep; ++i)
+    for (int j = 1; j <= s.ngroups[i]; ++j)
+      sum += (j + 0.5) * s.groups[i][j][1] + (i + 1.5) * s.groups[i][j][2] + 3.25 * s.groups[i][j][3];
+  return sum;
+#else
+  (void)cs;
+  return 0.0;
+#endif
+}
+
+bool LikelihoodKernel::describes(const AnalysisState& cs) const {
+  if (cs.nprep != nprep_ || cs.nslopes != nslopes_ || cs.npar != npar_ || cs.model != model_ ||
+      cs.distribution != distribution_ || cs.fixed_c != fixed_c_)
+    return false;
+  AnalysisState& s = const_cast<AnalysisState&>(cs);
+  if ((nprep_ > 0 ? &s.groups[1][0][1] : nullptr) != table_) return false;
+  int total = 0;
+  for (int i = 1; i <= nprep_; ++i) total += s.ngroups[i];
+  return total == total_groups_ && checksum(cs) == checksum_;
+}
+
+template <typename Body>
+void LikelihoodKernel::for_blocks(Body body) {
+  const int nblocks = static_cast<int>(blocks_.size());
+  if (nblocks == 1) {
+    body(0);
+    return;
+  }
+  // Each block writes only its own partial sums and its own preparations'
+  // entries, so the order in which the threads take the blocks does not
+  // matter.
+  tbb::parallel_for(tbb::blocked_range<int>(0, nblocks, 1), [&](const tbb::blocked_range<int>& range) {
+    for (int k = range.begin(); k != range.end(); ++k) body(k);
+  });
+}
+
+void LikelihoodKernel::rates(DRef p, double* C, double* D) const {
+  *C = (model_ == 5 || model_ == 7) ? fixed_c_ : 0.0;
+  *D = 0.0;
+  if (c_index_ != 0) {
+    if (p[c_index_] < 0.0) p[c_index_] = 0.0;
+    *C = p[c_index_];
+  }
+  if (d_index_ != 0) {
+    if (p[d_index_] < 0.0) p[d_index_] = 0.0;
+    *D = p[d_index_];
+  }
+}
+
+bool LikelihoodKernel::rates_in_space(DRef p) const {
+  const double C = c_index_ != 0 ? p[c_index_] : 0.0;
+  const double D = d_index_ != 0 ? p[d_index_] : 0.0;
+  if (!(C >= 0.0 && C < 1.0 && D >= 0.0 && D < 1.0)) return false;
+  return !(model_ >= 2 && model_ <= 4) || C + D < 1.0;
+}
+
+void LikelihoodKernel::clamp_rates(DRef p, double* C, double* D, double* outside) const {
+  constexpr double kTop = 1.0 - kRateMargin;
+  *C = (model_ == 5 || model_ == 7) ? fixed_c_ : 0.0;
+  *D = 0.0;
+  if (c_index_ != 0) *C = std::clamp(p[c_index_], 0.0, kTop);
+  if (d_index_ != 0) *D = std::clamp(p[d_index_], 0.0, kTop);
+  if (model_ >= 2 && model_ <= 4 && *C + *D > kTop) {
+    const double scale = kTop / (*C + *D);
+    *C *= scale;
+    *D *= scale;
+  }
+  *outside = 0.0;
+  if (c_index_ != 0) *outside += std::fabs(p[c_index_] - *C);
+  if (d_index_ != 0) *outside += std::fabs(p[d_index_] - *D);
+}
+
+double LikelihoodKernel::value(LikelihoodForm form, DRef p) {
+  ++passes_;
+  double C = 0.0, D = 0.0, outside = 0.0;
+  if (form == LikelihoodForm::kSimplex) {
+    clamp_rates(p, &C, &D, &outside);
+  } else {
+    rates(p, &C, &D);
+    // Rates at or above 1 describe no population.
+    if (form == LikelihoodForm::kExact && !rates_in_space(p)) return kObjectiveCap;
+  }
+  const bool search = form == LikelihoodForm::kSearch;
+
+  for_blocks([&](int k) {
+    double F = 0.0;
+    for (int i = blocks_[k].first_prep; i <= blocks_[k].last_prep; ++i) {
+      const double a = p[i];
+      const double b = p[slope_index(i)];
+      for (int j = prep_first_[i]; j < prep_first_[i + 1]; ++j) {
+        const Group& g = groups_[static_cast<std::size_t>(j)];
+        double P0 = 0.0, f = 0.0, P = 0.0, Q = 0.0;
+        if (search) {
+          tolerance_cdf(distribution_, kSearchFloor, a + b * g.x, &P0, &f);
+          response_probability(model_, P0, &P, &Q, C, D);
+          cached_f_[j] = f;
+          cached_P0_[j] = P0;
+          cached_P_[j] = P;
+          cached_Q_[j] = Q;
+        } else if (form == LikelihoodForm::kSimplex) {
+          if (g.zero_dose)
+            P0 = 0.0;
+          else if (g.infinite_dose)
+            P0 = 1.0;
+          else
+            tolerance_cdf(distribution_, kSearchFloor, a + b * g.x, &P0, &f);
+          response_probability(model_, P0, &P, &Q, C, D);
+        } else {
+          double S0 = 1.0;
+          if (g.infinite_dose) {
+            P0 = 1.0;
+            S0 = 0.0;
+          } else if (!g.zero_dose) {
+            tolerance_cdf_exact(distribution_, a + b * g.x, &P0, &S0, &f);
+          }
+          response_probability(model_, P0, &P, &Q, C, D);
+          if (Q < kSubtractionDigitsLost) response_probability(model_, P0, S0, &P, &Q, C, D);
+        }
+        F -= group_term({g.n, g.r, g.m, g.log_m, g.log_r, g.n_log_n}, P, Q);
+        if (F > kObjectiveCap) F = kObjectiveCap;
+      }
+    }
+    block_value_[k] = F;
+  });
+  double F = block_value_[0];
+  for (std::size_t k = 1; k < blocks_.size(); ++k) {
+    F += block_value_[k];
+    if (F > kObjectiveCap) F = kObjectiveCap;
+  }
+  if (search) {
+    for (int e = 1; e <= npar_; ++e) cached_point_[e] = p[e];
+    cache_valid_ = true;
+  }
+  if (form == LikelihoodForm::kSimplex && outside != 0.0)
+    return F + kOutsidePenalty * outside * (1.0 + std::fabs(F));
+  return F;
+}
+
+void LikelihoodKernel::gradient(LikelihoodForm form, DRef p, DRef g) {
+  for (int e = 1; e <= npar_; ++e) g[e] = 0.0;
+  double C = 0.0, D = 0.0, outside = 0.0;
+  if (form == LikelihoodForm::kSimplex)
+    clamp_rates(p, &C, &D, &outside);
+  else
+    rates(p, &C, &D);
+  const int k = nprep_ + nslopes_;
+  const int model = model_;
+  const bool search = form == LikelihoodForm::kSearch;
+  bool reuse = search && cache_valid_;
+  for (int e = 1; e <= npar_ && reuse; ++e) reuse = cached_point_[e] == p[e];
+  if (!reuse) ++passes_;
+
+  // dP/dz = A f: the share of the population that the tolerance decides.
+  double A = 1.0;
+  switch (model) {
+    case 2: case 5: case 6: A = 1.0 - C; break;
+    case 3: A = 1.0 - D; break;
+    case 4: A = 1.0 - C - D; break;
+    case 7: case 8: A = (1.0 - C) * (1.0 - D); break;
+    default: break;
+  }
+  const bool shared_border = blocks_.size() > 1;
+  const bool common_slope = nslopes_ == 1;
+
+  for_blocks([&](int blk) {
+    // Entries shared by all preparations go to the block's partial sums
+    // when there are several blocks, straight into g when there is one.
+    double* border = shared_border ? block_border_[blk].data() : nullptr;
+    if (border != nullptr) std::fill(block_border_[blk].begin(), block_border_[blk].end(), 0.0);
+    auto shared = [&](int e) -> double& { return border != nullptr ? border[e] : g[e]; };
+    for (int i = blocks_[blk].first_prep; i <= blocks_[blk].last_prep; ++i) {
+      const int si = slope_index(i);
+      const double a = p[i];
+      const double b = p[si];
+      double& g_slope = common_slope ? shared(si) : g[si];
+      for (int j = prep_first_[i]; j < prep_first_[i + 1]; ++j) {
+        const Group& grp = groups_[static_cast<std::size_t>(j)];
+        const double x = grp.x, n = grp.n, r = grp.r;
+        double P0 = 0.0, f = 0.0, P = 0.0, Q = 0.0, w = 0.0;
+        if (reuse) {
+          f = cached_f_[j];
+          P0 = cached_P0_[j];
+          P = cached_P_[j];
+          Q = cached_Q_[j];
+        } else if (search) {
+          tolerance_cdf(distribution_, kSearchFloor, a + b * x, &P0, &f);
+          response_probability(model, P0, &P, &Q, C, D);
+        } else if (form == LikelihoodForm::kSimplex) {
+          if (grp.zero_dose)
+            P0 = 0.0;
+          else if (grp.infinite_dose)
+            P0 = 1.0;
+          else
+            tolerance_cdf(distribution_, kSearchFloor, a + b * x, &P0, &f);
+          response_probability(model, P0, &P, &Q, C, D);
+        } else {
+          double S0 = 1.0;
+          if (grp.infinite_dose) {
+            P0 = 1.0;
+            S0 = 0.0;
+          } else if (!grp.zero_dose) {
+            tolerance_cdf_exact(distribution_, a + b * x, &P0, &S0, &f);
+          }
+          response_probability(model, P0, &P, &Q, C, D);
+          if (Q < kSubtractionDigitsLost) response_probability(model, P0, S0, &P, &Q, C, D);
+        }
+        if (form == LikelihoodForm::kExact) {
+          // -d(r ln P + m ln Q)/dP with counts of 0 as 0.
+          w = (grp.no_responders ? 0.0 : r / P) - (grp.all_responders ? 0.0 : grp.m / Q);
+        } else {
+          w = ((r - n * P) / P) / Q;
+        }
+
+        // A zero or infinite dose carries no information on intercept or slope.
+        if (!grp.zero_dose && !grp.infinite_dose) {
+          g[i] -= A * w * f;
+          g_slope -= A * w * f * x;
+        }
+
+        switch (model) {
+          case 2: shared(k + 1) -= (1.0 - P0) * w; break;
+          case 3: shared(k + 1) -= (-P0) * w; break;
+          case 4:
+            shared(k + 1) -= (1.0 - P0) * w;
+            shared(k + 2) -= (-P0) * w;
+            break;
+          case 6: shared(k + 1) -= (1.0 - (1.0 - D) * P0) * w; break;
+          case 7: shared(k + 1) -= -(1.0 - fixed_c_) * w * P0; break;  // entry k+1 is D
+          case 8:
+            shared(k + 1) -= (1.0 - (1.0 - D) * P0) * w;
+            shared(k + 2) -= -(1.0 - C) * w * P0;
+            break;
+          default: break;
+        }
+      }
+    }
+  });
+  if (shared_border) {
+    for (const int e : layout_.global_index)
+      for (std::size_t blk = 0; blk < blocks_.size(); ++blk) g[e] += block_border_[blk][e];
+  }
+}
+
+double LikelihoodKernel::value_gradient_hessian(DRef p, DRef g, ArrowMatrix& H) {
+  double C = 0.0, D = 0.0;
+  rates(p, &C, &D);
+  if (!rates_in_space(p)) return kObjectiveCap;
+  ++passes_;
+  for (int e = 1; e <= npar_; ++e) g[e] = 0.0;
+  if (H.layout().nprep != nprep_ || H.layout().local != layout_.local ||
+      H.layout().globals() != layout_.globals())
+    H.reset(layout_);
+  else
+    H.set_zero();
+
+  const bool all_or_nothing = model_ <= 4;
+  // A = dP/dP0 and its derivatives in C and D; the position of C and D in
+  // the border (-1: not estimated).
+  const double A = all_or_nothing ? 1.0 - C - D : (1.0 - C) * (1.0 - D);
+  const double A_C = all_or_nothing ? -1.0 : -(1.0 - D);
+  const double A_D = all_or_nothing ? -1.0 : -(1.0 - C);
+  int gc = -1, gd = -1, gb = -1;
+  for (int kk = 0; kk < layout_.globals(); ++kk) {
+    const int e = layout_.global_index[static_cast<std::size_t>(kk)];
+    if (e == c_index_) gc = kk;
+    if (e == d_index_) gd = kk;
+    if (nslopes_ == 1 && e == nprep_ + 1) gb = kk;
+  }
+  const int G = layout_.globals();
+  const bool shared_border = blocks_.size() > 1;
+  // Partial sums per block: the objective, the border's gradient (G) and
+  // the border's Hessian (G x G).
+  const std::size_t border_size = static_cast<std::size_t>(G + G * G);
+
+  for_blocks([&](int blk) {
+    double F = 0.0;
+    // The border's partial sums of this block (G + G * G <= 12 entries).
+    double border_local[12] = {0};
+    for (int i = blocks_[blk].first_prep; i <= blocks_[blk].last_prep; ++i) {
+      const int si = slope_index(i);
+      const double a = p[i];
+      const double b = p[si];
+      for (int j = prep_first_[i]; j < prep_first_[i + 1]; ++j) {
+        const Group& grp = groups_[static_cast<std::size_t>(j)];
+        double P0 = 0.0, S0 = 1.0, f = 0.0, f1 = 0.0, P = 0.0, Q = 0.0;
+        const bool dosed = !grp.zero_dose && !grp.infinite_dose;
+        if (grp.infinite_dose) {
+          P0 = 1.0;
+          S0 = 0.0;
+        } else if (dosed) {
+          const double z = a + b * grp.x;
+          tolerance_cdf_exact(distribution_, z, &P0, &S0, &f);
+          f1 = density_slope(distribution_, z, P0, S0, f);
+        }
+        response_probability(model_, P0, &P, &Q, C, D);
+        if (Q < kSubtractionDigitsLost) response_probability(model_, P0, S0, &P, &Q, C, D);
+        F -= group_term({grp.n, grp.r, grp.m, grp.log_m, grp.log_r, grp.n_log_n}, P, Q);
+        if (F > kObjectiveCap) F = kObjectiveCap;
+
+        const double r = grp.no_responders ? 0.0 : grp.r;
+        const double m = grp.all_responders ? 0.0 : grp.m;
+        const double c2 = r / P - m / Q;                // -dF/dP
+        const double c1 = r / (P * P) + m / (Q * Q);    // d2F/dP2
+        // dP and d2P over the group's entries: 0 a, 1 b, 2 C, 3 D.
+        const double x = dosed ? grp.x : 0.0;
+        double v[4] = {A * f, A * f * x, 0.0, 0.0};
+        double U[4][4] = {{A * f1, A * f1 * x, A_C * f, A_D * f},
+                          {A * f1 * x, A * f1 * x * x, A_C * f * x, A_D * f * x},
+                          {A_C * f, A_C * f * x, 0.0, all_or_nothing ? 0.0 : P0},
+                          {A_D * f, A_D * f * x, all_or_nothing ? 0.0 : P0, 0.0}};
+        v[2] = all_or_nothing ? S0 : S0 + D * P0;  // 1 - P0, 1 - (1 - D) P0
+        v[3] = all_or_nothing ? -P0 : -(1.0 - C) * P0;
+        // Where each entry goes: local u (>= 0) or border k (as -1 - k).
+        const int slot[4] = {0, nslopes_ > 1 ? 1 : -1 - gb, gc >= 0 ? -1 - gc : -100,
+                             gd >= 0 ? -1 - gd : -100};
+        for (int u = 0; u < 4; ++u) {
+          if (slot[u] == -100) continue;
+          const double grad_u = -c2 * v[u];
+          if (slot[u] >= 0)
+            g[layout_.local_index(i, slot[u])] += grad_u;
+          else if (shared_border)
+            border_local[-1 - slot[u]] += grad_u;
+          else
+            g[layout_.global_index[static_cast<std::size_t>(-1 - slot[u])]] += grad_u;
+          for (int w = 0; w < 4; ++w) {
+            if (slot[w] == -100) continue;
+            const double h = c1 * v[u] * v[w] - c2 * U[u][w];
+            if (slot[u] >= 0 && slot[w] >= 0) {
+              H.local(i, slot[u], slot[w]) += h;
+            } else if (slot[u] >= 0) {
+              H.coupling(i, slot[u], -1 - slot[w]) += h;
+            } else if (slot[w] < 0) {
+              if (shared_border)
+                border_local[G + (-1 - slot[u]) * G + (-1 - slot[w])] += h;
+              else
+                H.global(-1 - slot[u], -1 - slot[w]) += h;
+            }
+          }
+        }
+      }
+    }
+    block_value_[blk] = F;
+    if (shared_border)
+      std::copy(border_local, border_local + border_size, block_border_[blk].begin());
+  });
+  double F = block_value_[0];
+  for (std::size_t blk = 1; blk < blocks_.size(); ++blk) {
+    F += block_value_[blk];
+    if (F > kObjectiveCap) F = kObjectiveCap;
+  }
+  if (shared_border) {
+    for (std::size_t blk = 0; blk < blocks_.size(); ++blk) {
+      const std::vector<double>& partial = block_border_[blk];
+      for (int kk = 0; kk < G; ++kk) g[layout_.global_index[static_cast<std::size_t>(kk)]] += partial[kk];
+      for (int kk = 0; kk < G; ++kk)
+        for (int ll = 0; ll < G; ++ll) H.global(kk, ll) += partial[static_cast<std::size_t>(G + kk * G + ll)];
+    }
+  }
+  return F;
+}
+
+void LikelihoodKernel::information_sums(DRef p, std::vector<InformationSums>& sums) {
+  ++passes_;
+  sums.assign(static_cast<std::size_t>(nprep_) + 1, InformationSums{});
+  // The rates as the fit left them.
+  double C = (model_ == 5 || model_ == 7) ? fixed_c_ : 0.0, D = 0.0;
+  if (c_index_ != 0) C = p[c_index_];
+  if (d_index_ != 0) D = p[d_index_];
+  const int model = model_;
+  for_blocks([&](int blk) {
+    for (int i = blocks_[blk].first_prep; i <= blocks_[blk].last_prep; ++i) {
+      InformationSums& S = sums[static_cast<std::size_t>(i)];
+      const double a = p[i];
+      const double b = p[slope_index(i)];
+      for (int j = prep_first_[i]; j < prep_first_[i + 1]; ++j) {
+        const Group& grp = groups_[static_cast<std::size_t>(j)];
+        const double x = grp.x;
+        const double n = grp.n;
+        // The exact probabilities: both tails keep their relative accuracy,
+        // so a group far out in a tail adds the little information it
+        // holds (a floored P would add n f^2 / floor).
+        double P0 = 0.0, S0 = 1.0, f = 0.0, Pm = 0.0, Qm = 0.0;
+        if (grp.infinite_dose) {
+          P0 = 1.0;
+          S0 = 0.0;
+        } else if (!grp.zero_dose) {
+          tolerance_cdf_exact(distribution_, a + b * x, &P0, &S0, &f);
+        }
+        // A zero or infinite dose has f = 0: it carries no information on
+        // a and b. The density at its floor keeps the C and D terms, which
+        // are formed by dividing by f, finite.
+        if (f < kProbabilityFloor) f = kProbabilityFloor;
+        response_probability(model, P0, &Pm, &Qm, C, D);
+        if (Qm < kSubtractionDigitsLost) response_probability(model, P0, S0, &Pm, &Qm, C, D);
+        double w0 = 1.0, gC = 0.0, gD = 0.0;
+        switch (model) {
+          case 2:
+          case 3:
+          case 4:
+            w0 = 1.0 - C - D;
+            gC = (1.0 - P0) / f;
+            gD = -P0 / f;
+            break;
+          case 5:
+            w0 = 1.0 - C;
+            break;
+          case 6:
+          case 7:
+          case 8:
+            w0 = (1.0 - C) * (1.0 - D);
+            gC = (1.0 - (1.0 - D) * P0) / f;
+            gD = -(1.0 - C) * P0 / f;
+            break;
+          default:
+            break;
+        }
+        const double w = w0 * w0 * f * f * n / Pm / Qm;
+        S.Sw += w;
+        S.Sx += w * x;
+        S.Sxx += w * x * x;
+        if (model == 1 || model == 5) continue;
+        S.SC += w * gC / w0;
+        S.SCx += w * gC * x / w0;
+        S.SCC += w * gC * gC / w0 / w0;
+        S.SD += w * gD / w0;
+        S.SDx += w * gD * x / w0;
+        S.SDD += w * gD * gD / w0 / w0;
+        S.SCD += w * gD * gC / w0 / w0;
+      }
+    }
+  });
+}
+
+}  // namespace varnalo

@@ -1,0 +1,125 @@
+// The likelihood kernel: one pass over the dose groups of a fit gives the
+// objective (saturated minus actual binomial log-likelihood), its gradient
+// and, when asked, the Hessian of the objective (the observed information)
+// in the arrow shape of the parameter vector; a pass of its own gives the
+// expected information. Everything that evaluates the likelihood reads it:
+// both maximisers, the check of the maximum, the information matrices.
+//
+// The data are taken from the state once, when the kernel is made: per
+// group x, n, r and the terms of the counts alone (ln m, ln r, n ln n); the
+// work space is allocated then too, so a pass allocates and clears nothing
+// but the partial sums of the parameters shared by all preparations.
+//
+// Three forms of the same likelihood (LikelihoodForm): the search form the
+// variable-metric maximiser steps on (the distribution functions with their
+// floors at every dose; arithmetic and order of the sums as they have always
+// been, so its paths, iteration counts and covariances do not move), the
+// simplex form (zero and infinite doses exact, the rates of a vertex read
+// into the space without writing the vertex, a penalty outside), and the
+// exact form that is reported and checked (accurate tails, exact zero and
+// infinite doses, counts of 0 exact).
+//
+// Data larger than kParallelGroups groups are summed in fixed blocks of
+// whole preparations (at least kBlockGroups groups each) on all cores; the
+// blocks depend on the data alone and their partial sums are added in block
+// order, so every result is the same at any thread count.
+#pragma once
+
+#include <vector>
+
+#include "foundation/arrays.h"
+#include "foundation/state.h"
+#include "model/arrow_matrix.h"
+
+namespace varnalo {
+
+enum class LikelihoodForm { kSearch, kSimplex, kExact };
+
+// Data of at most this many groups are summed in one block, in the order
+// the groups have always been summed in.
+inline constexpr int kParallelGroups = 2048;
+// Smallest block of a larger data set: a pass over it takes some 50
+// microseconds, far more than handing it to a thread.
+inline constexpr int kBlockGroups = 1024;
+
+// The sums of the expected information of one preparation, over its groups
+// w = n (A f)^2 / (P Q) with A = dP/dP0, and the C and D terms
+// (gC = (dP/dC) / f and gD = (dP/dD) / f).
+struct InformationSums {
+  double Sw = 0, Sx = 0, Sxx = 0, SC = 0, SCx = 0, SCC = 0, SD = 0, SDx = 0, SDD = 0, SCD = 0;
+};
+
+class LikelihoodKernel {
+ public:
+  explicit LikelihoodKernel(const AnalysisState& s);
+
+  // Whether the kernel was made from this state's current fit: the same
+  // model, distribution, layout and GroupTable (in debug builds, the same
+  // numbers in it, so a test that changes the groups in place is caught).
+  bool describes(const AnalysisState& s) const;
+
+  int npar() const { return npar_; }
+  const ArrowLayout& layout() const { return layout_; }
+  // The saturated log-likelihood (capped at 1e50).
+  double saturated() const { return saturated_; }
+
+  // The objective at p. The search and exact forms move a negative C or D
+  // entry of p to 0; the simplex form reads p without writing it.
+  double value(LikelihoodForm form, DRef p);
+  // The gradient of the objective over entries 1..npar of g (same moves).
+  void gradient(LikelihoodForm form, DRef p, DRef g);
+  // Exact form: the objective, its gradient and its Hessian. Returns the
+  // cap (1e50) with g and H untouched where the rates lie outside the space.
+  double value_gradient_hessian(DRef p, DRef g, ArrowMatrix& H);
+  // The expected-information sums of every preparation at p (exact form,
+  // the rates as given), sums[i] for preparation i (entry 0 unused).
+  void information_sums(DRef p, std::vector<InformationSums>& sums);
+
+  // Passes made so far (for the benchmarks and tests of the check's cost).
+  long passes() const { return passes_; }
+
+ private:
+  struct Group {
+    double x, n, r, m;          // counts as stored (floored at 1e-50)
+    double log_m, log_r, n_log_n;
+    bool zero_dose, infinite_dose;
+    bool no_responders, all_responders;  // r, n - r at or below the floor
+  };
+  struct Block {
+    int first_prep, last_prep;
+  };
+
+  int slope_index(int prep) const { return nslopes_ > 1 ? nprep_ + prep : nprep_ + 1; }
+  // C and D of p: the search and exact forms move a negative entry to 0.
+  void rates(DRef p, double* C, double* D) const;
+  bool rates_in_space(DRef p) const;
+  void clamp_rates(DRef p, double* C, double* D, double* outside) const;
+  template <typename Body>
+  void for_blocks(Body body);
+
+  // What describes() compares.
+  double checksum(const AnalysisState& s) const;
+  const double* table_ = nullptr;
+  int total_groups_ = 0;
+  double checksum_ = 0.0;
+  int nprep_, nslopes_, npar_, model_, distribution_;
+  double fixed_c_;
+  int c_index_, d_index_;
+  ArrowLayout layout_;
+  std::vector<Group> groups_;
+  std::vector<int> prep_first_;  // index of the first group of each preparation, [1..nprep+1]
+  std::vector<Block> blocks_;
+  double saturated_ = 0.0;
+  long passes_ = 0;
+
+  // Per group of the last search-form value pass, reused by a gradient at
+  // the same point.
+  std::vector<double> cached_f_, cached_P0_, cached_P_, cached_Q_;
+  std::vector<double> cached_point_;
+  bool cache_valid_ = false;
+  // Partial sums of the blocks: objective and border entries.
+  std::vector<double> block_value_;
+  std::vector<std::vector<double>> block_border_;
+};
+
+}  // namespace varnalo
