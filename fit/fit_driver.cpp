@@ -33,6 +33,8 @@
 #include "fit/fit_driver.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cmath>
 
 #include "foundation/output.h"
@@ -180,7 +182,9 @@ void fit_model(AnalysisState& s) {
 
   // The end point is checked on the exact likelihood, whose value is the
   // one reported.
+  const long passes_dfp = fit_kernel(s).passes();
   const MaximumCheck check = check_maximum(s, p, &fmin);
+  if (std::getenv("DBGPASS")) std::fprintf(stderr, "passes dfp %ld check %ld + prep %.0f\n", passes_dfp, fit_kernel(s).passes() - passes_dfp, fit_kernel(s).preparation_passes());
   report_maximum_check(s, check);
 
   both(s, "\n");

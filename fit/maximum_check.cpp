@@ -1,43 +1,51 @@
 // Check of a fit's end point, and search for a better one.
 //
-// Method: local searches with sequential least-squares quadratic
-// programming (SLSQP: Kraft, "A software package for sequential quadratic
-// programming", DFVLR-FB 88-28, 1988) as implemented by the NLopt library,
-// on the exact form of the objective saturated minus log-likelihood with its
-// analytic gradient, the rates C and D bounded to [0, 1) and C + D below 1
-// as a linear constraint (models 2 to 4); each search is run again from its
-// best point while that gains, since SLSQP can stop on a short step with a
-// stale quasi-Newton matrix. Problems with many parameters use NLopt's
-// limited-memory BFGS instead (Nocedal 1980; Liu and Nocedal 1989).
+// Method. The end point is first certified or polished: projected Newton
+// steps on the exact likelihood through the arrow Hessian
+// (fit/projected_newton.cpp) stop at once when the point is a local
+// maximum (free Hessian positive definite, no gain promised, rates on a
+// bound pushed out of the space) and otherwise climb to one. With the
+// probit, logit or complementary log-log tolerance and no rates the
+// log-likelihood is concave in the lines (the three distribution functions
+// are log-concave; Wedderburn, Biometrika 63 (1976) 27-32), so that maximum
+// is the maximum. With C, D or a known C it can have several: a steep curve
+// with large rates against a shallow one with small rates, or, under a
+// common slope, the curve of a preparation with sparse data settling
+// between any two of its doses. They are found by the structure of the
+// problem rather than by many full searches:
+// - the profile over the rates: with C and D fixed on a grid the lines
+//   alone are fitted, warm-started along the grid. Under separate slopes
+//   the preparations are then independent: each climbs its own likelihood
+//   (O(its groups) a step) from the warm line, the regression line at those
+//   rates and the warm line made steeper and shallower about its ED50, and
+//   keeps its best. Under a common slope the lines are one arrow system;
+//   every curve is made steeper and shallower together later;
+// - the best grid points polished with the rates free;
+// - around the best maximum, each preparation's curve moved on its own (to
+//   stand with its ED50 at each of its doses; with a slope of its own,
+//   steeper and shallower), each start climbing that preparation's own
+//   likelihood with everything else held; an alternative is polished only
+//   when the quadratic model of the whole objective there (the arrow
+//   Hessian with that preparation's terms replaced, one Newton step of all
+//   entries, O(preparations)) promises a higher maximum; repeated while it
+//   finds one.
+// The same rules at every size. A point on a ridge that rises towards a
+// step (complete or quasi-complete separation: the likelihood has no finite
+// maximum) is no candidate: making every curve twice as steep about its
+// ED50 does not lower it.
 //
-// One search starts at the maximiser's end point: when it gains nothing, no
-// free direction led uphill there and the point is verified. With C or D
-// the likelihood often has several maxima: a steep curve with large rates
-// against a shallow one with small rates, or, under a common slope, the
-// curve of a preparation with shallow data settling between any two of its
-// doses. Further searches therefore start from the regression lines for
-// rates on a grid, made steeper and shallower about their ED50s; and, around
-// the two best maxima found, from the same curves with the rates moved to
-// each grid value, and with each preparation's curve moved to stand with its
-// ED50 at each of its doses. The best point of a converged search that is not
-// on a ridge towards a step is the candidate.
-//
-// Accuracy: each search stops when a step changes the objective by less
-// than 1e-13 relative or the parameters by less than 1e-10 relative; ^L at
-// the point kept is then within rounding of the local maximum, far inside
-// the gain that decides whether a point replaces the end point. On the
-// random battery of tests/reference (890 fits, one to three preparations,
-// the three distributions, models with and without C and D) every fit ends
-// within 1e-6 relative of the maximum found independently in R.
+// Accuracy: a point is taken as a maximum when a Newton step promises less
+// than kCertifiedGain (1e-11) of |^L|; a better point replaces the end point
+// only when it raises ^L by more than kKeepGain of |^L| (and by a
+// printable amount).
 #include "fit/maximum_check.h"
-
-#include <nlopt.h>
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
+#include <optional>
 #include <vector>
 
+#include "fit/projected_newton.h"
 #include "foundation/output.h"
 #include "model/initial_values.h"
 #include "model/likelihood.h"
@@ -47,273 +55,606 @@ namespace varnalo {
 
 namespace {
 
-// Starting rates of the searches: C and D on this grid.
-constexpr double kStartRates[] = {0.0, 0.05, 0.15, 0.3, 0.5};
-// Multiples of the regression slopes at each starting rate: with C or D
-// the likelihood often has its higher maximum at a much steeper curve than
-// the unweighted regression suggests.
-constexpr double kStartSlopeScales[] = {0.25, 0.5, 1.0, 2.0, 4.0, 8.0, 16.0};
-// Best maxima around which the rates are tried again.
-constexpr std::size_t kNeighbourhoods = 2;
-// Stand-in for a gradient component beyond the doubles.
-constexpr double kHugeGradient = 1e100;
-// Stopping rules of one search (relative change of the objective, of the
-// parameters) and its evaluation limit; a search that reaches the limit has
-// not converged (a ridge towards a step, say) and yields no candidate.
-constexpr double kObjectiveTolerance = 1e-13;
-constexpr double kParameterTolerance = 1e-10;
-constexpr int kEvaluationsPerParameter = 400;
-// Runs of one search: a run that lowers the objective by more than kRunGain
-// (relative to max(F, 1)) is followed by another from its best point.
-constexpr int kMaxRuns = 10;
-constexpr double kRunGain = 1e-12;
-constexpr int kMinEvaluations = 2000;
+// Starting rates of the profile: C and D on this grid (1 per cent apart
+// from 0: a small natural response can absorb a few early responders and
+// let a preparation's curve be steep, where 5 per cent already makes it a
+// step).
+constexpr double kGridRates[] = {0.0, 0.01, 0.05, 0.15, 0.3, 0.5};
+// Multiples of a slope about the ED50s, tried for each preparation of a
+// profile point (separate slopes), for all curves together (common slope)
+// and in the moves of one preparation: with C or D the higher maximum often
+// has a much steeper (or shallower) curve than the regression suggests.
+constexpr double kSteepness[] = {0.25, 0.5, 2.0, 4.0, 8.0, 16.0};
+// Factors of the common slope in its scan (1 is the point itself).
+constexpr double kSlopeScan[] = {0.125, 0.25, 0.5, 1.0, 2.0, 4.0, 8.0, 16.0, 32.0, 64.0, 128.0};
+// Grid points polished with the rates free, and maxima (besides the end
+// point's) whose curves are all made steeper and shallower together.
+constexpr std::size_t kBestGridPoints = 3;
+constexpr std::size_t kSteepnessBases = 1;
+// Two points are the same maximum when every entry agrees to this
+// fraction of max(1, |entry|).
+constexpr double kSamePoint = 1e-6;
 // Data with no finite maximum (complete or quasi-complete separation) let
 // the likelihood rise towards a step: making every curve twice as steep
 // about its own ED50 (all intercepts and slopes doubled) does not lower it
 // by more than this fraction of max(F, 1). At a maximum it falls by a
 // sizeable amount.
 constexpr double kRidgeTolerance = 1e-6;
+// Newton iterations of a profile point (warm-started, it needs a few).
+constexpr int kProfileIterations = 30;
+// Positions tried per preparation in its moves: its doses, at most this
+// many (evenly chosen when it has more).
+constexpr int kMaxPositions = 40;
+// Newton steps of one preparation's own entries: a climb still rising after
+// these runs up a ridge towards a step (its curve has no finite best).
+constexpr int kLocalIterations = 15;
+// A curvature below this fraction of the largest counts as none; the shift
+// that makes an indefinite block positive definite leaves this fraction of
+// the largest eigenvalue above 0.
+constexpr double kLocalCurvatureFloor = 1e-10;
+constexpr double kLocalShift = 1e-3;
+// Armijo constant and halvings of a step of one preparation's entries.
+constexpr double kSufficientDecrease = 1e-4;
+constexpr int kMaxHalvings = 30;
+// Alternatives polished per round of moves, and rounds (a round repeats
+// from the better maximum its polish found).
+constexpr std::size_t kMovePolishes = 3;
+constexpr int kMoveRounds = 3;
+// Pivot floor of the quadratic model's factorisation (see
+// fit/projected_newton.cpp).
+constexpr double kModelPivotFloor = 1e-13;
 
-// Scratch shared with the callbacks of one search over the entries `free`
-// of the trial vector; the other entries keep their values.
-struct Search {
-  AnalysisState* s = nullptr;
-  std::vector<int> free;
-  DVector point;     // [1..N]: the trial vector the likelihood reads
-  DVector gradient;  // [1..npar]
-  double best_f = std::numeric_limits<double>::infinity();
-  std::vector<double> best_point;  // entries 1..npar of the best point
+using Point = std::vector<double>;  // entries 1..N at [0..N-1]
+
+struct Candidate {
+  double f;
+  Point x;
 };
 
-double search_objective(unsigned n, const double* x, double* grad, void* data) {
-  Search& search = *static_cast<Search*>(data);
-  AnalysisState& s = *search.s;
-  for (unsigned i = 0; i < n; ++i) search.point[search.free[i]] = x[i];
-  const double f = exact_objective(s, search.point);
-  if (grad != nullptr) {
-    exact_gradient(s, search.point, search.gradient);
-    for (unsigned i = 0; i < n; ++i) {
-      // A gradient beyond the doubles (responders where P sits on its
-      // floor) would stop the search; it is held at a huge finite value.
-      const double g = search.gradient[search.free[i]];
-      grad[i] = std::isfinite(g) ? g : std::copysign(kHugeGradient, g);
+std::size_t at(int index) { return static_cast<std::size_t>(index) - 1; }
+
+bool same_point(const Point& a, const Point& b) {
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::fabs(a[i] - b[i]) > kSamePoint * std::max(1.0, std::fabs(a[i]))) return false;
+  return true;
+}
+
+// Keeps the n best distinct candidates, best first.
+void keep_best(std::vector<Candidate>& list, std::size_t n) {
+  std::sort(list.begin(), list.end(), [](const Candidate& a, const Candidate& b) { return a.f < b.f; });
+  std::vector<Candidate> kept;
+  for (const Candidate& c : list) {
+    if (kept.size() == n) break;
+    bool distinct = true;
+    for (const Candidate& k : kept) distinct = distinct && !same_point(k.x, c.x);
+    if (distinct) kept.push_back(c);
+  }
+  list = kept;
+}
+
+const Candidate& best_of(const std::vector<Candidate>& list) {
+  return *std::min_element(list.begin(), list.end(),
+                           [](const Candidate& a, const Candidate& b) { return a.f < b.f; });
+}
+
+// The state, the kernel and a work vector of one check.
+class Search {
+ public:
+  Search(AnalysisState& s, DRef end)
+      : s_(s), kernel_(fit_kernel(s)), N_(s.param_capacity()), rates_(rate_indices(s)) {
+    work_ = dvector(1, N_);
+    end_.assign(&end[1], &end[1] + N_);
+  }
+  ~Search() { dvector_free(work_, 1, N_); }
+  Search(const Search&) = delete;
+  Search& operator=(const Search&) = delete;
+
+  // Newton from x (rates, and a common slope, held or free); the point
+  // reached and its value. True when it is a maximum not on a ridge.
+  bool polish(Point& x, double* f, bool hold_rates = false, bool hold_slope = false,
+              int iterations = 60) {
+    load(x);
+    NewtonOptions options;
+    options.hold_rates = hold_rates;
+    options.hold_common_slope = hold_slope;
+    options.max_iterations = iterations;
+    const NewtonSummary result = projected_newton(kernel_, s_, work_, options);
+    store(x);
+    *f = result.value;
+    return result.converged() && !on_a_ridge(x, result.value);
+  }
+
+  // Whether x lies on a ridge that rises towards a step.
+  bool on_a_ridge(const Point& x, double f) {
+    load(x);
+    for (int i = 1; i <= s_.nprep + s_.nslopes; ++i) work_[i] *= 2.0;
+    const double f_steeper = kernel_.value(LikelihoodForm::kExact, work_);
+    return f_steeper <= f + kRidgeTolerance * std::max(f, 1.0);
+  }
+
+  // The regression lines at rates (C, D), and those rates.
+  Point regression(double C, double D) {
+    load(end_);
+    const double C0 = rates_.c != 0 ? C : (known_c() ? s_.fixed_c : 0.0);
+    regression_lines(s_, work_, C0, D);
+    set_rates(work_, C, D);
+    Point x;
+    store(x);
+    return x;
+  }
+
+  // Climbs from (a, b) to a maximum of preparation i's own share of the
+  // objective, every other entry of x held. Under a common slope the slope
+  // is held too, unless own_slope: then the preparation's line is fitted
+  // with a slope of its own (its share alone). Returns that share.
+  double climb(const Point& x, int i, double* a, double* b, bool own_slope = false) {
+    load(x);
+    const int slope = slope_of(i);
+    const bool two = s_.nslopes > 1 || own_slope;
+    // The gradient and Hessian of the share over (a, and b when two).
+    auto block = [&](const PreparationTerms& t, double g[2], double h[2][2]) {
+      g[0] = t.g_local[0];
+      h[0][0] = t.h_local[0][0];
+      if (s_.nslopes > 1) {
+        g[1] = t.g_local[1];
+        h[0][1] = h[1][0] = t.h_local[0][1];
+        h[1][1] = t.h_local[1][1];
+      } else {
+        // A common slope is the first entry of the border.
+        g[1] = t.g_border[0];
+        h[0][1] = h[1][0] = t.h_coupling[0][0];
+        h[1][1] = t.h_border[0][0];
+      }
+    };
+    work_[i] = *a;
+    if (two) work_[slope] = *b;
+    PreparationTerms t;
+    double value = kernel_.preparation_terms(i, work_, t);
+    for (int it = 0; it < kLocalIterations; ++it) {
+      // The Newton step of the 1 x 1 or 2 x 2 block, or steepest descent
+      // where that block is not positive definite.
+      double g[2], h[2][2];
+      block(t, g, h);
+      double d0 = 0.0, d1 = 0.0;
+      if (!two) {
+        // Newton, or a step of one unit of curvature where there is none.
+        d0 = h[0][0] > 0.0 ? -g[0] / h[0][0] : -g[0] / (1.0 + std::fabs(h[0][0]));
+        g[1] = 0.0;
+      } else {
+        // Newton with the block shifted to be positive definite where it is
+        // not (Levenberg-Marquardt): the shift just exceeds the most
+        // negative eigenvalue.
+        const double mean = 0.5 * (h[0][0] + h[1][1]);
+        const double radius = std::hypot(0.5 * (h[0][0] - h[1][1]), h[0][1]);
+        const double smallest = mean - radius, largest = mean + radius;
+        double shift = 0.0;
+        if (!(smallest > kLocalCurvatureFloor * std::fabs(largest)))
+          shift = -smallest + kLocalShift * std::max(std::fabs(largest), 1.0);
+        const double h00 = h[0][0] + shift, h11 = h[1][1] + shift, h01 = h[0][1];
+        const double det = h00 * h11 - h01 * h01;
+        d0 = -(h11 * g[0] - h01 * g[1]) / det;
+        d1 = -(h00 * g[1] - h01 * g[0]) / det;
+      }
+      const double slope_of_step = g[0] * d0 + g[1] * d1;
+      if (!(slope_of_step < 0.0) ||
+          -slope_of_step <= kCertifiedGain * std::max(1.0, std::fabs(value)))
+        break;
+      double step = 1.0, trial = value;
+      bool accepted = false;
+      PreparationTerms u;
+      for (int k = 0; k < kMaxHalvings; ++k, step *= 0.5) {
+        work_[i] = *a + step * d0;
+        if (two) work_[slope] = *b + step * d1;
+        trial = kernel_.preparation_terms(i, work_, u);
+        if (trial <= value + kSufficientDecrease * step * slope_of_step) {
+          accepted = true;
+          break;
+        }
+      }
+      if (!accepted) break;
+      t = u;
+      *a = work_[i];
+      if (two) *b = work_[slope];
+      value = trial;
     }
+    return value;
   }
-  if (f < search.best_f && std::isfinite(f) && rates_in_space(s, search.point)) {
-    search.best_f = f;
-    search.best_point.assign(&search.point[1], &search.point[1] + s.npar);
+
+  // What one Newton step of every entry from x promises: the value of the
+  // quadratic model of the objective at its minimum (x's value where the
+  // model has none: its Hessian is not positive definite there).
+  double promise(const Point& x) {
+    load(x);
+    const ArrowLayout& layout = kernel_.layout();
+    const int G = layout.globals();
+    DVector g = dvector(1, N_), step = dvector(1, N_);
+    ArrowMatrix H(layout);
+    const double F = kernel_.value_gradient_hessian(work_, g, H);
+    double value = F;
+    // Rates on a bound that x presses against stay there.
+    std::vector<bool> held(static_cast<std::size_t>(G), false);
+    for (int k = 0; k < G; ++k) {
+      const int e = layout.global_index[static_cast<std::size_t>(k)];
+      if ((e == rates_.c || e == rates_.d) && work_[e] <= 0.0 && g[e] >= 0.0)
+        held[static_cast<std::size_t>(k)] = true;
+    }
+    if (F < HUGE_VAL && H.factor(held, kModelPivotFloor)) {
+      for (int e = 1; e <= N_; ++e) g[e] = -g[e];
+      H.solve(g, step);
+      double gain = 0.0;
+      for (int e = 1; e <= s_.npar; ++e) gain += g[e] * step[e];
+      if (gain > 0.0) value -= 0.5 * gain;
+    }
+    dvector_free(g, 1, N_);
+    dvector_free(step, 1, N_);
+    return value;
   }
-  return f;
-}
 
-// C + D <= 1 - kRateMargin, for models with both rates in P = C + (1-C-D) P0;
-// data holds the positions of C and D in the searched vector.
-double rate_sum_constraint(unsigned n, const double* x, double* grad, void* data) {
-  const auto* at = static_cast<const std::pair<int, int>*>(data);
-  if (grad != nullptr) {
-    std::fill(grad, grad + n, 0.0);
-    grad[at->first] = 1.0;
-    grad[at->second] = 1.0;
+  const Point& end() const { return end_; }
+  LikelihoodKernel& kernel() { return kernel_; }
+  // x loaded into the work vector.
+  DRef work(const Point& x) {
+    load(x);
+    return work_;
   }
-  return x[at->first] + x[at->second] - (1.0 - kRateMargin);
-}
-
-// Up to this many fitted parameters (five preparations with separate
-// slopes, ten with a common one, and two rates) the searches use SLSQP, whose
-// work per step grows with the cube of the parameters, and start from every
-// start listed below; larger problems (up to 200 parameters with 99
-// preparations) use the limited-memory quasi-Newton method of Nocedal and
-// Liu (NLopt's LBFGS, linear work per step) from the end point and the
-// grid of rates only.
-constexpr int kSmallProblem = 24;
-
-bool small_problem(const AnalysisState& s) { return s.npar <= kSmallProblem; }
-
-// Whether the point x (entries 1..npar, objective value f) lies on a ridge
-// that rises towards a step, where the likelihood has no finite maximum.
-bool on_a_ridge_to_a_step(AnalysisState& s, const std::vector<double>& x, double f) {
-  const int N = s.param_capacity();
-  DVector steeper = dvector(1, N);
-  for (int i = 1; i <= N; ++i) steeper[i] = i <= s.npar ? x[static_cast<std::size_t>(i) - 1] : 0.0;
-  for (int i = 1; i <= s.nprep + s.nslopes; ++i) steeper[i] *= 2.0;
-  const double f_steeper = exact_objective(s, steeper);
-  dvector_free(steeper, 1, N);
-  return f_steeper <= f + kRidgeTolerance * std::max(f, 1.0);
-}
-
-// One local search from start over the entries 1..npar. Returns the best
-// point evaluated (entries 1..npar) and its value when the search converged
-// and the point is not on a ridge towards a step; an empty vector otherwise.
-std::vector<double> local_search(AnalysisState& s, DRef start, double* value) {
-  const int N = s.param_capacity();
-  const RateIndices at = rate_indices(s);
-  Search search;
-  search.s = &s;
-  search.point = dvector(1, N);
-  search.gradient = dvector(1, N);
-  for (int i = 1; i <= N; ++i) search.point[i] = start[i];
-  std::pair<int, int> rate_positions{-1, -1};
-  std::vector<double> x, lower, upper;
-  for (int i = 1; i <= s.npar; ++i) {
-    const bool rate = i == at.c || i == at.d;
-    if (i == at.c) rate_positions.first = static_cast<int>(x.size());
-    if (i == at.d) rate_positions.second = static_cast<int>(x.size());
-    search.free.push_back(i);
-    lower.push_back(rate ? 0.0 : -HUGE_VAL);
-    upper.push_back(rate ? 1.0 - kRateMargin : HUGE_VAL);
-    x.push_back(std::clamp(start[i], lower.back(), upper.back()));
+  RateIndices rates() const { return rates_; }
+  bool known_c() const { return s_.model == 5 || s_.model == 7; }
+  int slope_of(int prep) const { return s_.nslopes > 1 ? s_.nprep + prep : s_.nprep + 1; }
+  void set_rates(DRef x, double C, double D) const {
+    if (rates_.c != 0) x[rates_.c] = C;
+    if (rates_.d != 0) x[rates_.d] = D;
   }
-  const unsigned n = static_cast<unsigned>(x.size());
-
-  // SLSQP can stop on a small step while still away from the maximum (its
-  // quasi-Newton matrix has gone stale); each run that gains starts again
-  // from its best point with a fresh matrix.
-  bool converged = false;
-  double f_before = std::numeric_limits<double>::infinity();
-  const bool small = small_problem(s);
-  for (int run = 1; run <= kMaxRuns; ++run) {
-    nlopt_opt opt = nlopt_create(small ? NLOPT_LD_SLSQP : NLOPT_LD_LBFGS, n);
-    if (opt == nullptr) break;
-    nlopt_set_lower_bounds(opt, lower.data());
-    nlopt_set_upper_bounds(opt, upper.data());
-    nlopt_set_min_objective(opt, search_objective, &search);
-    // (The limited-memory method takes bounds only; for it the objective's
-    // cap keeps C + D below 1.)
-    if (small && rate_positions.first >= 0 && rate_positions.second >= 0 && s.model >= 2 &&
-        s.model <= 4)
-      nlopt_add_inequality_constraint(opt, rate_sum_constraint, &rate_positions, 0.0);
-    nlopt_set_ftol_rel(opt, kObjectiveTolerance);
-    nlopt_set_xtol_rel(opt, kParameterTolerance);
-    nlopt_set_maxeval(opt, std::max(kMinEvaluations, kEvaluationsPerParameter * static_cast<int>(n)));
-    double f = 0.0;
-    const nlopt_result result = nlopt_optimize(opt, x.data(), &f);
-    nlopt_destroy(opt);
-    converged = result == NLOPT_SUCCESS || result == NLOPT_FTOL_REACHED ||
-                result == NLOPT_XTOL_REACHED || result == NLOPT_ROUNDOFF_LIMITED;
-    if (!converged || search.best_point.empty()) break;
-    if (!(f_before - search.best_f > kRunGain * std::max(std::fabs(search.best_f), 1.0))) break;
-    f_before = search.best_f;
-    for (unsigned i = 0; i < n; ++i)
-      x[i] = std::clamp(search.best_point[static_cast<std::size_t>(search.free[i]) - 1], lower[i], upper[i]);
+  void set_rates(Point& x, double C, double D) const {
+    if (rates_.c != 0) x[at(rates_.c)] = C;
+    if (rates_.d != 0) x[at(rates_.d)] = D;
   }
-  dvector_free(search.point, 1, N);
-  dvector_free(search.gradient, 1, N);
-  if (!converged || search.best_point.empty()) return {};
-  if (on_a_ridge_to_a_step(s, search.best_point, search.best_f)) return {};
-  *value = search.best_f;
-  return search.best_point;
-}
 
-// The starting rates: (C, D) on the grid for a model with both (C + D below
-// 1 where both enter P = C + (1 - C - D) P0), one rate over the grid for a
-// model with one; a model without them (a known C alone can also give
-// several maxima) starts from its regression lines alone.
-std::vector<std::pair<double, double>> start_rates(const AnalysisState& s) {
-  const RateIndices at = rate_indices(s);
-  std::vector<std::pair<double, double>> rates;
+ private:
+  void load(const Point& x) {
+    for (int i = 1; i <= N_; ++i) work_[i] = x[at(i)];
+  }
+  void store(Point& x) { x.assign(&work_[1], &work_[1] + N_); }
+
+  AnalysisState& s_;
+  LikelihoodKernel& kernel_;
+  int N_;
+  RateIndices rates_;
+  DVector work_;
+  Point end_;
+};
+
+// The grid of starting rates: (C, D) for a model with both (C + D below 1
+// where both enter P = C + (1 - C - D) P0), one rate over the grid for a
+// model with one, a single point for a model without (a known C).
+std::vector<std::pair<double, double>> grid_rates(const AnalysisState& s, RateIndices rates) {
+  std::vector<std::pair<double, double>> grid;
   const bool sum_below_one = s.model >= 2 && s.model <= 4;
-  for (double c : kStartRates) {
-    if (at.c == 0 && c != kStartRates[0]) break;
-    for (double d : kStartRates) {
-      if (at.d == 0 && d != kStartRates[0]) break;
+  for (double c : kGridRates) {
+    if (rates.c == 0 && c != kGridRates[0]) break;
+    for (double d : kGridRates) {
+      if (rates.d == 0 && d != kGridRates[0]) break;
       if (sum_below_one && c + d >= 1.0) continue;
-      rates.emplace_back(c, d);
+      grid.emplace_back(c, d);
     }
   }
-  return rates;
+  return grid;
+}
+
+// x with every curve (all intercepts and slopes) made `scale` times as
+// steep about its ED50.
+Point steeper(const AnalysisState& s, Point x, double scale) {
+  for (int i = 1; i <= s.nprep + s.nslopes; ++i) x[at(i)] *= scale;
+  return x;
+}
+
+// Under separate slopes, each preparation's best line at x's rates, its
+// own likelihood climbed from the lines of `starts` (and, when steep, from
+// the best of those made steeper and shallower about its ED50).
+Candidate separate_lines(Search& search, AnalysisState& s, const Point& x,
+                         const std::vector<const Point*>& starts, bool steep) {
+  Point best = x;
+  double total = 0.0;
+  for (int i = 1; i <= s.nprep; ++i) {
+    const int slope = search.slope_of(i);
+    double best_share = HUGE_VAL, best_a = x[at(i)], best_b = x[at(slope)];
+    auto from = [&](double a, double b) {
+      const double share = search.climb(x, i, &a, &b);
+      if (share < best_share && std::isfinite(a) && std::isfinite(b)) {
+        best_share = share;
+        best_a = a;
+        best_b = b;
+      }
+    };
+    for (const Point* start : starts) from((*start)[at(i)], (*start)[at(slope)]);
+    if (steep) {
+      const double a0 = best_a, b0 = best_b;
+      for (double scale : kSteepness) from(a0 * scale, b0 * scale);
+    }
+    best[at(i)] = best_a;
+    best[at(slope)] = best_b;
+    total += best_share;
+  }
+  return {total, best};
+}
+
+// The profile over the rates under separate slopes: the preparations are
+// independent with the rates fixed; at every grid point each fits its line
+// from the warm line and the regression line, and at the best grid points
+// also from those made steeper and shallower.
+std::vector<Candidate> separate_profile(Search& search, AnalysisState& s) {
+  std::vector<Candidate> grid;
+  Point warm = search.end();
+  for (const auto& [c, d] : grid_rates(s, search.rates())) {
+    search.set_rates(warm, c, d);
+    const Point regression = search.regression(c, d);
+    const Candidate lines = separate_lines(search, s, warm, {&warm, &regression}, false);
+    grid.push_back(lines);
+    warm = lines.x;
+  }
+  // The steeper and shallower lines at the best grid point of each value
+  // of the first rate (a steep line may exist only with some natural
+  // response), and at the best points overall.
+  const RateIndices rates = search.rates();
+  const int first_rate = rates.c != 0 ? rates.c : rates.d;
+  std::vector<Candidate> chosen = grid;
+  keep_best(chosen, kBestGridPoints);
+  for (double value : kGridRates) {
+    std::vector<Candidate> row;
+    for (const Candidate& g : grid)
+      if (g.x[at(first_rate)] == value) row.push_back(g);
+    if (row.empty()) continue;
+    const Candidate& best = best_of(row);
+    if (std::none_of(chosen.begin(), chosen.end(), [&](const Candidate& c) { return same_point(c.x, best.x); }))
+      chosen.push_back(best);
+  }
+  for (Candidate& g : chosen) {
+    g = separate_lines(search, s, g.x, {&g.x}, true);
+  }
+  return chosen;
+}
+
+// The profile over the common slope at x's rates: every curve made
+// steeper or shallower about its ED50 by each factor of kSlopeScan, each
+// intercept then fitted to its own preparation (independent problems given
+// the slope and the rates). Returns the points at the scan's local minima
+// other than x itself, best first.
+std::vector<Candidate> slope_scan(Search& search, AnalysisState& s, const Point& x,
+                                  bool every_point = false) {
+  std::vector<Candidate> scan;
+  for (double scale : kSlopeScan) {
+    Point y = steeper(s, x, scale);
+    double total = 0.0;
+    for (int i = 1; i <= s.nprep; ++i) {
+      double a = y[at(i)], b = y[at(s.nprep + 1)];
+      total += search.climb(y, i, &a, &b);
+      y[at(i)] = a;
+    }
+    scan.push_back({total, y});
+  }
+  std::vector<Candidate> minima;
+  if (every_point) {
+    for (std::size_t k = 0; k < scan.size(); ++k)
+      if (kSlopeScan[k] != 1.0 && std::isfinite(scan[k].f)) minima.push_back(scan[k]);
+    return minima;
+  }
+  for (std::size_t k = 0; k < scan.size(); ++k) {
+    const bool lower_than_left = k == 0 || scan[k].f < scan[k - 1].f;
+    const bool lower_than_right = k + 1 == scan.size() || scan[k].f <= scan[k + 1].f;
+    if (lower_than_left && lower_than_right && kSlopeScan[k] != 1.0 && std::isfinite(scan[k].f))
+      minima.push_back(scan[k]);
+  }
+  std::sort(minima.begin(), minima.end(), [](const Candidate& a, const Candidate& b) { return a.f < b.f; });
+  return minima;
+}
+
+// The profile over the rates under a common slope: the lines as one arrow
+// system at each grid point, from the warm lines and the regression lines;
+// at the best grid points also from the minima of the slope scan.
+std::vector<Candidate> common_profile(Search& search, AnalysisState& s) {
+  std::vector<Candidate> grid;
+  Point warm = search.end();
+  for (const auto& [c, d] : grid_rates(s, search.rates())) {
+    search.set_rates(warm, c, d);
+    Candidate best{HUGE_VAL, warm};
+    for (Point start : {warm, search.regression(c, d)}) {
+      double f = 0.0;
+      if (search.polish(start, &f, true, false, kProfileIterations) && f < best.f) best = {f, start};
+    }
+    if (!std::isfinite(best.f)) continue;
+    grid.push_back(best);
+    warm = best.x;
+  }
+  // The slope scan at the best grid points.
+  keep_best(grid, kBestGridPoints);
+  const std::vector<Candidate> best_points = grid;
+  for (const Candidate& g : best_points)
+    for (Candidate c : slope_scan(search, s, g.x)) {
+      double f = 0.0;
+      if (search.polish(c.x, &f, true, false, kProfileIterations)) grid.push_back({f, c.x});
+    }
+  return grid;
+}
+
+// Each preparation's curve moved on its own around the maximum `base`;
+// the maxima that the alternatives promising more than `beat` lead to.
+std::vector<Candidate> preparation_moves(Search& search, AnalysisState& s, const Candidate& base,
+                                         double beat) {
+  LikelihoodKernel& kernel = search.kernel();
+  const ArrowLayout& layout = kernel.layout();
+  const int N = s.param_capacity();
+  const int L = layout.local, G = layout.globals();
+  const RateIndices rates = search.rates();
+  DVector g0 = dvector(1, N), g1 = dvector(1, N), step = dvector(1, N);
+  ArrowMatrix H0(layout), H1(layout);
+  std::vector<PreparationTerms> terms0;
+  DRef x = search.work(base.x);
+  const double F0 = kernel.value_gradient_hessian(x, g0, H0, &terms0);
+  // Rates on a bound that the base point presses against stay there.
+  std::vector<bool> held(static_cast<std::size_t>(G), false);
+  for (int k = 0; k < G; ++k) {
+    const int e = layout.global_index[static_cast<std::size_t>(k)];
+    if ((e == rates.c || e == rates.d) && x[e] <= 0.0 && g0[e] >= 0.0)
+      held[static_cast<std::size_t>(k)] = true;
+  }
+
+  struct Move {
+    double promise;
+    int prep;
+    double a, b;
+  };
+  std::vector<Move> moves;
+  for (int i = 1; i <= s.nprep; ++i) {
+    const int slope = search.slope_of(i);
+    const double a0 = base.x[at(i)], b0 = base.x[at(slope)];
+    // The starts: ED50 at (up to kMaxPositions of) the doses, and, with a
+    // slope of its own, the curve steeper and shallower about its ED50.
+    std::vector<std::pair<double, double>> starts;
+    std::vector<double> doses;
+    for (int j = 1; j <= s.ngroups[i]; ++j) {
+      const double dose = s.groups[i][j][1];
+      if (dose > kZeroDoseLog && dose < kInfiniteDoseLog) doses.push_back(dose);
+    }
+    const std::size_t count = std::min<std::size_t>(doses.size(), kMaxPositions);
+    for (std::size_t q = 0; q < count; ++q) {
+      const std::size_t pick = count == doses.size() ? q : q * (doses.size() - 1) / (count - 1);
+      starts.emplace_back(-b0 * doses[pick], b0);
+    }
+    if (L == 2)
+      for (double scale : kSteepness) starts.emplace_back(a0 * scale, b0 * scale);
+    std::vector<std::pair<double, double>> optima;
+    auto same = [](double u, double v) {
+      return std::fabs(u - v) <= kSamePoint * std::max(1.0, std::fabs(v));
+    };
+    for (auto [a, b] : starts) {
+      search.climb(base.x, i, &a, &b);
+      bool seen = same(a, a0) && same(b, b0);
+      for (const auto& [oa, ob] : optima) seen = seen || (same(a, oa) && same(b, ob));
+      if (!seen && std::isfinite(a) && std::isfinite(b)) optima.emplace_back(a, b);
+    }
+    for (const auto& [a, b] : optima) {
+      // The whole objective's quadratic model with this curve.
+      x = search.work(base.x);
+      x[i] = a;
+      if (L == 2) x[slope] = b;
+      PreparationTerms t;
+      kernel.preparation_terms(i, x, t);
+      const PreparationTerms& t0 = terms0[static_cast<std::size_t>(i)];
+      H1 = H0;
+      for (int e = 1; e <= N; ++e) g1[e] = g0[e];
+      for (int u = 0; u < L; ++u) {
+        g1[layout.local_index(i, u)] = t.g_local[u];
+        for (int w = 0; w < L; ++w) H1.local(i, u, w) = t.h_local[u][w];
+        for (int k = 0; k < G; ++k) H1.coupling(i, u, k) = t.h_coupling[u][k];
+      }
+      for (int k = 0; k < G; ++k) {
+        g1[layout.global_index[static_cast<std::size_t>(k)]] += t.g_border[k] - t0.g_border[k];
+        for (int l = 0; l < G; ++l) H1.global(k, l) += t.h_border[k][l] - t0.h_border[k][l];
+      }
+      double promise = F0 - t0.value + t.value;
+      if (H1.factor(held, kModelPivotFloor)) {
+        for (int e = 1; e <= N; ++e) g1[e] = -g1[e];
+        H1.solve(g1, step);
+        double gain = 0.0;
+        for (int e = 1; e <= s.npar; ++e) gain += g1[e] * step[e];
+        if (gain > 0.0) promise -= 0.5 * gain;
+      }
+      if (promise < beat) moves.push_back({promise, i, a, b});
+    }
+  }
+  dvector_free(g0, 1, N);
+  dvector_free(g1, 1, N);
+  dvector_free(step, 1, N);
+
+  std::sort(moves.begin(), moves.end(),
+            [](const Move& m, const Move& n) { return m.promise < n.promise; });
+  std::vector<Candidate> found;
+  for (std::size_t q = 0; q < moves.size() && q < kMovePolishes; ++q) {
+    Point y = base.x;
+    y[at(moves[q].prep)] = moves[q].a;
+    if (L == 2) y[at(search.slope_of(moves[q].prep))] = moves[q].b;
+    double f = 0.0;
+    if (search.polish(y, &f)) found.push_back({f, y});
+  }
+  return found;
+}
+
+// Maxima other than the end point's, where the model allows several.
+void other_maxima(Search& search, AnalysisState& s, double needed, std::vector<Candidate>& found) {
+  const std::optional<Candidate> end_point =
+      found.empty() ? std::nullopt : std::optional<Candidate>(found.front());
+  const Candidate* end_maximum = end_point ? &*end_point : nullptr;
+  const RateIndices rates = search.rates();
+  const bool has_rates = rates.c != 0 || rates.d != 0;
+  if (!has_rates && !search.known_c()) return;
+
+  // The profile over the rates; its best points polished with the rates
+  // free.
+  if (has_rates) {
+    std::vector<Candidate> grid =
+        s.nslopes > 1 ? separate_profile(search, s) : common_profile(search, s);
+    keep_best(grid, kBestGridPoints);
+    for (Candidate c : grid) {
+      double f = 0.0;
+      if (search.polish(c.x, &f)) found.push_back({f, c.x});
+    }
+  }
+  if (found.empty()) return;
+
+  // Under a common slope, the slope scan at the end point's maximum and the
+  // best one so far, its minima polished with everything free.
+  if (s.nslopes == 1) {
+    std::vector<Candidate> bases = found;
+    keep_best(bases, kSteepnessBases);
+    if (end_maximum != nullptr && std::none_of(bases.begin(), bases.end(), [&](const Candidate& c) {
+          return same_point(c.x, end_maximum->x);
+        }))
+      bases.push_back(*end_maximum);
+    // Every scan point whose quadratic model (the rates free) promises a
+    // higher maximum: a steeper curve often pays only once the rates follow.
+    for (const Candidate& base : bases)
+      for (Candidate c : slope_scan(search, s, base.x, true)) {
+        if (!(search.promise(c.x) < best_of(found).f - needed)) continue;
+        double f = 0.0;
+        if (search.polish(c.x, &f)) found.push_back({f, c.x});
+      }
+  }
+
+  // Each preparation's curve moved on its own, while that finds more.
+  for (int round = 0; round < kMoveRounds; ++round) {
+    const Candidate top = best_of(found);
+    std::vector<Candidate> moved = preparation_moves(search, s, top, top.f - needed);
+    bool better = false;
+    for (const Candidate& c : moved) better = better || c.f < top.f - needed;
+    found.insert(found.end(), moved.begin(), moved.end());
+    if (!better) break;
+  }
 }
 
 }  // namespace
 
 MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin) {
   const int N = s.param_capacity();
-  const RateIndices at = rate_indices(s);
   MaximumCheck check;
   check.outside = move_rates_into_space(s, p);
-  *fmin = exact_objective(s, p);
-
-  // Every local maximum found, as objective value and point.
-  struct Found {
-    double f;
-    std::vector<double> x;
-  };
-  std::vector<Found> found;
-  DVector start = dvector(1, N);
-  auto search_from = [&](const std::vector<double>& from) {
-    for (int i = 1; i <= N; ++i) start[i] = i <= s.npar ? from[static_cast<std::size_t>(i) - 1] : p[i];
-    double f = 0.0;
-    std::vector<double> x = local_search(s, start, &f);
-    if (!x.empty()) found.push_back({f, std::move(x)});
-  };
-
-  // From the end point itself: when this search gains nothing, the point
-  // is verified.
-  search_from(std::vector<double>(&p[1], &p[1] + s.npar));
-
-  // Starts spread over the rates and the steepness: for rates on a grid,
-  // the regression lines for those rates, and the same lines made steeper
-  // about their ED50s.
-  for (const auto& [c, d] : start_rates(s)) {
-    for (int i = 1; i <= N; ++i) start[i] = p[i];
-    const double C0 = at.c != 0 ? c : (s.model == 5 || s.model == 7 ? s.fixed_c : 0.0);
-    regression_lines(s, start, C0, d);
-    if (at.c != 0) start[at.c] = c;
-    if (at.d != 0) start[at.d] = d;
-    const std::vector<double> regression(&start[1], &start[1] + s.npar);
-    for (double scale : kStartSlopeScales) {
-      if (!small_problem(s) && scale != 1.0) continue;
-      std::vector<double> from = regression;
-      for (int i = 1; i <= s.nprep + s.nslopes; ++i) from[static_cast<std::size_t>(i) - 1] *= scale;
-      search_from(from);
-    }
-  }
-
-  // Near the best maxima found, which are often right in all but one
-  // respect: their rates moved to each grid value; and each preparation's
-  // curve moved, with its slope, to stand with its ED50 at each of its
-  // doses (a steep common slope lets the curve of a preparation with
-  // shallow data settle between any two of its doses).
-  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.f < b.f; });
-  std::vector<std::vector<double>> neighbours;
-  for (const Found& f : found) {
-    if (neighbours.size() == kNeighbourhoods || !small_problem(s)) break;
-    bool distinct = true;
-    for (const std::vector<double>& x : neighbours)
-      distinct = distinct && f.x != x;
-    if (distinct) neighbours.push_back(f.x);
-  }
-  for (const std::vector<double>& centre : neighbours)
-    for (const auto& [c, d] : start_rates(s)) {
-      std::vector<double> from = centre;
-      if (at.c != 0) from[static_cast<std::size_t>(at.c) - 1] = c;
-      if (at.d != 0) from[static_cast<std::size_t>(at.d) - 1] = d;
-      search_from(from);
-    }
-  for (const std::vector<double>& centre : neighbours)
-    for (int i = 1; i <= s.nprep; ++i) {
-      const double b = centre[static_cast<std::size_t>(s.nslopes > 1 ? s.nprep + i : s.nprep + 1) - 1];
-      for (int j = 1; j <= s.ngroups[i]; ++j) {
-        const double x = s.groups[i][j][1];
-        if (x <= kZeroDoseLog || x >= kInfiniteDoseLog) continue;
-        std::vector<double> from = centre;
-        from[static_cast<std::size_t>(i) - 1] = -b * x;
-        search_from(from);
-      }
-    }
-  dvector_free(start, 1, N);
-
-  if (found.empty()) return check;
-  const auto best = std::min_element(found.begin(), found.end(),
-                                     [](const Found& a, const Found& b) { return a.f < b.f; });
-  const double best_f = best->f;
-  const std::vector<double>& best_x = best->x;
-  const double loglik = saturated_loglik(s) - *fmin;
-  const double gain = *fmin - best_f;
+  LikelihoodKernel& kernel = fit_kernel(s);
+  *fmin = kernel.value(LikelihoodForm::kExact, p);
+  const double loglik = kernel.saturated() - *fmin;
   const double needed = std::max(kKeepGain * std::fabs(loglik), kSmallestShownGain);
-  if (check.outside ? best_f < *fmin : gain > needed) {
-    for (int i = 1; i <= s.npar; ++i) p[i] = best_x[static_cast<std::size_t>(i) - 1];
-    *fmin = best_f;
+
+  Search search(s, p);
+  std::vector<Candidate> found;
+  // The end point, certified as it is or polished to the maximum nearby.
+  Point end = search.end();
+  double f = 0.0;
+  if (search.polish(end, &f)) found.push_back({f, end});
+  other_maxima(search, s, needed, found);
+  if (found.empty()) return check;
+
+  const Candidate& best = best_of(found);
+  const double gain = *fmin - best.f;
+  if (check.outside ? best.f < *fmin : gain > needed) {
+    for (int i = 1; i <= N; ++i) p[i] = best.x[at(i)];
+    *fmin = best.f;
     check.improved = true;
     check.gain = gain;
   }

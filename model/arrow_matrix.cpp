@@ -84,6 +84,34 @@ void ArrowMatrix::add_to_diagonal(double lambda) {
   for (int k = 0; k < layout_.globals(); ++k) global(k, k) += lambda;
 }
 
+void ArrowMatrix::add_to_diagonal(double lambda, const std::vector<double>& w) {
+  const int L = layout_.local;
+  for (int i = 1; i <= layout_.nprep; ++i)
+    for (int u = 0; u < L; ++u) local(i, u, u) += lambda * w[static_cast<std::size_t>(layout_.local_index(i, u))];
+  for (int k = 0; k < layout_.globals(); ++k)
+    global(k, k) += lambda * w[static_cast<std::size_t>(layout_.global_index[static_cast<std::size_t>(k)])];
+}
+
+void ArrowMatrix::multiply(DRef x, DRef y) const {
+  const int L = layout_.local, G = layout_.globals();
+  for (int k = 0; k < G; ++k) {
+    double sum = 0.0;
+    for (int l = 0; l < G; ++l) sum += global(k, l) * x[layout_.global_index[static_cast<std::size_t>(l)]];
+    y[layout_.global_index[static_cast<std::size_t>(k)]] = sum;
+  }
+  for (int i = 1; i <= layout_.nprep; ++i)
+    for (int u = 0; u < L; ++u) {
+      double sum = 0.0;
+      for (int w = 0; w < L; ++w) sum += local(i, u, w) * x[layout_.local_index(i, w)];
+      for (int k = 0; k < G; ++k) {
+        const int e = layout_.global_index[static_cast<std::size_t>(k)];
+        sum += coupling(i, u, k) * x[e];
+        y[e] += coupling(i, u, k) * x[layout_.local_index(i, u)];
+      }
+      y[layout_.local_index(i, u)] = sum;
+    }
+}
+
 bool ArrowMatrix::factor(const std::vector<bool>& held, double pivot_floor) {
   const int L = layout_.local, G = layout_.globals(), P = layout_.nprep;
   free_globals_.clear();

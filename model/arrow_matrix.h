@@ -56,8 +56,12 @@ class ArrowMatrix {
   double at(int i, int j) const;
   // Rows and columns 1..npar into a dense matrix.
   void to_dense(Matrix& out, int npar) const;
-  // Adds lambda to every diagonal entry.
+  // Adds lambda to every diagonal entry; or lambda * w[e] to the entry of
+  // vector index e (w over 1..npar, entry 0 unused).
   void add_to_diagonal(double lambda);
+  void add_to_diagonal(double lambda, const std::vector<double>& w);
+  // y = (this matrix) x over vector indices 1..npar.
+  void multiply(DRef x, DRef y) const;
 
   // Cholesky factorisation of the matrix restricted to the entries not held
   // (held[k] for border entry k; local entries are never held), by the

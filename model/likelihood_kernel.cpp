@@ -90,6 +90,12 @@ LikelihoodKernel::LikelihoodKernel(const AnalysisState& cs)
   c_index_ = at.c;
   d_index_ = at.d;
   layout_ = ArrowLayout::make(nprep_, nslopes_, c_index_, d_index_);
+  for (int k = 0; k < layout_.globals(); ++k) {
+    const int e = layout_.global_index[static_cast<std::size_t>(k)];
+    if (e == c_index_) border_c_ = k;
+    if (e == d_index_) border_d_ = k;
+    if (nslopes_ == 1 && e == nprep_ + 1) border_slope_ = k;
+  }
 
   prep_first_.assign(static_cast<std::size_t>(nprep_) + 2, 0);
   double S = 0.0;
@@ -396,7 +402,82 @@ void LikelihoodKernel::gradient(LikelihoodForm form, DRef p, DRef g) {
   }
 }
 
-double LikelihoodKernel::value_gradient_hessian(DRef p, DRef g, ArrowMatrix& H) {
+void LikelihoodKernel::preparation_terms(int i, double a, double b, double C, double D,
+                                         PreparationTerms& t) const {
+  t = PreparationTerms{};
+  const bool all_or_nothing = model_ <= 4;
+  // A = dP/dP0 and its derivatives in C and D.
+  const double A = all_or_nothing ? 1.0 - C - D : (1.0 - C) * (1.0 - D);
+  const double A_C = all_or_nothing ? -1.0 : -(1.0 - D);
+  const double A_D = all_or_nothing ? -1.0 : -(1.0 - C);
+  // Where each of a, b, C, D goes: local entry u (>= 0), border entry k
+  // (as -1 - k), or nowhere (kAbsent).
+  constexpr int kAbsent = -100;
+  const int slot[4] = {0, nslopes_ > 1 ? 1 : -1 - border_slope_,
+                       border_c_ >= 0 ? -1 - border_c_ : kAbsent,
+                       border_d_ >= 0 ? -1 - border_d_ : kAbsent};
+  for (int j = prep_first_[i]; j < prep_first_[i + 1]; ++j) {
+    const Group& grp = groups_[static_cast<std::size_t>(j)];
+    double P0 = 0.0, S0 = 1.0, f = 0.0, f1 = 0.0, P = 0.0, Q = 0.0;
+    const bool dosed = !grp.zero_dose && !grp.infinite_dose;
+    if (grp.infinite_dose) {
+      P0 = 1.0;
+      S0 = 0.0;
+    } else if (dosed) {
+      const double z = a + b * grp.x;
+      tolerance_cdf_exact(distribution_, z, &P0, &S0, &f);
+      f1 = density_slope(distribution_, z, P0, S0, f);
+    }
+    response_probability(model_, P0, &P, &Q, C, D);
+    if (Q < kSubtractionDigitsLost) response_probability(model_, P0, S0, &P, &Q, C, D);
+    t.value -= group_term({grp.n, grp.r, grp.m, grp.log_m, grp.log_r, grp.n_log_n}, P, Q);
+    if (t.value > kObjectiveCap) t.value = kObjectiveCap;
+
+    const double r = grp.no_responders ? 0.0 : grp.r;
+    const double m = grp.all_responders ? 0.0 : grp.m;
+    const double c2 = r / P - m / Q;              // -dF/dP
+    const double c1 = r / (P * P) + m / (Q * Q);  // d2F/dP2
+    // dP and d2P over a, b, C, D.
+    const double x = dosed ? grp.x : 0.0;
+    const double v[4] = {A * f, A * f * x, all_or_nothing ? S0 : S0 + D * P0,
+                         all_or_nothing ? -P0 : -(1.0 - C) * P0};
+    const double P_CD = all_or_nothing ? 0.0 : P0;
+    const double U[4][4] = {{A * f1, A * f1 * x, A_C * f, A_D * f},
+                            {A * f1 * x, A * f1 * x * x, A_C * f * x, A_D * f * x},
+                            {A_C * f, A_C * f * x, 0.0, P_CD},
+                            {A_D * f, A_D * f * x, P_CD, 0.0}};
+    for (int u = 0; u < 4; ++u) {
+      if (slot[u] == kAbsent) continue;
+      const double grad_u = -c2 * v[u];
+      if (slot[u] >= 0)
+        t.g_local[slot[u]] += grad_u;
+      else
+        t.g_border[-1 - slot[u]] += grad_u;
+      for (int w = 0; w < 4; ++w) {
+        if (slot[w] == kAbsent) continue;
+        const double h = c1 * v[u] * v[w] - c2 * U[u][w];
+        if (slot[u] >= 0 && slot[w] >= 0)
+          t.h_local[slot[u]][slot[w]] += h;
+        else if (slot[u] >= 0)
+          t.h_coupling[slot[u]][-1 - slot[w]] += h;
+        else if (slot[w] < 0)
+          t.h_border[-1 - slot[u]][-1 - slot[w]] += h;
+      }
+    }
+  }
+}
+
+double LikelihoodKernel::preparation_terms(int prep, DRef p, PreparationTerms& terms) {
+  preparation_groups_ += prep_first_[static_cast<std::size_t>(prep) + 1] - prep_first_[static_cast<std::size_t>(prep)];
+  double C = 0.0, D = 0.0;
+  rates(p, &C, &D);
+  if (!rates_in_space(p)) return kObjectiveCap;
+  preparation_terms(prep, p[prep], p[slope_index(prep)], C, D, terms);
+  return terms.value;
+}
+
+double LikelihoodKernel::value_gradient_hessian(DRef p, DRef g, ArrowMatrix& H,
+                                                std::vector<PreparationTerms>* by_preparation) {
   double C = 0.0, D = 0.0;
   rates(p, &C, &D);
   if (!rates_in_space(p)) return kObjectiveCap;
@@ -407,111 +488,81 @@ double LikelihoodKernel::value_gradient_hessian(DRef p, DRef g, ArrowMatrix& H) 
     H.reset(layout_);
   else
     H.set_zero();
-
-  const bool all_or_nothing = model_ <= 4;
-  // A = dP/dP0 and its derivatives in C and D; the position of C and D in
-  // the border (-1: not estimated).
-  const double A = all_or_nothing ? 1.0 - C - D : (1.0 - C) * (1.0 - D);
-  const double A_C = all_or_nothing ? -1.0 : -(1.0 - D);
-  const double A_D = all_or_nothing ? -1.0 : -(1.0 - C);
-  int gc = -1, gd = -1, gb = -1;
-  for (int kk = 0; kk < layout_.globals(); ++kk) {
-    const int e = layout_.global_index[static_cast<std::size_t>(kk)];
-    if (e == c_index_) gc = kk;
-    if (e == d_index_) gd = kk;
-    if (nslopes_ == 1 && e == nprep_ + 1) gb = kk;
-  }
+  if (by_preparation != nullptr) by_preparation->resize(static_cast<std::size_t>(nprep_) + 1);
   const int G = layout_.globals();
-  const bool shared_border = blocks_.size() > 1;
-  // Partial sums per block: the objective, the border's gradient (G) and
-  // the border's Hessian (G x G).
-  const std::size_t border_size = static_cast<std::size_t>(G + G * G);
+  const int L = layout_.local;
 
   for_blocks([&](int blk) {
+    // The block's partial sums: objective, border gradient, border Hessian.
     double F = 0.0;
-    // The border's partial sums of this block (G + G * G <= 12 entries).
-    double border_local[12] = {0};
+    double border_g[3] = {0.0, 0.0, 0.0};
+    double border_h[3][3] = {};
+    PreparationTerms t;
     for (int i = blocks_[blk].first_prep; i <= blocks_[blk].last_prep; ++i) {
-      const int si = slope_index(i);
-      const double a = p[i];
-      const double b = p[si];
-      for (int j = prep_first_[i]; j < prep_first_[i + 1]; ++j) {
-        const Group& grp = groups_[static_cast<std::size_t>(j)];
-        double P0 = 0.0, S0 = 1.0, f = 0.0, f1 = 0.0, P = 0.0, Q = 0.0;
-        const bool dosed = !grp.zero_dose && !grp.infinite_dose;
-        if (grp.infinite_dose) {
-          P0 = 1.0;
-          S0 = 0.0;
-        } else if (dosed) {
-          const double z = a + b * grp.x;
-          tolerance_cdf_exact(distribution_, z, &P0, &S0, &f);
-          f1 = density_slope(distribution_, z, P0, S0, f);
-        }
-        response_probability(model_, P0, &P, &Q, C, D);
-        if (Q < kSubtractionDigitsLost) response_probability(model_, P0, S0, &P, &Q, C, D);
-        F -= group_term({grp.n, grp.r, grp.m, grp.log_m, grp.log_r, grp.n_log_n}, P, Q);
-        if (F > kObjectiveCap) F = kObjectiveCap;
-
-        const double r = grp.no_responders ? 0.0 : grp.r;
-        const double m = grp.all_responders ? 0.0 : grp.m;
-        const double c2 = r / P - m / Q;                // -dF/dP
-        const double c1 = r / (P * P) + m / (Q * Q);    // d2F/dP2
-        // dP and d2P over the group's entries: 0 a, 1 b, 2 C, 3 D.
-        const double x = dosed ? grp.x : 0.0;
-        double v[4] = {A * f, A * f * x, 0.0, 0.0};
-        double U[4][4] = {{A * f1, A * f1 * x, A_C * f, A_D * f},
-                          {A * f1 * x, A * f1 * x * x, A_C * f * x, A_D * f * x},
-                          {A_C * f, A_C * f * x, 0.0, all_or_nothing ? 0.0 : P0},
-                          {A_D * f, A_D * f * x, all_or_nothing ? 0.0 : P0, 0.0}};
-        v[2] = all_or_nothing ? S0 : S0 + D * P0;  // 1 - P0, 1 - (1 - D) P0
-        v[3] = all_or_nothing ? -P0 : -(1.0 - C) * P0;
-        // Where each entry goes: local u (>= 0) or border k (as -1 - k).
-        const int slot[4] = {0, nslopes_ > 1 ? 1 : -1 - gb, gc >= 0 ? -1 - gc : -100,
-                             gd >= 0 ? -1 - gd : -100};
-        for (int u = 0; u < 4; ++u) {
-          if (slot[u] == -100) continue;
-          const double grad_u = -c2 * v[u];
-          if (slot[u] >= 0)
-            g[layout_.local_index(i, slot[u])] += grad_u;
-          else if (shared_border)
-            border_local[-1 - slot[u]] += grad_u;
-          else
-            g[layout_.global_index[static_cast<std::size_t>(-1 - slot[u])]] += grad_u;
-          for (int w = 0; w < 4; ++w) {
-            if (slot[w] == -100) continue;
-            const double h = c1 * v[u] * v[w] - c2 * U[u][w];
-            if (slot[u] >= 0 && slot[w] >= 0) {
-              H.local(i, slot[u], slot[w]) += h;
-            } else if (slot[u] >= 0) {
-              H.coupling(i, slot[u], -1 - slot[w]) += h;
-            } else if (slot[w] < 0) {
-              if (shared_border)
-                border_local[G + (-1 - slot[u]) * G + (-1 - slot[w])] += h;
-              else
-                H.global(-1 - slot[u], -1 - slot[w]) += h;
-            }
-          }
-        }
+      preparation_terms(i, p[i], p[slope_index(i)], C, D, t);
+      if (by_preparation != nullptr) (*by_preparation)[static_cast<std::size_t>(i)] = t;
+      F += t.value;
+      if (F > kObjectiveCap) F = kObjectiveCap;
+      for (int u = 0; u < L; ++u) {
+        g[layout_.local_index(i, u)] = t.g_local[u];
+        for (int w = 0; w < L; ++w) H.local(i, u, w) = t.h_local[u][w];
+        for (int k = 0; k < G; ++k) H.coupling(i, u, k) = t.h_coupling[u][k];
+      }
+      for (int k = 0; k < G; ++k) {
+        border_g[k] += t.g_border[k];
+        for (int l = 0; l < G; ++l) border_h[k][l] += t.h_border[k][l];
       }
     }
     block_value_[blk] = F;
-    if (shared_border)
-      std::copy(border_local, border_local + border_size, block_border_[blk].begin());
+    std::vector<double>& partial = block_border_[blk];
+    for (int k = 0; k < G; ++k) {
+      partial[static_cast<std::size_t>(k)] = border_g[k];
+      for (int l = 0; l < G; ++l) partial[static_cast<std::size_t>(G + k * G + l)] = border_h[k][l];
+    }
   });
-  double F = block_value_[0];
-  for (std::size_t blk = 1; blk < blocks_.size(); ++blk) {
+  double F = 0.0;
+  for (std::size_t blk = 0; blk < blocks_.size(); ++blk) {
     F += block_value_[blk];
     if (F > kObjectiveCap) F = kObjectiveCap;
-  }
-  if (shared_border) {
-    for (std::size_t blk = 0; blk < blocks_.size(); ++blk) {
-      const std::vector<double>& partial = block_border_[blk];
-      for (int kk = 0; kk < G; ++kk) g[layout_.global_index[static_cast<std::size_t>(kk)]] += partial[kk];
-      for (int kk = 0; kk < G; ++kk)
-        for (int ll = 0; ll < G; ++ll) H.global(kk, ll) += partial[static_cast<std::size_t>(G + kk * G + ll)];
+    const std::vector<double>& partial = block_border_[blk];
+    for (int k = 0; k < G; ++k) {
+      g[layout_.global_index[static_cast<std::size_t>(k)]] += partial[static_cast<std::size_t>(k)];
+      for (int l = 0; l < G; ++l) H.global(k, l) += partial[static_cast<std::size_t>(G + k * G + l)];
     }
   }
   return F;
+}
+
+void LikelihoodKernel::values_by_preparation(DRef p, std::vector<double>& out) {
+  ++passes_;
+  out.assign(static_cast<std::size_t>(nprep_) + 1, 0.0);
+  double C = 0.0, D = 0.0;
+  rates(p, &C, &D);
+  if (!rates_in_space(p)) {
+    std::fill(out.begin(), out.end(), kObjectiveCap);
+    return;
+  }
+  for_blocks([&](int blk) {
+    for (int i = blocks_[blk].first_prep; i <= blocks_[blk].last_prep; ++i) {
+      const double a = p[i];
+      const double b = p[slope_index(i)];
+      double F = 0.0;
+      for (int j = prep_first_[i]; j < prep_first_[i + 1]; ++j) {
+        const Group& g = groups_[static_cast<std::size_t>(j)];
+        double P0 = 0.0, S0 = 1.0, f = 0.0, P = 0.0, Q = 0.0;
+        if (g.infinite_dose) {
+          P0 = 1.0;
+          S0 = 0.0;
+        } else if (!g.zero_dose) {
+          tolerance_cdf_exact(distribution_, a + b * g.x, &P0, &S0, &f);
+        }
+        response_probability(model_, P0, &P, &Q, C, D);
+        if (Q < kSubtractionDigitsLost) response_probability(model_, P0, S0, &P, &Q, C, D);
+        F -= group_term({g.n, g.r, g.m, g.log_m, g.log_r, g.n_log_n}, P, Q);
+      }
+      out[static_cast<std::size_t>(i)] = F;
+    }
+  });
 }
 
 void LikelihoodKernel::information_sums(DRef p, std::vector<InformationSums>& sums) {

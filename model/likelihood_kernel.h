@@ -49,6 +49,18 @@ struct InformationSums {
   double Sw = 0, Sx = 0, Sxx = 0, SC = 0, SCx = 0, SCC = 0, SD = 0, SDx = 0, SDD = 0, SCD = 0;
 };
 
+// One preparation's share of the exact objective, with its gradient and
+// Hessian over its own entries (local: intercept, and slope under separate
+// slopes) and the border (a common slope, C, D in the layout's order).
+struct PreparationTerms {
+  double value = 0.0;
+  double g_local[2] = {0.0, 0.0};
+  double g_border[3] = {0.0, 0.0, 0.0};
+  double h_local[2][2] = {};
+  double h_coupling[2][3] = {};
+  double h_border[3][3] = {};
+};
+
 class LikelihoodKernel {
  public:
   explicit LikelihoodKernel(const AnalysisState& s);
@@ -68,15 +80,28 @@ class LikelihoodKernel {
   double value(LikelihoodForm form, DRef p);
   // The gradient of the objective over entries 1..npar of g (same moves).
   void gradient(LikelihoodForm form, DRef p, DRef g);
-  // Exact form: the objective, its gradient and its Hessian. Returns the
-  // cap (1e50) with g and H untouched where the rates lie outside the space.
-  double value_gradient_hessian(DRef p, DRef g, ArrowMatrix& H);
+  // Exact form: the objective, its gradient and its Hessian, and (when
+  // asked) every preparation's terms, by_preparation[i] for preparation i.
+  // Returns the cap (1e50) with g and H untouched where the rates lie
+  // outside the space. The preparations' terms are summed in order.
+  double value_gradient_hessian(DRef p, DRef g, ArrowMatrix& H,
+                                std::vector<PreparationTerms>* by_preparation = nullptr);
+  // Exact form: one preparation's terms at p, in O(its groups). Returns its
+  // share of the objective (the cap where the rates leave the space).
+  double preparation_terms(int prep, DRef p, PreparationTerms& terms);
+  // Exact form: each preparation's share of the objective, out[i] for
+  // preparation i (entry 0 unused); the cap where the rates leave the space.
+  void values_by_preparation(DRef p, std::vector<double>& out);
   // The expected-information sums of every preparation at p (exact form,
   // the rates as given), sums[i] for preparation i (entry 0 unused).
   void information_sums(DRef p, std::vector<InformationSums>& sums);
 
   // Passes made so far (for the benchmarks and tests of the check's cost).
   long passes() const { return passes_; }
+  // Passes' worth of groups evaluated one preparation at a time.
+  double preparation_passes() const {
+    return groups_.empty() ? 0.0 : static_cast<double>(preparation_groups_) / groups_.size();
+  }
 
  private:
   struct Group {
@@ -90,6 +115,8 @@ class LikelihoodKernel {
   };
 
   int slope_index(int prep) const { return nslopes_ > 1 ? nprep_ + prep : nprep_ + 1; }
+  void preparation_terms(int prep, double a, double b, double C, double D,
+                         PreparationTerms& terms) const;
   // C and D of p: the search and exact forms move a negative entry to 0.
   void rates(DRef p, double* C, double* D) const;
   bool rates_in_space(DRef p) const;
@@ -105,12 +132,15 @@ class LikelihoodKernel {
   int nprep_, nslopes_, npar_, model_, distribution_;
   double fixed_c_;
   int c_index_, d_index_;
+  // Border positions of a common slope, C and D (-1: none).
+  int border_slope_ = -1, border_c_ = -1, border_d_ = -1;
   ArrowLayout layout_;
   std::vector<Group> groups_;
   std::vector<int> prep_first_;  // index of the first group of each preparation, [1..nprep+1]
   std::vector<Block> blocks_;
   double saturated_ = 0.0;
   long passes_ = 0;
+  long preparation_groups_ = 0;
 
   // Per group of the last search-form value pass, reused by a gradient at
   // the same point.

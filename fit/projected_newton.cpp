@@ -1,0 +1,233 @@
+// Projected trust-region Newton steps on the exact likelihood.
+//
+// Method: Newton's method with a trust region (More and Sorensen,
+// "Computing a trust region step", SIAM J. Sci. Stat. Comput. 4 (1983)
+// 553-572; Nocedal and Wright, "Numerical Optimization", 2nd ed., 2006,
+// ch. 4) and an active set for the simple bounds of the rates (Bertsekas,
+// SIAM J. Control Optim. 20 (1982) 221-246). Each step minimises the
+// quadratic model of the objective within an ellipsoid whose axes follow
+// the size of each entry (relative steps, at least absolute ones of 1):
+// the Newton step where the Hessian of the free entries is positive
+// definite and the step fits, otherwise the step of (H + lambda D^2) with
+// lambda found by bisection, every trial solved through the arrow Hessian's
+// Schur complement (model/arrow_matrix.cpp) in O(preparations). A rate on
+// a bound whose gradient points out of the space is held; a step that would
+// leave the space is cut to end on the bound. The ratio of the actual to
+// the predicted decrease accepts the step and sizes the next region.
+// Accuracy: quadratic convergence near a maximum with a positive definite
+// Hessian; the iterations end when a Newton step promises less than
+// kCertifiedGain of |^L|.
+#include "fit/projected_newton.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "model/model_family.h"
+
+namespace varnalo {
+
+namespace {
+
+// The objective's cap: a point whose rates leave the space.
+constexpr double kObjectiveCap = 1e50;
+// A pivot of the factorisation at or below this fraction of its starting
+// diagonal entry counts as not positive: within rounding of a singular
+// matrix. Maxima with curvature ratios of 1e-8 (steep curves whose
+// preparations are nearly steps) are well above it.
+constexpr double kPivotFloor = 1e-13;
+// The first trust region, in units of the entries' sizes.
+constexpr double kFirstRegion = 1.0;
+// A region smaller than this (relative steps of 1e-12) ends the search.
+constexpr double kSmallestRegion = 1e-12;
+// Steps with a ratio of actual to predicted decrease below kAcceptRatio are
+// refused; below kShrinkRatio the region shrinks to a quarter of the step,
+// above kGrowRatio (with a step on the boundary) it doubles.
+constexpr double kAcceptRatio = 1e-4;
+constexpr double kShrinkRatio = 0.25;
+constexpr double kGrowRatio = 0.75;
+// The step of lambda meets the region to this fraction; bisection steps.
+constexpr double kRegionFit = 0.1;
+constexpr int kBisections = 60;
+
+}  // namespace
+
+NewtonSummary projected_newton(LikelihoodKernel& kernel, const AnalysisState& cs, DRef p,
+                               const NewtonOptions& options) {
+  AnalysisState& s = const_cast<AnalysisState&>(cs);
+  NewtonSummary summary;
+  const int N = s.param_capacity();
+  const int npar = s.npar;
+  const ArrowLayout& layout = kernel.layout();
+  const int G = layout.globals();
+  const RateIndices at = rate_indices(s);
+  const bool sum_bounded = s.model >= 2 && s.model <= 4 && at.c != 0 && at.d != 0;
+  constexpr double kTop = 1.0 - kRateMargin;
+  auto is_rate = [&](int e) { return e != 0 && (e == at.c || e == at.d); };
+
+  DVector g = dvector(1, N), d = dvector(1, N), rhs = dvector(1, N), trial = dvector(1, N),
+          Hd = dvector(1, N);
+  auto release = [&] {
+    dvector_free(g, 1, N);
+    dvector_free(d, 1, N);
+    dvector_free(rhs, 1, N);
+    dvector_free(trial, 1, N);
+    dvector_free(Hd, 1, N);
+  };
+  ArrowMatrix H(layout), shifted(layout);
+  double F = kernel.value_gradient_hessian(p, g, H);
+  summary.value = F;
+  if (F >= kObjectiveCap) {
+    summary.stop = NewtonStop::kOutsideSpace;
+    release();
+    return summary;
+  }
+
+  std::vector<bool> held(static_cast<std::size_t>(G), false);
+  std::vector<double> weight(static_cast<std::size_t>(N) + 1, 0.0);  // D^2
+  double region = kFirstRegion;
+  // The size of d in the scaled norm.
+  auto scaled_norm = [&](DRef v) {
+    double sum = 0.0;
+    for (int e = 1; e <= npar; ++e) sum += weight[static_cast<std::size_t>(e)] * v[e] * v[e];
+    return std::sqrt(sum);
+  };
+  // d = -(H + lambda D^2)^-1 g over the free entries; false when that
+  // matrix is not positive definite.
+  auto step_of = [&](double lambda) {
+    ArrowMatrix* system = &H;
+    if (lambda > 0.0) {
+      shifted = H;
+      shifted.add_to_diagonal(lambda, weight);
+      system = &shifted;
+    }
+    if (!system->factor(held, kPivotFloor)) return false;
+    system->solve(rhs, d);
+    return true;
+  };
+
+  for (int it = 0; it <= options.max_iterations; ++it) {
+    summary.iterations = it;
+    for (int e = 1; e <= npar; ++e)
+      weight[static_cast<std::size_t>(e)] = 1.0 / std::pow(std::max(std::fabs(p[e]), 1.0), 2);
+    for (int e = 1; e <= N; ++e) rhs[e] = e <= npar ? -g[e] : 0.0;
+    // The rates held for this step: all of them for a profile; otherwise
+    // those on a bound whose gradient points out of the space.
+    for (int k = 0; k < G; ++k) {
+      const int e = layout.global_index[static_cast<std::size_t>(k)];
+      bool hold = false;
+      if (is_rate(e))
+        hold = options.hold_rates || (p[e] <= 0.0 && g[e] >= 0.0) || (p[e] >= kTop && g[e] <= 0.0);
+      else
+        hold = options.hold_common_slope;
+      held[static_cast<std::size_t>(k)] = hold;
+    }
+
+    // The Newton step, and the certificate.
+    bool positive_definite = false;
+    for (int round = 0; round <= G; ++round) {
+      positive_definite = step_of(0.0);
+      if (!positive_definite) break;
+      // A free rate on a bound that the step would take out of the space is
+      // held, and the step formed again.
+      bool again = false;
+      for (int k = 0; k < G; ++k) {
+        const int e = layout.global_index[static_cast<std::size_t>(k)];
+        if (!is_rate(e) || held[static_cast<std::size_t>(k)]) continue;
+        if ((p[e] <= 0.0 && d[e] < 0.0) || (p[e] >= kTop && d[e] > 0.0)) {
+          held[static_cast<std::size_t>(k)] = true;
+          again = true;
+        }
+      }
+      if (!again) break;
+    }
+    const double loglik = kernel.saturated() - F;
+    const double tolerance = kCertifiedGain * std::max(1.0, std::fabs(loglik));
+    if (positive_definite) {
+      double gain = 0.0;
+      for (int e = 1; e <= npar; ++e) gain += rhs[e] * d[e];
+      if (0.5 * gain <= tolerance) {
+        summary.stop = NewtonStop::kCertified;
+        summary.certified_at_start = it == 0;
+        summary.value = F;
+        release();
+        return summary;
+      }
+    }
+    if (it == options.max_iterations) break;
+
+    // The step within the region: the Newton step if it fits, else the step
+    // of the lambda whose step meets the region.
+    if (!positive_definite || scaled_norm(d) > region) {
+      double lo = 0.0, hi = 1.0;
+      // Bracket: a lambda whose step is positive definite and inside.
+      while (!(step_of(hi) && scaled_norm(d) <= region)) {
+        lo = hi;
+        hi *= 4.0;
+        if (hi > 1e300) break;
+      }
+      for (int b = 0; b < kBisections; ++b) {
+        const double norm = scaled_norm(d);
+        if (norm >= (1.0 - kRegionFit) * region || hi <= lo * (1.0 + 1e-12)) break;
+        const double mid = lo > 0.0 ? std::sqrt(lo * hi) : hi * 0.5;
+        if (step_of(mid) && scaled_norm(d) <= region) {
+          hi = mid;
+        } else {
+          lo = mid;
+          step_of(hi);
+        }
+      }
+      step_of(hi);
+      // A free rate on a bound that the step would take out is held.
+      for (int k = 0; k < G; ++k) {
+        const int e = layout.global_index[static_cast<std::size_t>(k)];
+        if (!is_rate(e) || held[static_cast<std::size_t>(k)]) continue;
+        if ((p[e] <= 0.0 && d[e] < 0.0) || (p[e] >= kTop && d[e] > 0.0)) {
+          held[static_cast<std::size_t>(k)] = true;
+          d[e] = 0.0;
+        }
+      }
+    }
+
+    // Cut the step where it would leave the space.
+    double longest = 1.0;
+    for (int e = 1; e <= npar; ++e) {
+      if (!is_rate(e) || d[e] == 0.0) continue;
+      if (d[e] < 0.0) longest = std::min(longest, -p[e] / d[e]);
+      if (d[e] > 0.0) longest = std::min(longest, (kTop - p[e]) / d[e]);
+    }
+    if (sum_bounded && d[at.c] + d[at.d] > 0.0)
+      longest = std::min(longest, (kTop - p[at.c] - p[at.d]) / (d[at.c] + d[at.d]));
+    longest = std::max(longest, 0.0);
+    for (int e = 1; e <= npar; ++e) d[e] *= longest;
+
+    // The decrease the quadratic model predicts, and the actual one.
+    for (int e = 1; e <= N; ++e) Hd[e] = 0.0;
+    H.multiply(d, Hd);
+    double predicted = 0.0;
+    for (int e = 1; e <= npar; ++e) predicted -= g[e] * d[e] + 0.5 * d[e] * Hd[e];
+    const double step_size = scaled_norm(d);
+    for (int e = 1; e <= N; ++e) trial[e] = e <= npar ? p[e] + d[e] : p[e];
+    for (int e = 1; e <= npar; ++e)
+      if (is_rate(e)) trial[e] = std::clamp(trial[e], 0.0, kTop);
+    const double F_trial = step_size > 0.0 ? kernel.value(LikelihoodForm::kExact, trial) : F;
+    const double ratio = predicted > 0.0 ? (F - F_trial) / predicted : -1.0;
+
+    if (ratio < kShrinkRatio)
+      region = 0.25 * std::max(step_size, region * 1e-3);
+    else if (ratio > kGrowRatio && step_size >= (1.0 - kRegionFit) * region * longest)
+      region *= 2.0;
+    if (ratio > kAcceptRatio && F_trial < F) {
+      for (int e = 1; e <= npar; ++e) p[e] = trial[e];
+      F = kernel.value_gradient_hessian(p, g, H);
+    } else if (region < kSmallestRegion) {
+      summary.stop = NewtonStop::kNoDescent;
+      break;
+    }
+  }
+  summary.value = F;
+  release();
+  return summary;
+}
+
+}  // namespace varnalo
