@@ -273,7 +273,6 @@ void edit_initial_values(AnalysisState& s, DRef p) {
     screen_table(s, p, labels);
     report_table(s, p, labels);
     do {
-      read_key(s);  // the end of the answer line
       edit_pass(s, p, labels);
       screen(s, "  Edit again? \n  [*/y] ");
     } while (read_key(s) == 'y');

@@ -89,12 +89,7 @@ void print_deviates_block(AnalysisState& s) {
 
 void ask_90_99(AnalysisState& s) {
   screen(s, "Display 90 and 99%% Limits in addition to 95%% Limits?\n  [*/y]  ");
-  if (read_key(s) == 'y') {
-    s.show_90_99 = 1;
-    read_key(s);  // the end of the answer line
-  } else {
-    s.show_90_99 = 0;
-  }
+  s.show_90_99 = read_key(s) == 'y' ? 1 : 0;
   screen(s, "\n");
 }
 

@@ -101,31 +101,23 @@ TEST(Deviates, MissingTDegreesOfFreedomFallBackToNormalDeviates) {
   for (int k = 1; k <= 3; ++k) EXPECT_EQ(kZ[k], dev[k]);
 }
 
-TEST(NinetyNinetyNine, AnswersAndTypedAheadLineEnd) {
-  // "n" + Enter: the line end is left for the ED prompt, which then shows
-  // ED50 at once; the next "q" ends the dialogue.
-  {
-    StageFixture fx("n\nq\n");
+TEST(NinetyNinetyNine, TheAnswerIsTheFirstCharacterOfItsLine) {
+  // "n", "no" or Enter: the whole line is the answer, so the "q" on the next
+  // line ends the dialogue at once.
+  for (const char* input : {"n\nq\n", "no\nq\n", "\nq\n", "nein\r\nq\n"}) {
+    StageFixture fx(input);
     load_hand_fit(fx, one_prep());
     alloc_potency_arrays(fx.state());
     effective_dose_dialogue(fx.state());
     EXPECT_EQ(0, fx.state().show_90_99);
     EXPECT_NE(std::string::npos,
               fx.screen().find("Display 90 and 99% Limits in addition to 95% Limits?\n  [*/y]  \n"));
-    EXPECT_EQ(1, count_of(fx.screen(), "Effective Dose Estimates\n"));
-    EXPECT_EQ("", std::string(fx.console().unread()));
+    EXPECT_EQ(0, count_of(fx.screen(), "Effective Dose Estimates\n")) << input;
+    EXPECT_EQ("", std::string(fx.console().unread())) << input;
   }
-  // Enter alone consumes only itself: the "q" on the next line ends at once.
-  {
-    StageFixture fx("\nq\n");
-    load_hand_fit(fx, one_prep());
-    alloc_potency_arrays(fx.state());
-    effective_dose_dialogue(fx.state());
-    EXPECT_EQ(0, count_of(fx.screen(), "Effective Dose Estimates\n"));
-  }
-  // "y" + Enter: both characters read; three levels with a key between.
-  {
-    StageFixture fx("y\n\nxxq\n");
+  // "y" or "yes": three levels with a pause between them.
+  for (const char* input : {"y\n\nx\nx\nq\n", "yes\n\n\n\nq\n"}) {
+    StageFixture fx(input);
     load_hand_fit(fx, one_prep());
     alloc_potency_arrays(fx.state());
     effective_dose_dialogue(fx.state());
@@ -377,9 +369,9 @@ TEST(ZeroSlope, EdTablesKeepTheirHeadingsAndShowTheNotice) {
 }
 
 TEST(ZeroSlope, AnswersAreReadAsForAnyFit) {
-  // "y": three levels with a key press between them; the whole script is
+  // "y": three levels with a pause between them; the whole script is
   // consumed exactly as with a usable slope.
-  StageFixture fx("y\n\nxxq\n");
+  StageFixture fx("y\n\nx\nx\nq\n");
   load_hand_fit(fx, zero_slope());
   alloc_potency_arrays(fx.state());
   effective_dose_dialogue(fx.state());

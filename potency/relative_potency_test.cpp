@@ -96,7 +96,7 @@ TEST(RelativePotency, OutOfRangeAsksAgainAndEnterSelectsOne) {
 }
 
 TEST(RelativePotency, NinetyNinetyNineBlocksAreSeparatedByKeys) {
-  StageFixture fx("2\nxyq\n");
+  StageFixture fx("2\nx\ny\nq\n");
   prepare(fx);
   fx.state().show_90_99 = 1;
   relative_potency_dialogue(fx.state());
@@ -205,8 +205,8 @@ TEST(RelativePotencyReference, AgreesWithIndependentFiellerComputation) {
 
 TEST(RelativePotency, ZeroSlopeShowsNoticesInPlaceOfRows) {
   // Enter picks preparation 1; "y" was answered earlier, so three levels
-  // with a key press between them, then q.
-  StageFixture fx("\nxxq\n");
+  // with a pause between them, then q.
+  StageFixture fx("\nx\nx\nq\n");
   HandFit h = two_preps();
   h.b = 0.0;
   load_hand_fit(fx, h);

@@ -193,10 +193,7 @@ bool run_analysis(AnalysisState& s) {
   close_output_file(s.table_file, kTableFileName);
 
   screen(s, "Generate Data for Plotting?\n  [*/y] ");
-  if (read_key(s) == 'y') {
-    read_key(s);  // the end of the answer line
-    write_plot_files(s);
-  }
+  if (read_key(s) == 'y') write_plot_files(s);
   screen(s, "\n");
 
   free_work_arrays(s);

@@ -166,8 +166,8 @@ std::vector<Group> read_group_file(const fs::path& file, bool log_doses) {
 std::string two_preparation_analysis() {
   return "ROTENONE\nBEETLE\nq\n\n\n"  // names, listing pauses
          "2\n4\n"                      // logistic, model 4
-         "y\n\n\n\n\n\n\nn"            // separate slopes: edit, keep the six values, done
-         "\n\n\n"                      // (rest of the "n" line) frequency pauses, estimates
+         "y\n\n\n\n\n\n\nn\n"          // separate slopes: edit, keep the six values, done
+         "\n\n\n"                      // frequency pauses, estimates
          "\n\n\n"                      // common slope: no edit, frequency pauses
          "\n\n\n\n"                    // levels, choice, pause
          "\n\n\n\n"                    // estimate and matrix pauses
