@@ -11,6 +11,7 @@
 #include "fit/simplex.h"
 #include "foundation/console.h"
 #include "foundation/state.h"
+#include "model/model_form.h"
 #include "session/run.h"
 
 namespace {
@@ -25,10 +26,9 @@ constexpr double kRotenone[][3] = {
 void load(AnalysisState& s, int distribution, int model) {
   s.distribution = distribution;
   s.model = model;
-  s.nextra = (model == 1 || model == 5) ? 0 : (model == 4 || model == 8) ? 2 : 1;
   s.nprep = 1;
   s.nslopes = 1;
-  s.npar = s.nextra + 2;
+  s.npar = model_form(model).extra_count() + 2;
   const int n = static_cast<int>(std::size(kRotenone)) + 1;
   s.ngroups = ivector(1, 1);
   s.ngroups[1] = n;

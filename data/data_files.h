@@ -20,10 +20,6 @@
 
 namespace varnalo {
 
-// A count of 0 (or less) is stored as this floor, so that r ln r and n ln n
-// stay finite in the likelihood; a count at the floor stands for 0.
-inline constexpr double kCountFloor = 1e-50;
-
 void ask_data_files(AnalysisState& s);
 void list_data_folder(AnalysisState& s);
 // Copies source, turning ASCII lower-case letters into upper case.

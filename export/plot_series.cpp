@@ -17,6 +17,7 @@
 #include "foundation/arrays.h"
 #include "model/distributions.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 #include "potency/effective_dose.h"
 #include "potency/fieller.h"
 
@@ -74,9 +75,9 @@ void add_point(std::vector<PlotPoint>& to, double x, double y) {
   if (plottable(x, y)) to.push_back({x, y});
 }
 
-double response_at(int model, double p0, double C, double D) {
+double response_at(const ModelForm& form, double p0, double C, double D) {
   double p = 0.0, q = 0.0;
-  response_probability(model, p0, &p, &q, C, D);
+  form.probability(p0, C, D, &p, &q);
   return p;
 }
 
@@ -99,6 +100,7 @@ PlotSeries compute_plot_series(AnalysisState& s) {
   const int P = s.nprep;
   const double b = s.params[P + 1];
   const PlotRange range = plot_range(s.distribution);
+  const ModelForm& form = model_form(s);
   out.distribution = s.distribution;
   out.model = s.model;
   out.variance_method = s.variance_method;
@@ -120,8 +122,8 @@ PlotSeries compute_plot_series(AnalysisState& s) {
   const double curve_step = (range.half + range.half) / b * kSigmoidStepFraction;
   const double band_step = (range.half + range.half) / b * kLinearStepFraction;
   const double t = deviate_95(s);
-  const double p_first = response_at(s.model, 0.0, C, D);
-  const double p_last = response_at(s.model, 1.0, C, D);
+  const double p_first = response_at(form, 0.0, C, D);
+  const double p_last = response_at(form, 1.0, C, D);
 
   out.preps.resize(static_cast<std::size_t>(P));
   for (int j = 1; j <= P; ++j) {
@@ -142,8 +144,7 @@ PlotSeries compute_plot_series(AnalysisState& s) {
       }
       if (x >= kInfiniteDoseLog) ++prep.infinite_dose_groups;
       add_point(prep.observed, x, proportion);
-      double p0 = 0.0;
-      background_free_proportion(s.model, proportion, &p0, C, D);
+      const double p0 = form.background_free(proportion, C, D);
       // Left at the sentinel for a proportion that is not a number: skipped.
       double y = kInfiniteDoseLog;
       tolerance_inverse(s.distribution, p0, &y);
@@ -159,7 +160,7 @@ PlotSeries compute_plot_series(AnalysisState& s) {
       if (!((x_hi - x) / curve_step > kEndPointGap)) continue;
       double p0 = 0.0, density = 0.0;
       tolerance_cdf(s.distribution, kReportFloorMode, a + b * x, &p0, &density);
-      add_point(prep.curve, x, response_at(s.model, p0, C, D));
+      add_point(prep.curve, x, response_at(form, p0, C, D));
     }
     add_point(prep.curve, x_hi, p_last);
 
@@ -181,7 +182,7 @@ PlotSeries compute_plot_series(AnalysisState& s) {
     }
 
     prep.ed50 = log_effective_dose(s, j, kMedian);
-    prep.ed50_response = response_at(s.model, kMedian, C, D);
+    prep.ed50_response = response_at(form, kMedian, C, D);
     prep.ed50_lower = prep.ed50_upper = kMissing;
     if (std::isfinite(prep.ed50)) {
       double var = 0.0, upper = 0.0, lower = 0.0;

@@ -42,6 +42,7 @@
 #include "model/initial_values.h"
 #include "model/likelihood.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 
 namespace varnalo {
 
@@ -180,8 +181,8 @@ std::vector<double> local_search(AnalysisState& s, DRef start, double* value) {
     nlopt_set_min_objective(opt, search_objective, &search);
     // (The limited-memory method takes bounds only; for it the objective's
     // cap keeps C + D below 1.)
-    if (small && rate_positions.first >= 0 && rate_positions.second >= 0 && s.model >= 2 &&
-        s.model <= 4)
+    if (small && rate_positions.first >= 0 && rate_positions.second >= 0 &&
+        model_form(s).rates_share_population())
       nlopt_add_inequality_constraint(opt, rate_sum_constraint, &rate_positions, 0.0);
     nlopt_set_ftol_rel(opt, kObjectiveTolerance);
     nlopt_set_xtol_rel(opt, kParameterTolerance);
@@ -206,13 +207,13 @@ std::vector<double> local_search(AnalysisState& s, DRef start, double* value) {
 }
 
 // The starting rates: (C, D) on the grid for a model with both (C + D below
-// 1 where both enter P = C + (1 - C - D) P0), one rate over the grid for a
+// 1 where both are shares of one population), one rate over the grid for a
 // model with one; a model without them (a known C alone can also give
 // several maxima) starts from its regression lines alone.
 std::vector<std::pair<double, double>> start_rates(const AnalysisState& s) {
   const RateIndices at = rate_indices(s);
   std::vector<std::pair<double, double>> rates;
-  const bool sum_below_one = s.model >= 2 && s.model <= 4;
+  const bool sum_below_one = model_form(s).rates_share_population();
   for (double c : kStartRates) {
     if (at.c == 0 && c != kStartRates[0]) break;
     for (double d : kStartRates) {
@@ -256,7 +257,7 @@ MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin) {
   // about their ED50s.
   for (const auto& [c, d] : start_rates(s)) {
     for (int i = 1; i <= N; ++i) start[i] = p[i];
-    const double C0 = at.c != 0 ? c : (s.model == 5 || s.model == 7 ? s.fixed_c : 0.0);
+    const double C0 = at.c != 0 ? c : (model_form(s).known_c() ? s.fixed_c : 0.0);
     regression_lines(s, start, C0, d);
     if (at.c != 0) start[at.c] = c;
     if (at.d != 0) start[at.d] = d;

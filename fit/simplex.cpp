@@ -30,6 +30,7 @@
 #include "model/initial_values.h"
 #include "model/likelihood.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 
 namespace varnalo {
 
@@ -249,7 +250,7 @@ void fit_model_simplex(AnalysisState& s) {
   // Models without an estimated C or D move the slopes and intercepts only;
   // every other model moves both extra coordinates, the objective ignoring
   // the one the model does not use.
-  const int ndim = (s.model == 1 || s.model == 5) ? k : k + 2;
+  const int ndim = model_form(s).extra_count() == 0 ? k : k + 2;
   const ObjectiveFn objective = [&s](DRef x) { return simplex_objective(s, x); };
   const RateIndices rates = rate_indices(s);
 
@@ -291,7 +292,7 @@ void fit_model_simplex(AnalysisState& s) {
     report_maximum_check(s, check);
     both(s, "\n");
   }
-  if (s.model == 7 && ndim == k + 2) p[k + 2] = s.fixed_c;
+  if (model_form(s).known_c() && ndim == k + 2) p[k + 2] = s.fixed_c;
 
   s.max_loglik = saturated_loglik(s) - fmin;
   s.lr_chi2 = 2.0 * fmin;

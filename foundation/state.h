@@ -50,6 +50,11 @@ inline constexpr std::size_t kMaxNameChars = 29;
 inline constexpr double kZeroDoseLog = -99.0;
 inline constexpr double kInfiniteDoseLog = 99.0;
 
+// A count of 0 (or less) is stored as this floor in the GroupTable, so that
+// r ln r and n ln n stay finite in the likelihood; a count at the floor
+// stands for 0.
+inline constexpr double kCountFloor = 1e-50;
+
 struct AnalysisState {
   // ---- ways out ----------------------------------------------------------
   Console* console = nullptr;
@@ -64,7 +69,6 @@ struct AnalysisState {
   int distribution = 1;     // 1 Normal, 2 Logistic, 3 Complementary Log-Log
   int model = 1;            // ModelType 1..8
   double fixed_c = 0.5;     // known C of models 5 and 7, in (0, 1)
-  int nextra = 0;           // number of extra parameters C, D
   int chi_choice = 1;       // 1 Pearson test, 2 likelihood ratio test
   double chi2_level = 0.05;
   double vr_level = 0.05;

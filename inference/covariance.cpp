@@ -14,6 +14,7 @@
 #include "fit/gaussj.h"
 #include "model/distributions.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 
 namespace varnalo {
 
@@ -21,23 +22,20 @@ namespace {
 
 // Floor mode of the reporting stages (Normal P floored at 1e-16).
 constexpr int kReportingFloor = 2;
-// Floor of the density in the distribution functions.
-constexpr double kDensityFloor = 1e-99;
 
 }  // namespace
 
 void build_info_matrix(AnalysisState& s) {
   const int P = s.nprep;
   const int K = s.param_capacity();
-  const int c = P + s.nslopes + 1;
-  const int d = c + 1;
+  const RateIndices at = rate_indices(s);
   Matrix& I = s.info_cov;
   for (int i = 1; i <= K; ++i)
     for (int j = 1; j <= K; ++j) I[i][j] = 0.0;
 
   double C = 0.0, D = 0.0;
   fitted_c_d(s, &C, &D);
-  const int model = s.model;
+  const ModelForm& form = model_form(s);
 
   for (int j = 1; j <= P; ++j) {
     double Sw = 0, Sx = 0, Sxx = 0, SC = 0, SCx = 0, SCC = 0, SD = 0, SDx = 0, SDD = 0, SCD = 0;
@@ -54,46 +52,29 @@ void build_info_matrix(AnalysisState& s) {
         // A zero dose has P0 = 0 and an infinite one P0 = 1 whatever a and
         // b: the density at its floor leaves it no information on them.
         P0 = x <= kZeroDoseLog ? 0.0 : 1.0;
-        f = kDensityFloor;
-        response_probability(model, P0, 1.0 - P0, &Pm, &Qm, C, D);
+        f = kProbabilityFloor;
+        form.probability(P0, 1.0 - P0, C, D, &Pm, &Qm);
       } else {
         tolerance_cdf(s.distribution, kReportingFloor, a + b * x, &P0, &f);
-        response_probability(model, P0, &Pm, &Qm, C, D);
+        form.probability(P0, C, D, &Pm, &Qm);
         if (Qm < kSubtractionDigitsLost) {
           // 1 - P has lost its digits (the Normal P is exactly 1 beyond
           // z = 6 while its density is not yet negligible): Q from the tail.
           double P0_exact = 0.0, S0 = 0.0, f_exact = 0.0;
           tolerance_cdf_exact(s.distribution, a + b * x, &P0_exact, &S0, &f_exact);
-          response_probability(model, P0, S0, &Pm, &Qm, C, D);
+          form.probability(P0, S0, C, D, &Pm, &Qm);
         }
       }
-      double w0 = 1.0, gC = 0.0, gD = 0.0;
-      switch (model) {
-        case 2:
-        case 3:
-        case 4:
-          w0 = 1.0 - C - D;
-          gC = (1.0 - P0) / f;
-          gD = -P0 / f;
-          break;
-        case 5:
-          w0 = 1.0 - C;
-          break;
-        case 6:
-        case 7:
-        case 8:
-          w0 = (1.0 - C) * (1.0 - D);
-          gC = (1.0 - (1.0 - D) * P0) / f;
-          gD = -(1.0 - C) * P0 / f;
-          break;
-        default:
-          break;
-      }
+      // dP/dP0, and the derivatives of P in C and D divided by f.
+      const ResponseDerivatives dP = form.derivatives(P0, C, D);
+      const double w0 = dP.dP0;
+      const double gC = dP.dC / f;
+      const double gD = dP.dD / f;
       const double w = w0 * w0 * f * f * n / Pm / Qm;
       Sw += w;
       Sx += w * x;
       Sxx += w * x * x;
-      if (model == 1 || model == 5) continue;
+      if (form.extra_count() == 0) continue;
       SC += w * gC / w0;
       SCx += w * gC * x / w0;
       SCC += w * gC * gC / w0 / w0;
@@ -115,24 +96,11 @@ void build_info_matrix(AnalysisState& s) {
       I[e][slope] += with_slope;
       I[slope][e] = I[e][slope];
     };
-    switch (model) {
-      case 2:
-      case 6:
-        add_extra(c, SC, SCx, SCC);
-        break;
-      case 3:
-      case 7:
-        add_extra(c, SD, SDx, SDD);
-        break;
-      case 4:
-      case 8:
-        add_extra(c, SC, SCx, SCC);
-        add_extra(d, SD, SDx, SDD);
-        I[d][c] += SCD;
-        I[c][d] = I[d][c];
-        break;
-      default:
-        break;
+    if (at.c != 0) add_extra(at.c, SC, SCx, SCC);
+    if (at.d != 0) add_extra(at.d, SD, SDx, SDD);
+    if (at.c != 0 && at.d != 0) {
+      I[at.d][at.c] += SCD;
+      I[at.c][at.d] = I[at.d][at.c];
     }
   }
   gaussj(s, I, s.npar);

@@ -12,7 +12,6 @@
 // the exact incomplete gamma function below).
 #include "inference/gof_tests.h"
 
-#include "data/data_files.h"
 #include "foundation/menus.h"
 #include "foundation/output.h"
 #include "inference/covariance.h"

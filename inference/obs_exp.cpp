@@ -13,6 +13,7 @@
 #include "foundation/output.h"
 #include "model/distributions.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 
 namespace varnalo {
 
@@ -58,7 +59,7 @@ void print_obs_exp_prep(AnalysisState& s, int j) {
       tolerance_cdf(s.distribution, kReportingFloor, a + b * x, &P0, &f);
     }
     double Pm = 0.0, Qm = 0.0;
-    response_probability(s.model, P0, &Pm, &Qm, C, D);
+    model_form(s).probability(P0, C, D, &Pm, &Qm);
     const double expected = Pm * n;
     if (marker)
       both(s, "  %2d %10.4e  %8s %4.0f %4.0f  %7.3f  %7.3f   %6.4f   %6.4f\n", k, dose, marker, n,

@@ -8,6 +8,13 @@
 
 namespace varnalo {
 
+// Number of tolerance distributions (codes 1..kDistributionCount).
+inline constexpr int kDistributionCount = 3;
+
+// The name of distribution 1..kDistributionCount, as the menu and the report
+// settings show it.
+const char* distribution_name(int distribution);
+
 // P = F(z) and f = F'(z). floor_mode 1: likelihood evaluation (Normal P
 // floored at 1e-52); 2: reporting stages (Normal P floored at 1e-16).
 void tolerance_cdf(int distribution, int floor_mode, double z, double* P, double* f);

@@ -12,6 +12,7 @@
 #include "foundation/output.h"
 #include "inference/covariance.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 #include "potency/effective_dose.h"
 
 namespace varnalo {
@@ -76,48 +77,37 @@ void rate_row(AnalysisState& s, const char* label, double value, Limits lim,
 }
 
 void print_rows(AnalysisState& s, double C, double D, Limits c_lim, Limits d_lim) {
-  const bool fixed_c = s.model == 5 || s.model == 7;
-  const bool estimated_c = s.model == 6 || s.model == 8;
-  switch (s.model) {
-    case 2:
-      rate_row(s, "C", C, c_lim, "Natural Response Rate");
-      break;
-    case 3:
-      rate_row(s, "D", D, d_lim, "Natural Immunity Rate");
-      break;
-    case 4:
-      rate_row(s, "C", C, c_lim, "Natural Response Rate");
-      rate_row(s, "D", D, d_lim, "Natural Immunity Rate");
-      break;
-    default:
-      break;
-  }
-  if (fixed_c) {
-    // Both rows to the screen, then both to the report.
-    const char* fmt = " %-8s%s%19s  %s\n";
-    const std::string c_cell = proportion_cell(C);
-    const std::string b_cell = bias_cell(C);
-    screen(s, fmt, "C", c_cell.c_str(), "", "Fixed Preference");
-    screen(s, fmt, "C/(1-C)", b_cell.c_str(), "", "Fixed Bias");
-    report(s, fmt, "C", c_cell.c_str(), "", "Fixed Preference");
-    report(s, fmt, "C/(1-C)", b_cell.c_str(), "", "Fixed Bias");
-  } else if (estimated_c) {
-    const char* fmt = " %-8s%s(%s,%s)  %s\n";
+  const ModelForm& form = model_form(s);
+  if (form.family == Family::kAllOrNothing) {
+    if (form.estimates_c()) rate_row(s, "C", C, c_lim, form.c_description());
+  } else if (form.uses_c()) {
+    // The preference and its bias C / (1 - C): both rows to the screen,
+    // then both to the report. A known C has no limits.
+    const bool known = form.known_c();
+    const char* fmt = known ? " %-8s%s%19s  %s\n" : " %-8s%s(%s,%s)  %s\n";
     const std::string c[3] = {proportion_cell(C), lower_cell(c_lim), upper_cell(c_lim)};
     const std::string b[3] = {bias_cell(C), bias_cell(c_lim.lower, c_lim.available),
-                               bias_cell(c_lim.upper, c_lim.available)};
-    screen(s, fmt, "C", c[0].c_str(), c[1].c_str(), c[2].c_str(), "Natural Preference");
-    screen(s, fmt, "C/(1-C)", b[0].c_str(), b[1].c_str(), b[2].c_str(), "Natural Bias");
-    report(s, fmt, "C", c[0].c_str(), c[1].c_str(), c[2].c_str(), "Natural Preference");
-    report(s, fmt, "C/(1-C)", b[0].c_str(), b[1].c_str(), b[2].c_str(), "Natural Bias");
+                              bias_cell(c_lim.upper, c_lim.available)};
+    const char* bias_description = known ? "Fixed Bias" : "Natural Bias";
+    for (int channel = 0; channel < 2; ++channel) {
+      auto out = channel == 0 ? screen : report;
+      if (known) {
+        out(s, fmt, "C", c[0].c_str(), "", form.c_description());
+        out(s, fmt, "C/(1-C)", b[0].c_str(), "", bias_description);
+      } else {
+        out(s, fmt, "C", c[0].c_str(), c[1].c_str(), c[2].c_str(), form.c_description());
+        out(s, fmt, "C/(1-C)", b[0].c_str(), b[1].c_str(), b[2].c_str(), bias_description);
+      }
+    }
   }
-  if (s.model == 7 || s.model == 8) rate_row(s, "D", D, d_lim, "Natural Immunity Rate");
+  if (form.estimates_d()) rate_row(s, "D", D, d_lim, form.d_description());
 }
 
 }  // namespace
 
 void natural_rates_report(AnalysisState& s) {
-  if (s.model < 2 || s.model > 8) return;
+  const ModelForm& form = model_form(s);
+  if (!form.has_rates()) return;
 
   DVector alpha = dvector(1, kLevels);
   DVector deviates = dvector(1, kLevels);
@@ -127,8 +117,8 @@ void natural_rates_report(AnalysisState& s) {
   double C = 0.0, D = 0.0, varC = 0.0, varD = 0.0;
   fitted_c_d(s, &C, &D);
   c_d_variances(s, selected_cov(s), &varC, &varD);
-  const bool c_estimated = s.model == 2 || s.model == 4 || s.model == 6 || s.model == 8;
-  const bool d_estimated = s.model == 3 || s.model == 4 || s.model == 7 || s.model == 8;
+  const bool c_estimated = form.estimates_c();
+  const bool d_estimated = form.estimates_d();
 
   // Limits per confidence level; a parameter the model does not estimate
   // has both limits equal to its value.

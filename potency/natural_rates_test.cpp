@@ -6,6 +6,7 @@
 #include <cmath>
 #include <string>
 
+#include "model/model_form.h"
 #include "support/hand_fit.h"
 #include "support/reference_data.h"
 
@@ -44,7 +45,7 @@ void run_model(StageFixture& fx, int model, int show_90_99 = 0) {
   s.show_90_99 = show_90_99;
   const bool d_first = model == 3 || model == 7;
   const bool two = model == 4 || model == 8;
-  if (s.nextra >= 1) {
+  if (model_form(s).extra_count() >= 1) {
     s.params[3] = d_first ? 0.2 : 0.1;
     s.fit_cov[3][3] = s.info_cov[3][3] = d_first ? 0.0025 : 0.01;
   }
@@ -87,7 +88,7 @@ TEST(NaturalRates, RowsOfModelsTwoToEight) {
 }
 
 TEST(NaturalRates, ThreeLevelsPauseAfterEveryBlock) {
-  StageFixture fx("abc!");
+  StageFixture fx("a\nb\nc\n!");
   run_model(fx, 5, 1);
   EXPECT_EQ("!", std::string(fx.console().unread()));
   const std::string sc = fx.screen();

@@ -8,6 +8,7 @@
 #include "data/data_files.h"
 #include "data/listing.h"
 #include "foundation/console.h"
+#include "dialogue/menus.h"
 #include "foundation/menus.h"
 #include "foundation/output.h"
 #include "foundation/output_files.h"
@@ -25,6 +26,8 @@
 #include "inference/variance_ratio.h"
 #include "potency/effective_dose.h"
 #include "potency/natural_rates.h"
+#include "session/settings_report.h"
+#include "model/model_form.h"
 
 namespace varnalo {
 
@@ -166,14 +169,14 @@ bool run_analysis(AnalysisState& s) {
 
   s.nslopes = s.nprep;
   if (s.nprep > 1) {
-    s.npar = s.nextra + 2 * s.nprep;
+    s.npar = model_form(s).extra_count() + 2 * s.nprep;
     fit_sequence(s);
     keep_goodness_of_fit(s);
     report_estimates(s, 1);
     free_work_arrays(s);
   }
   s.nslopes = 1;
-  s.npar = s.nextra + s.nprep + 1;
+  s.npar = model_form(s).extra_count() + s.nprep + 1;
   fit_sequence(s);
   if (s.nprep == 1) keep_goodness_of_fit(s);
 

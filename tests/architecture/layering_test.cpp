@@ -25,6 +25,7 @@ const std::vector<std::string> kLayers = {
     "inference",   // probabilities, covariance, reports, tests
     "potency",     // Fieller limits, effective doses, relative potency, rates
     "export",      // summary table, plot files
+    "dialogue",    // menus, prompts and pauses: the answers of an analysis
     "session",     // the analysis loop that sequences the stages
     "apps",        // the two main functions
 };

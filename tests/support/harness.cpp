@@ -11,7 +11,7 @@
 
 #include "foundation/process.h"
 #include "session/run.h"
-#include "foundation/menus.h"
+#include "model/model_form.h"
 
 namespace varnalo::testing {
 
@@ -111,9 +111,8 @@ void StageFixture::begin_fit(int distribution, int model, int nslopes) {
   AnalysisState& s = state_;
   s.distribution = distribution;
   s.model = model;
-  s.nextra = extra_parameter_count(model);
   s.nslopes = nslopes;
-  s.npar = s.nextra + s.nprep + nslopes;
+  s.npar = model_form(model).extra_count() + s.nprep + nslopes;
   alloc_work_arrays(s);
 }
 

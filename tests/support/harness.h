@@ -77,7 +77,7 @@ class StageFixture {
   // in the given order.
   void set_groups(const std::vector<std::vector<Group>>& preps,
                   const std::vector<std::string>& names = {});
-  // Sets model/distribution (and nextra), nslopes and npar, and allocates the
+  // Sets model/distribution, nslopes and npar, and allocates the
   // work arrays.
   void begin_fit(int distribution, int model, int nslopes);
   // Everything written to the report so far.

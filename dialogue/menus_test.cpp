@@ -1,8 +1,10 @@
-#include "foundation/menus.h"
+#include "dialogue/menus.h"
 
 #include <gtest/gtest.h>
 
+#include "foundation/menus.h"
 #include "foundation/process.h"
+#include "model/model_form.h"
 #include "support/harness.h"
 
 namespace varnalo {
@@ -23,7 +25,7 @@ TEST(Menus, EnterKeepsTheDefaults) {
   EXPECT_EQ(s.variance_method, 1);
   EXPECT_EQ(s.distribution, 1);
   EXPECT_EQ(s.model, 1);
-  EXPECT_EQ(s.nextra, 0);
+  EXPECT_EQ(model_form(s).extra_count(), 0);
   EXPECT_EQ(f.screen(),
             "Dosage\n   #   Unit\n   1 : Dose\n   2 : Log(Dose)\n  [1] Current Dosage\n  [*/#]  \n"
             "Calculation Mehod of Variances and Covariances\n   #   Method\n   1 : SAS Equivalent\n"
@@ -46,7 +48,7 @@ TEST(Menus, OutOfRangeModelIsStoredAndAskedAgain) {
   StageFixture f("\n9\n\n2\n");
   ask_distribution_and_model(f.state());
   EXPECT_EQ(f.state().model, 2);
-  EXPECT_EQ(f.state().nextra, 1);
+  EXPECT_EQ(model_form(f.state()).extra_count(), 1);
   EXPECT_EQ(prompts(f.screen()), 4) << "distribution, then 9, Enter and 2 at the model";
   EXPECT_EQ(f.console().unread(), "");
 }
@@ -81,7 +83,7 @@ TEST(Menus, LeadingNumberAndBlanks) {
     StageFixture f("\n5x\n\n");
     ask_distribution_and_model(f.state());
     EXPECT_EQ(f.state().model, 5);
-    EXPECT_EQ(f.state().nextra, 0);
+    EXPECT_EQ(model_form(f.state()).extra_count(), 0);
   }
 }
 
@@ -111,32 +113,6 @@ TEST(Menus, EndOfInputEndsTheRun) {
   StageFixture f("9\n");
   EXPECT_EQ(testing::run_end_status([&] { ask_dosage(f.state()); }), 1);
   EXPECT_EQ(f.errors(), "\nEnd of input: the run stops.\n");
-}
-
-TEST(Menus, SettingsSummaryGoesToTheReportOnly) {
-  StageFixture f;
-  AnalysisState& s = f.state();
-  report_settings(s);
-  EXPECT_EQ(f.report(),
-            "Distribution Function, Model (Activated Parameters) and Variances\n"
-            "1: Normal, 1: All / Nothing (a, b), \n1: SAS Equivalent\n\n");
-  EXPECT_EQ(f.screen(), "");
-
-  StageFixture g;
-  g.state().distribution = 3;
-  g.state().model = 7;
-  g.state().fixed_c = 0.25;
-  g.state().variance_method = 2;
-  report_settings(g.state());
-  EXPECT_EQ(g.report(),
-            "Distribution Function, Model (Activated Parameters) and Variances\n"
-            "3: Complementary Log-Log, 7: Preference (a, b, D:Natural Immunity Rate), C = 0.250000 "
-            "(Preference is Fixed), \n2: Finney Equivalent\n\n");
-}
-
-TEST(Menus, ExtraParameterCounts) {
-  const int expected[] = {0, 0, 1, 1, 2, 0, 1, 1, 2};
-  for (int model = 1; model <= 8; ++model) EXPECT_EQ(extra_parameter_count(model), expected[model]);
 }
 
 }  // namespace
