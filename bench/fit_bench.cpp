@@ -11,6 +11,7 @@
 #include "fit/simplex.h"
 #include "foundation/console.h"
 #include "foundation/state.h"
+#include "model/initial_values.h"
 #include "model/model_form.h"
 #include "session/run.h"
 
@@ -46,15 +47,17 @@ void load(AnalysisState& s, int distribution, int model) {
   for (int c = 1; c <= 3; ++c) s.groups[1][n + 1][c] = 1e50;
 }
 
-template <void (*Fit)(AnalysisState&)>
+template <FitResult (*Fit)(AnalysisState&, DRef)>
 void BM_Fit(benchmark::State& state) {
   AnalysisState s;
   load(s, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   for (auto _ : state) {
-    ScriptedConsole console("\n");  // Enter at the edit question
+    ScriptedConsole console("");
     s.console = &console;
     alloc_work_arrays(s);
-    Fit(s);
+    DVector start = dvector(1, s.param_capacity());
+    initial_values(s, start);
+    benchmark::DoNotOptimize(Fit(s, start));
     benchmark::DoNotOptimize(s.max_loglik);
     free_work_arrays(s);
   }

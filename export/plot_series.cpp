@@ -14,6 +14,7 @@
 #include <limits>
 #include <numbers>
 
+#include "fit/edition.h"
 #include "foundation/arrays.h"
 #include "model/distributions.h"
 #include "model/model_family.h"

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <initializer_list>
 
+#include "fit/edition.h"
 #include "inference/covariance.h"
 #include "model/model_family.h"
 #include "model/model_form.h"

@@ -38,7 +38,6 @@
 #include <limits>
 #include <vector>
 
-#include "foundation/output.h"
 #include "model/initial_values.h"
 #include "model/likelihood.h"
 #include "model/model_family.h"
@@ -85,11 +84,13 @@ struct Search {
   DVector gradient;  // [1..npar]
   double best_f = std::numeric_limits<double>::infinity();
   std::vector<double> best_point;  // entries 1..npar of the best point
+  int evaluations = 0;
 };
 
 double search_objective(unsigned n, const double* x, double* grad, void* data) {
   Search& search = *static_cast<Search*>(data);
   AnalysisState& s = *search.s;
+  ++search.evaluations;
   for (unsigned i = 0; i < n; ++i) search.point[search.free[i]] = x[i];
   const double f = exact_objective(s, search.point);
   if (grad != nullptr) {
@@ -146,7 +147,8 @@ bool on_a_ridge_to_a_step(AnalysisState& s, const std::vector<double>& x, double
 // One local search from start over the entries 1..npar. Returns the best
 // point evaluated (entries 1..npar) and its value when the search converged
 // and the point is not on a ridge towards a step; an empty vector otherwise.
-std::vector<double> local_search(AnalysisState& s, DRef start, double* value) {
+// Adds its objective evaluations to *evaluations.
+std::vector<double> local_search(AnalysisState& s, DRef start, double* value, int* evaluations) {
   const int N = s.param_capacity();
   const RateIndices at = rate_indices(s);
   Search search;
@@ -200,6 +202,7 @@ std::vector<double> local_search(AnalysisState& s, DRef start, double* value) {
   }
   dvector_free(search.point, 1, N);
   dvector_free(search.gradient, 1, N);
+  *evaluations += search.evaluations;
   if (!converged || search.best_point.empty()) return {};
   if (on_a_ridge_to_a_step(s, search.best_point, search.best_f)) return {};
   *value = search.best_f;
@@ -227,10 +230,11 @@ std::vector<std::pair<double, double>> start_rates(const AnalysisState& s) {
 
 }  // namespace
 
-MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin) {
+MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin, bool maximiser_converged) {
   const int N = s.param_capacity();
   const RateIndices at = rate_indices(s);
   MaximumCheck check;
+  check.unverified = !maximiser_converged;
   check.outside = move_rates_into_space(s, p);
   *fmin = exact_objective(s, p);
 
@@ -244,7 +248,8 @@ MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin) {
   auto search_from = [&](const std::vector<double>& from) {
     for (int i = 1; i <= N; ++i) start[i] = i <= s.npar ? from[static_cast<std::size_t>(i) - 1] : p[i];
     double f = 0.0;
-    std::vector<double> x = local_search(s, start, &f);
+    ++check.searches;
+    std::vector<double> x = local_search(s, start, &f, &check.evaluations);
     if (!x.empty()) found.push_back({f, std::move(x)});
   };
 
@@ -303,6 +308,7 @@ MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin) {
       }
     }
   dvector_free(start, 1, N);
+  check.candidates = static_cast<int>(found.size());
 
   if (found.empty()) return check;
   const auto best = std::min_element(found.begin(), found.end(),
@@ -319,20 +325,6 @@ MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin) {
     check.gain = gain;
   }
   return check;
-}
-
-void report_maximum_check(AnalysisState& s, const MaximumCheck& check) {
-  if (check.outside && check.improved) {
-    both(s, "  The maximiser left the parameter space (a rate at or above 1): the estimates\n"
-            "  are those of the maximum that a bound-constrained search found inside it.\n");
-  } else if (check.outside) {
-    both(s, "  The maximiser left the parameter space (a rate at or above 1): its end point\n"
-            "  was moved to the nearest point inside.\n");
-  } else if (check.improved) {
-    both(s, "  The maximiser stopped short of the maximum: a bound-constrained search\n"
-            "  from several starts raised ^L by %.7lf.\n",
-         check.gain);
-  }
 }
 
 }  // namespace varnalo

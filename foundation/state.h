@@ -21,21 +21,7 @@
 namespace varnalo {
 
 class Console;
-struct AnalysisState;
-
-// What differs between the two programs built from this source tree.
-struct Edition {
-  // Name in the banner and in the screen heading of every analysis.
-  const char* program_name;
-  // Algorithm name written to TABLE.TXT and the plot files.
-  const char* algorithm_name;
-  // The fit step of the fit sequence: leaves params, max_loglik, lr_chi2
-  // (and, for the variable-metric fit, fit_cov).
-  void (*fit)(AnalysisState& s);
-  // True when the fit leaves no covariance matrix: the inverse information
-  // matrix is then copied into fit_cov after every fit.
-  bool fit_cov_from_info;
-};
+struct Edition;  // fit/edition.h
 
 // The program version, printed with "%2.2lf".
 inline constexpr double kVersion = 1.63;

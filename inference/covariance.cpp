@@ -25,7 +25,7 @@ constexpr int kReportingFloor = 2;
 
 }  // namespace
 
-void build_info_matrix(AnalysisState& s) {
+InversionSummary build_info_matrix(AnalysisState& s) {
   const int P = s.nprep;
   const int K = s.param_capacity();
   const RateIndices at = rate_indices(s);
@@ -103,7 +103,7 @@ void build_info_matrix(AnalysisState& s) {
       I[at.c][at.d] = I[at.d][at.c];
     }
   }
-  gaussj(s, I, s.npar);
+  return gaussj(I, s.npar);
 }
 
 Matrix& selected_cov(AnalysisState& s) { return s.variance_method == 1 ? s.fit_cov : s.info_cov; }

@@ -17,22 +17,20 @@
 #include "export/plot_pictures.h"
 #include "export/plot_series.h"
 #include "export/summary_table.h"
-#include "fit/fit_driver.h"
-#include "fit/simplex.h"
+#include "fit/edition.h"
 #include "inference/covariance.h"
 #include "inference/estimates_report.h"
 #include "inference/gof_tests.h"
 #include "inference/obs_exp.h"
 #include "inference/variance_ratio.h"
 #include "potency/effective_dose.h"
+#include "model/initial_values.h"
 #include "potency/natural_rates.h"
+#include "session/routine_reports.h"
 #include "session/settings_report.h"
 #include "model/model_form.h"
 
 namespace varnalo {
-
-const Edition kVariableMetricEdition = {"Varnalo", "DFP", &fit_model, false};
-const Edition kSimplexEdition = {"VarnaloNM", "NelderMead", &fit_model_simplex, true};
 
 namespace {
 
@@ -91,15 +89,20 @@ void start_up(AnalysisState& s) {
   ask_variance_method(s);
 }
 
-// One fit: configuration, work arrays, starting values and maximisation,
-// AIC, information matrix, observed and expected frequencies, Pearson
-// chi-square.
+// One fit: configuration, work arrays, starting values and maximisation
+// with the lines that tell how the routines went, AIC, information matrix,
+// observed and expected frequencies, Pearson chi-square.
 void fit_sequence(AnalysisState& s) {
   print_configuration(s);
   alloc_work_arrays(s);
-  s.edition->fit(s);
+  DVector start = dvector(1, s.param_capacity());
+  initial_values(s, start);
+  edit_initial_values(s, start);
+  const FitResult result = s.edition->fit(s, start);
+  dvector_free(start, 1, s.param_capacity());
+  report_fit(s, result);
   report_aic(s);
-  build_info_matrix(s);
+  report_inversion(s, build_info_matrix(s));
   if (s.edition->fit_cov_from_info) {
     if (s.nslopes == 1 && s.variance_method == 1) {
       screen(s, "* Since NelderMead Routine does not produce Covariance Matrix\n");

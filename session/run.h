@@ -9,13 +9,10 @@
 // are flushed and closed in every case.
 #pragma once
 
+#include "fit/edition.h"
 #include "foundation/state.h"
 
 namespace varnalo {
-
-// The two editions, defined with their fit steps.
-extern const Edition kVariableMetricEdition;  // Varnalo
-extern const Edition kSimplexEdition;         // VarnaloNM
 
 // Runs the whole program on s (console, edition and workdir set by the
 // caller). Returns the exit status.

@@ -10,8 +10,10 @@
 #include <sstream>
 
 #include "foundation/process.h"
-#include "session/run.h"
+#include "model/initial_values.h"
 #include "model/model_form.h"
+#include "session/routine_reports.h"
+#include "session/run.h"
 
 namespace varnalo::testing {
 
@@ -174,6 +176,15 @@ std::string two_preparation_analysis() {
          "2\n\n\nq\n"                  // reference 2 with two pauses, leave
          "\n\n\n"                      // natural-rate pauses
          "y\n";                        // plots
+}
+
+FitResult fit_from_regression(AnalysisState& s, const Edition& edition) {
+  s.edition = &edition;
+  DVector start = dvector(1, s.param_capacity());
+  initial_values(s, start);
+  const FitResult result = edition.fit(s, start);
+  report_fit(s, result);
+  return result;
 }
 
 int run_end_status(const std::function<void()>& step) {

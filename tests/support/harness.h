@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fit/edition.h"
 #include "foundation/console.h"
 #include "foundation/state.h"
 
@@ -114,6 +115,12 @@ std::filesystem::path reference_path(const std::string& relative);
 // Parses data files written as "dose n r" lines into groups with x = log10
 // dose (dose 0 gives x = -99), or x = the first column when log_doses.
 std::vector<Group> read_group_file(const std::filesystem::path& file, bool log_doses);
+
+// One fit as the session runs it in the given edition, without the
+// dialogue: starting values by regression, the edition's fit step, and the
+// lines that report how its routines went and the maximum. The work arrays
+// must be allocated (StageFixture::begin_fit).
+FitResult fit_from_regression(AnalysisState& s, const Edition& edition);
 
 // Runs step; returns the status of the run end it raises, or -1 when it
 // returns normally.
