@@ -1,5 +1,5 @@
-// Data files: the file-name dialogue, the folder listing, reading the dose
-// groups of each preparation into the GroupTable (with clamps and the
+// Data files: the folder listing, the check of a named file, reading the
+// dose groups of each preparation into the GroupTable (with clamps and the
 // responses-exceed-subjects check), log-dose conversion and sorting.
 //
 // The file of preparation NAME is DATA/NAME.TXT below the working folder;
@@ -20,8 +20,11 @@
 
 namespace varnalo {
 
-void ask_data_files(AnalysisState& s);
 void list_data_folder(AnalysisState& s);
+// Checks a newly named data file (found, readable, numbers only, at least
+// one whole dose group). Writes the reason for refusing it to the error
+// stream and returns false when it cannot be used.
+bool check_data_file(const AnalysisState& s, const std::string& name);
 // Copies source, turning ASCII lower-case letters into upper case.
 std::string upper_copy(const std::string& source);
 void count_groups(AnalysisState& s, int k);

@@ -5,7 +5,10 @@
 
 namespace varnalo {
 
-const Edition kVariableMetricEdition = {"Varnalo", "DFP", &fit_model, false, true};
-const Edition kSimplexEdition = {"VarnaloNM", "NelderMead", &fit_model_simplex, true, false};
+const Edition kVariableMetricEdition = {
+    "Varnalo", "DFP", "a variable-metric (Davidon-Fletcher-Powell) maximiser", &fit_model, false,
+    true};
+const Edition kSimplexEdition = {"VarnaloNM", "NelderMead", "the Nelder-Mead downhill simplex",
+                                 &fit_model_simplex, true, false};
 
 }  // namespace varnalo

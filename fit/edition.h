@@ -18,6 +18,8 @@ struct Edition {
   const char* program_name;
   // Algorithm name written to TABLE.TXT and the plot files.
   const char* algorithm_name;
+  // The maximiser in words, for the usage of --help.
+  const char* maximiser;
   FitResult (*fit)(AnalysisState& s, DRef start);
   // True when the fit leaves no covariance matrix: the inverse information
   // matrix is then copied into fit_cov after every fit.

@@ -26,6 +26,9 @@ struct Edition;  // fit/edition.h
 // The program version, printed with "%2.2lf".
 inline constexpr double kVersion = 1.63;
 
+// Names of variance methods 1 and 2, as the menu and the report show them.
+inline constexpr const char* kVarianceMethodNames[] = {"SAS Equivalent", "Finney Equivalent"};
+
 // Largest number of preparations in one analysis (slots 1..99).
 inline constexpr int kMaxPreparations = 99;
 // Longest preparation name accepted (a slot holds 30 bytes with terminator).
@@ -51,7 +54,7 @@ struct AnalysisState {
 
   // ---- run-wide settings (menus) -----------------------------------------
   int dose_scale = 1;       // 1 doses, 2 log10 doses in the data files
-  int variance_method = 1;  // 1 "SAS Equivalent", 2 "Finney Equivalent"
+  int variance_method = 1;  // kVarianceMethodNames: 1 "SAS Equivalent", 2 "Finney Equivalent"
   int distribution = 1;     // 1 Normal, 2 Logistic, 3 Complementary Log-Log
   int model = 1;            // ModelType 1..8
   double fixed_c = 0.5;     // known C of models 5 and 7, in (0, 1)

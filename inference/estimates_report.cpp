@@ -81,47 +81,48 @@ void print_fixed_row(AnalysisState& s, const std::string& label, double value,
 }
 
 // The form-2 reports when the slope is zero: the notice and the usual pause.
-void location_scale_unavailable(AnalysisState& s) {
+void location_scale_unavailable(AnalysisState& s, Pauses& pauses) {
   both(s, "%s", kNoLocationScale);
-  read_key(s);
+  pauses.pause();
   report(s, "\n");
 }
 
 }  // namespace
 
-void report_estimates(AnalysisState& s, int form) {
+void report_estimates(AnalysisState& s, int form, Pauses& pauses) {
   LabelTable labels;
   make_param_labels(s, form, labels);
   Matrix& V = selected_cov(s);
   if (form == 1) {
-    print_estimates(s, s.params, V, labels);
+    print_estimates(s, s.params, V, labels, pauses);
     return;
   }
   if (!location_scale_defined(s, s.params)) {
-    location_scale_unavailable(s);
+    location_scale_unavailable(s, pauses);
     return;
   }
   derive_location_scale(s, s.params, s.derived_params, V, s.derived_cov);
-  print_estimates(s, s.derived_params, s.derived_cov, labels);
+  print_estimates(s, s.derived_params, s.derived_cov, labels, pauses);
 }
 
-void report_covariance(AnalysisState& s, int form) {
+void report_covariance(AnalysisState& s, int form, Pauses& pauses) {
   LabelTable labels;
   make_param_labels(s, form, labels);
   Matrix& V = selected_cov(s);
   if (form == 1) {
-    print_cov_matrix(s, V, labels);
+    print_cov_matrix(s, V, labels, pauses);
     return;
   }
   if (!location_scale_defined(s, s.params)) {
-    location_scale_unavailable(s);
+    location_scale_unavailable(s, pauses);
     return;
   }
   derive_location_scale(s, s.params, s.derived_params, V, s.derived_cov);
-  print_cov_matrix(s, s.derived_cov, labels);
+  print_cov_matrix(s, s.derived_cov, labels, pauses);
 }
 
-void print_estimates(AnalysisState& s, DRef e, const Matrix& V, const LabelTable& labels) {
+void print_estimates(AnalysisState& s, DRef e, const Matrix& V, const LabelTable& labels,
+                     Pauses& pauses) {
   const ModelForm& form = model_form(s);
   const RateIndices at = rate_indices(s);
   // The label C stands after D where D is the first extra entry.
@@ -149,17 +150,18 @@ void print_estimates(AnalysisState& s, DRef e, const Matrix& V, const LabelTable
     all_ok &= print_extra_row(s, kErrorWidth, labels[at.d], D, V[at.d][at.d],
                               form.d_description());
   if (!all_ok) both(s, "%s", kNoStandardErrors);
-  read_key(s);
+  pauses.pause();
   report(s, "\n");
 }
 
-void print_cov_matrix(AnalysisState& s, const Matrix& V, const LabelTable& labels) {
+void print_cov_matrix(AnalysisState& s, const Matrix& V, const LabelTable& labels,
+                      Pauses& pauses) {
   const int N = s.npar;
   both(s, "Matrix of Variances, Covariances, and (Correlations)\n");
   if (!covariance_usable(s, V)) {
     // Correlations need finite, positive variances; one notice instead.
     both(s, "%s", kNoStandardErrors);
-    read_key(s);
+    pauses.pause();
     report(s, "\n");
     return;
   }
@@ -182,7 +184,7 @@ void print_cov_matrix(AnalysisState& s, const Matrix& V, const LabelTable& label
       line += "\n";
       both(s, "%s", line.c_str());
     }
-    read_key(s);
+    pauses.pause();
   }
   report(s, "\n");
 }

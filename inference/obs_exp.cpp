@@ -26,9 +26,12 @@ constexpr double kInfiniteDoseShown = 1e50;
 
 }  // namespace
 
-void print_obs_exp(AnalysisState& s) {
+void print_obs_exp(AnalysisState& s, Pauses& pauses) {
   both(s, "Observed and Expected Frequencies\n");
-  for (int j = 1; j <= s.nprep; ++j) print_obs_exp_prep(s, j);
+  for (int j = 1; j <= s.nprep; ++j) {
+    print_obs_exp_prep(s, j);
+    pauses.pause();
+  }
 }
 
 void print_obs_exp_prep(AnalysisState& s, int j) {
@@ -70,7 +73,6 @@ void print_obs_exp_prep(AnalysisState& s, int j) {
     g[4] = expected;
   }
   report(s, "\n");
-  read_key(s);
 }
 
 }  // namespace varnalo

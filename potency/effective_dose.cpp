@@ -9,7 +9,6 @@
 #include "potency/effective_dose.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <string>
 
 #include "foundation/output.h"
@@ -33,10 +32,6 @@ constexpr double kConfAlpha[kLevels + 1] = {0.0, 0.10, 0.05, 0.01};
 constexpr double kNormalDeviates[kLevels + 1] = {0.0, 1.64485, 1.95996, 2.57583};
 constexpr double kEdTableLevels[kTableLevelCount + 1] = {0.0,  0.01, 0.05, 0.10,
                                                           0.50, 0.90, 0.95, 0.99};
-constexpr double kDefaultEdLevel = 0.5;
-// Accepted ED levels (both ends included).
-constexpr double kLowestEdLevel = 0.01;
-constexpr double kHighestEdLevel = 0.99;
 
 // Fillers of missing limits in the limit tables.
 constexpr const char* kDashWide = "    -     ";   // 10 characters
@@ -87,39 +82,6 @@ void print_deviates_block(AnalysisState& s) {
   report(s, "\n");
 }
 
-void ask_90_99(AnalysisState& s) {
-  screen(s, "Display 90 and 99%% Limits in addition to 95%% Limits?\n  [*/y]  ");
-  s.show_90_99 = read_key(s) == 'y' ? 1 : 0;
-  screen(s, "\n");
-}
-
-// Asks for the ED level until "q", "t" or an accepted level is given.
-// Returns false on "q".
-bool ask_ed_level(AnalysisState& s) {
-  screen(s, "Effective Dose Estimation   (#: ED Level, t: Table of EDs, q: to Exit)\n");
-  screen(s, "  [%4.2f] Current ED Level\n", s.ed_level);
-  for (;;) {
-    screen(s, "  [*/#/t/q]  ");
-    const std::string answer = read_answer(s);
-    if (answer == "q") {
-      screen(s, "\n");
-      return false;
-    }
-    if (answer == "t") {
-      s.ed_table_mode = 1;
-      screen(s, "\n");
-      return true;
-    }
-    s.ed_table_mode = 0;
-    screen(s, "\n");
-    // The typed value becomes current before the check, so an empty answer
-    // after a rejected one is rejected again.
-    if (!answer.empty()) s.ed_level = std::strtod(answer.c_str(), nullptr);
-    // Written so that a typed "nan" is rejected too.
-    if (s.ed_level >= kLowestEdLevel && s.ed_level <= kHighestEdLevel) return true;
-  }
-}
-
 // Header and rows of one limits table of effective doses at level p.
 void print_ed_table(AnalysisState& s, int k, double p) {
   compute_effective_doses(s, p);
@@ -132,9 +94,11 @@ void print_ed_table(AnalysisState& s, int k, double p) {
     print_limits_rows(s, k, s.ed_log, s.ed_lower, s.ed_upper);
 }
 
-void show_effective_doses(AnalysisState& s) {
+}  // namespace
+
+void show_effective_doses(AnalysisState& s, Pauses& pauses) {
   both(s, "Effective Dose Estimates\n");
-  show_limit_levels(s, [&](int k) {
+  show_limit_levels(s, pauses, [&](int k) {
     if (s.ed_table_mode) {
       for (int i = 1; i <= kTableLevelCount; ++i) {
         s.ed_level = s.ed_table_levels[i];
@@ -146,8 +110,6 @@ void show_effective_doses(AnalysisState& s) {
     }
   });
 }
-
-}  // namespace
 
 void compute_deviates(const AnalysisState& s, DRef alpha, DRef deviates) {
   const bool normal = s.het_factor == 1.0;
@@ -234,14 +196,15 @@ void compute_effective_doses(AnalysisState& s, double p) {
   }
 }
 
-void show_limit_levels(AnalysisState& s, const std::function<void(int)>& show_level) {
+void show_limit_levels(AnalysisState& s, Pauses& pauses,
+                       const std::function<void(int)>& show_level) {
   const int first = s.show_90_99 ? 1 : kLevel95;
   const int last = s.show_90_99 ? kLevels : kLevel95;
   for (int k = first; k <= last; ++k) {
     show_level(k);
     report(s, "\n");
     if (s.show_90_99 && k < kLevels)
-      read_key(s);  // a pause between the confidence levels
+      pauses.pause();  // between the confidence levels
     else
       screen(s, "\n");
   }
@@ -277,18 +240,10 @@ void print_limits_rows(AnalysisState& s, int k, DRef log_estimates, const Matrix
   }
 }
 
-void effective_dose_dialogue(AnalysisState& s) {
+void begin_potency_stage(AnalysisState& s) {
+  alloc_potency_arrays(s);
   compute_deviates(s, s.conf_alpha, s.conf_deviates);
   print_deviates_block(s);
-  ask_90_99(s);
-  s.ed_level = kDefaultEdLevel;
-  while (ask_ed_level(s)) show_effective_doses(s);
-}
-
-void potency_stage(AnalysisState& s) {
-  alloc_potency_arrays(s);
-  effective_dose_dialogue(s);
-  relative_potency_dialogue(s);
 }
 
 }  // namespace varnalo

@@ -105,7 +105,7 @@ void print_rows(AnalysisState& s, double C, double D, Limits c_lim, Limits d_lim
 
 }  // namespace
 
-void natural_rates_report(AnalysisState& s) {
+void natural_rates_report(AnalysisState& s, Pauses& pauses) {
   const ModelForm& form = model_form(s);
   if (!form.has_rates()) return;
 
@@ -145,7 +145,7 @@ void natural_rates_report(AnalysisState& s) {
          "Limits", "Description");
     print_rows(s, C, D, {cl[k], cu[k], c_available}, {dl[k], du[k], d_available});
     if (s.show_90_99) {
-      read_key(s);  // a pause, also after the last block
+      pauses.pause();  // also after the last block
       report(s, "\n");
     } else {
       screen(s, "\n");

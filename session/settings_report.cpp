@@ -13,7 +13,7 @@ void report_settings(AnalysisState& s) {
   report(s, "%d: ", form.number);
   report_text(s, strprintf(form.settings_text, s.fixed_c) + ", ");
   report(s, "\n");
-  report(s, "%s", s.variance_method == 1 ? "1: SAS Equivalent\n" : "2: Finney Equivalent\n");
+  report(s, "%d: %s\n", s.variance_method, kVarianceMethodNames[s.variance_method - 1]);
   report(s, "\n");
 }
 

@@ -217,7 +217,7 @@ FitResult no_memory_left(AnalysisState&, DRef) { throw std::bad_alloc(); }
 
 TEST(HardUse, ExhaustedMemoryEndsTheRunWithAMessage) {
   // Memory that runs out outside the array allocators, here in the fit.
-  const Edition starved = {"Varnalo", "DFP", &no_memory_left, false, true};
+  const Edition starved = {"Varnalo", "DFP", "m", &no_memory_left, false, true};
   TempWorkdir dir;
   with_examples(dir);
   const SessionResult result = run_session(starved, dir, one_preparation_session());

@@ -13,6 +13,7 @@
 #include "model/initial_values.h"
 #include "model/model_form.h"
 #include "session/routine_reports.h"
+#include "session/analysis.h"
 #include "session/run.h"
 
 namespace varnalo::testing {
@@ -55,8 +56,9 @@ SessionResult run_session(const Edition& edition, const TempWorkdir& dir, const 
   state->console = &console;
   state->edition = &edition;
   state->workdir = dir.root();
+  ConsoleAnswers answers(*state);
   ErrorSink previous = set_error_sink([&](std::string_view text) { result.errors.append(text); });
-  result.status = run_program(*state);
+  result.status = run_program(*state, answers);
   set_error_sink(previous);
   result.screen = console.screen();
   result.unread_input = std::string(console.unread());

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "dialogue/console_answers.h"
 #include "fit/edition.h"
 #include "foundation/console.h"
 #include "foundation/state.h"
@@ -72,6 +73,8 @@ class StageFixture {
 
   AnalysisState& state() { return state_; }
   ScriptedConsole& console() { return *console_; }
+  // The answers and pauses of the dialogue, read from the scripted console.
+  ConsoleAnswers& answers() { return answers_; }
 
   // Loads preparations (names "P1", "P2", ... unless given); sets nprep,
   // ngroups, maxgroups, total_groups, groups with sentinel rows. Groups stay
@@ -92,6 +95,7 @@ class StageFixture {
   std::function<void(std::string_view)> previous_sink_;
   std::unique_ptr<ScriptedConsole> console_;
   AnalysisState state_;
+  ConsoleAnswers answers_{state_};
   std::FILE* report_ = nullptr;
 };
 
