@@ -13,7 +13,7 @@
 #include "foundation/state.h"
 #include "model/initial_values.h"
 #include "model/model_form.h"
-#include "session/run.h"
+#include "session/analysis.h"
 
 namespace {
 

@@ -26,11 +26,6 @@ namespace varnalo {
 
 namespace {
 
-constexpr int kLevels = 3;
-constexpr int kLevel95 = 2;
-constexpr double kConfAlpha[kLevels + 1] = {0.0, 0.10, 0.05, 0.01};
-// Floor mode of the reporting stages for the distribution function.
-constexpr int kReportFloorMode = 2;
 // Grid steps as fractions of the plotted range of the linear predictor.
 constexpr double kSigmoidStepFraction = 0.02;
 constexpr double kLinearStepFraction = 0.1;
@@ -41,7 +36,6 @@ constexpr double kEndPointGap = 0.5;
 constexpr double kEulerGamma = 0.577215664901533;
 // Half range: five standard deviations of the tolerance distribution.
 constexpr double kStandardDeviations = 5.0;
-constexpr double kMedian = 0.5;
 constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
 
 struct PlotRange {
@@ -82,18 +76,6 @@ double response_at(const ModelForm& form, double p0, double C, double D) {
   return p;
 }
 
-// The 95 per cent deviate: normal, or t when the variances were inflated.
-double deviate_95(const AnalysisState& s) {
-  DVector alpha = dvector(1, kLevels);
-  DVector deviates = dvector(1, kLevels);
-  for (int k = 1; k <= kLevels; ++k) alpha[k] = kConfAlpha[k];
-  compute_deviates(s, alpha, deviates);
-  const double t = deviates[kLevel95];
-  dvector_free(alpha, 1, kLevels);
-  dvector_free(deviates, 1, kLevels);
-  return t;
-}
-
 }  // namespace
 
 PlotSeries compute_plot_series(AnalysisState& s) {
@@ -122,7 +104,7 @@ PlotSeries compute_plot_series(AnalysisState& s) {
   const double x_hi = (range.hi - a_min) / b;
   const double curve_step = (range.half + range.half) / b * kSigmoidStepFraction;
   const double band_step = (range.half + range.half) / b * kLinearStepFraction;
-  const double t = deviate_95(s);
+  const double t = confidence_deviate(s, kLevel95);
   const double p_first = response_at(form, 0.0, C, D);
   const double p_last = response_at(form, 1.0, C, D);
 
@@ -160,7 +142,7 @@ PlotSeries compute_plot_series(AnalysisState& s) {
       const double x = x0 + i * curve_step;
       if (!((x_hi - x) / curve_step > kEndPointGap)) continue;
       double p0 = 0.0, density = 0.0;
-      tolerance_cdf(s.distribution, kReportFloorMode, a + b * x, &p0, &density);
+      tolerance_cdf(s.distribution, kReportingFloors, a + b * x, &p0, &density);
       add_point(prep.curve, x, response_at(form, p0, C, D));
     }
     add_point(prep.curve, x_hi, p_last);
@@ -182,8 +164,8 @@ PlotSeries compute_plot_series(AnalysisState& s) {
       if (upper < kMissingUpper) add_point(prep.upper_band, upper, y);
     }
 
-    prep.ed50 = log_effective_dose(s, j, kMedian);
-    prep.ed50_response = response_at(form, kMedian, C, D);
+    prep.ed50 = log_effective_dose(s, j, kEd50Level);
+    prep.ed50_response = response_at(form, kEd50Level, C, D);
     prep.ed50_lower = prep.ed50_upper = kMissing;
     if (std::isfinite(prep.ed50)) {
       double var = 0.0, upper = 0.0, lower = 0.0;

@@ -18,9 +18,6 @@ namespace varnalo {
 
 namespace {
 
-constexpr int kLevel95 = 2;
-constexpr double kMedian = 0.5;
-
 // The column titles, one per field of a data row (40 in all).
 constexpr const char* kColumnTitles =
     "Preparations\t"
@@ -75,7 +72,7 @@ void write_summary_table(AnalysisState& s) {
   std::fprintf(f, "%s\n", kColumnTitles);
 
   for (int j = 1; j <= P; ++j) {
-    const double m50 = log_effective_dose(s, j, kMedian);
+    const double m50 = log_effective_dose(s, j, kEd50Level);
     double var50 = 0.0, u50 = 0.0, l50 = 0.0;
     log_dose_limits(s, j, m50, t95, &var50, &u50, &l50);
     const double M = s.rp_log[j];

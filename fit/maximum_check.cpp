@@ -109,7 +109,7 @@ double search_objective(unsigned n, const double* x, double* grad, void* data) {
   return f;
 }
 
-// C + D <= 1 - kRateMargin, for models with both rates in P = C + (1-C-D) P0;
+// C + D <= kHighestRate, for models with both rates in P = C + (1-C-D) P0;
 // data holds the positions of C and D in the searched vector.
 double rate_sum_constraint(unsigned n, const double* x, double* grad, void* data) {
   const auto* at = static_cast<const std::pair<int, int>*>(data);
@@ -118,7 +118,7 @@ double rate_sum_constraint(unsigned n, const double* x, double* grad, void* data
     grad[at->first] = 1.0;
     grad[at->second] = 1.0;
   }
-  return x[at->first] + x[at->second] - (1.0 - kRateMargin);
+  return x[at->first] + x[at->second] - kHighestRate;
 }
 
 // Up to this many fitted parameters (five preparations with separate
@@ -164,7 +164,7 @@ std::vector<double> local_search(AnalysisState& s, DRef start, double* value, in
     if (i == at.d) rate_positions.second = static_cast<int>(x.size());
     search.free.push_back(i);
     lower.push_back(rate ? 0.0 : -HUGE_VAL);
-    upper.push_back(rate ? 1.0 - kRateMargin : HUGE_VAL);
+    upper.push_back(rate ? kHighestRate : HUGE_VAL);
     x.push_back(std::clamp(start[i], lower.back(), upper.back()));
   }
   const unsigned n = static_cast<unsigned>(x.size());

@@ -20,8 +20,6 @@ namespace varnalo {
 
 namespace {
 
-// Floor mode of the reporting stages (Normal P floored at 1e-16).
-constexpr int kReportingFloor = 2;
 
 }  // namespace
 
@@ -55,7 +53,7 @@ InversionSummary build_info_matrix(AnalysisState& s) {
         f = kProbabilityFloor;
         form.probability(P0, 1.0 - P0, C, D, &Pm, &Qm);
       } else {
-        tolerance_cdf(s.distribution, kReportingFloor, a + b * x, &P0, &f);
+        tolerance_cdf(s.distribution, kReportingFloors, a + b * x, &P0, &f);
         form.probability(P0, C, D, &Pm, &Qm);
         if (Qm < kSubtractionDigitsLost) {
           // 1 - P has lost its digits (the Normal P is exactly 1 beyond

@@ -27,10 +27,8 @@ constexpr int kBlockColumns = 5;
 // Width of the standard-error cell of a rate's row.
 constexpr int kErrorWidth = 12;
 
-// The notices that replace numbers that cannot be formed.
-constexpr const char* kNoStandardErrors =
-    "  Standard errors are not available for this fit (singular or non-positive variance "
-    "matrix).\n";
+// The notice that replaces the location/scale form where it cannot be
+// formed.
 constexpr const char* kNoLocationScale =
     "  The location/scale form (m = -a/b, s = 1/b) is not available for this fit (zero "
     "slope).\n";

@@ -19,8 +19,6 @@ namespace varnalo {
 
 namespace {
 
-// Floor mode of the reporting stages (Normal P floored at 1e-16).
-constexpr int kReportingFloor = 2;
 // Dose shown for a group at the infinite-dose sentinel.
 constexpr double kInfiniteDoseShown = 1e50;
 
@@ -59,7 +57,7 @@ void print_obs_exp_prep(AnalysisState& s, int j) {
       marker = "   +  ";
     } else {
       double f = 0.0;
-      tolerance_cdf(s.distribution, kReportingFloor, a + b * x, &P0, &f);
+      tolerance_cdf(s.distribution, kReportingFloors, a + b * x, &P0, &f);
     }
     double Pm = 0.0, Qm = 0.0;
     model_form(s).probability(P0, C, D, &Pm, &Qm);

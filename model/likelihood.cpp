@@ -88,7 +88,7 @@ struct GroupProbabilities {
 GroupProbabilities search_probabilities(const AnalysisState& s, double x, double a, double b,
                                         double C, double D) {
   GroupProbabilities g;
-  tolerance_cdf(s.distribution, 1, a + b * x, &g.P0, &g.f);
+  tolerance_cdf(s.distribution, kSearchFloors, a + b * x, &g.P0, &g.f);
   model_form(s).probability(g.P0, C, D, &g.P, &g.Q);
   return g;
 }
@@ -200,11 +200,10 @@ double simplex_objective(AnalysisState& s, DRef p) {
   const ModelForm& form = model_form(s);
   double C = form.known_c() ? s.fixed_c : 0.0;
   double D = 0.0;
-  constexpr double kTop = 1.0 - kRateMargin;
-  if (at.c != 0) C = std::clamp(p[at.c], 0.0, kTop);
-  if (at.d != 0) D = std::clamp(p[at.d], 0.0, kTop);
-  if (form.rates_share_population() && C + D > kTop) {
-    const double scale = kTop / (C + D);
+  if (at.c != 0) C = std::clamp(p[at.c], 0.0, kHighestRate);
+  if (at.d != 0) D = std::clamp(p[at.d], 0.0, kHighestRate);
+  if (form.rates_share_population() && C + D > kHighestRate) {
+    const double scale = kHighestRate / (C + D);
     C *= scale;
     D *= scale;
   }
@@ -218,7 +217,7 @@ double simplex_objective(AnalysisState& s, DRef p) {
     } else if (x >= kInfiniteDoseLog) {
       g.P0 = 1.0;
     } else {
-      tolerance_cdf(st.distribution, 1, a + b * x, &g.P0, &g.f);
+      tolerance_cdf(st.distribution, kSearchFloors, a + b * x, &g.P0, &g.f);
     }
     form.probability(g.P0, c, d, &g.P, &g.Q);
     return g;

@@ -65,18 +65,17 @@ bool rates_in_space(const AnalysisState& s, DRef p) {
 bool move_rates_into_space(const AnalysisState& s, DRef p) {
   if (rates_in_space(s, p)) return false;
   const RateIndices at = rate_indices(s);
-  constexpr double kTop = 1.0 - kRateMargin;
   auto clamp = [&](int index) {
     if (index == 0) return;
     if (!(p[index] >= 0.0)) p[index] = 0.0;  // also a not-a-number entry
-    if (p[index] > kTop) p[index] = kTop;
+    if (p[index] > kHighestRate) p[index] = kHighestRate;
   };
   clamp(at.c);
   clamp(at.d);
   if (model_form(s).rates_share_population() && at.c != 0 && at.d != 0 &&
-      p[at.c] + p[at.d] > kTop) {
+      p[at.c] + p[at.d] > kHighestRate) {
     // Both shrunk in proportion, so their ratio is kept.
-    const double scale = kTop / (p[at.c] + p[at.d]);
+    const double scale = kHighestRate / (p[at.c] + p[at.d]);
     p[at.c] *= scale;
     p[at.d] *= scale;
   }

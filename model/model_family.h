@@ -34,6 +34,8 @@ bool rates_in_space(const AnalysisState& s, DRef p);
 // as it is. Returns whether anything moved.
 bool move_rates_into_space(const AnalysisState& s, DRef p);
 inline constexpr double kRateMargin = 1e-9;
+// The largest C, D or C + D a point moved into the space takes.
+inline constexpr double kHighestRate = 1.0 - kRateMargin;
 
 // Vector indices of the estimated C and D (0 for one the model does not
 // estimate).

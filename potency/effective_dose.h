@@ -28,6 +28,17 @@
 
 namespace varnalo {
 
+// The confidence levels of every limit: 90, 95 and 99 per cent (k = 1, 2,
+// 3), by their two-tailed probabilities. The 95 per cent level is shown
+// alone unless the other two are asked for, and is the one the summary
+// table and the pictures use.
+inline constexpr int kConfidenceLevels = 3;
+inline constexpr int kLevel95 = 2;
+inline constexpr double kConfidenceAlpha[kConfidenceLevels + 1] = {0.0, 0.10, 0.05, 0.01};
+
+// The level of the ED50 that the summary table and the pictures show.
+inline constexpr double kEd50Level = 0.5;
+
 // The level of effective doses shown first, and the accepted levels (both
 // ends included).
 inline constexpr double kDefaultEdLevel = 0.5;
@@ -36,8 +47,12 @@ inline constexpr double kHighestEdLevel = 0.99;
 
 void begin_potency_stage(AnalysisState& s);
 void show_effective_doses(AnalysisState& s, Pauses& pauses);
-// deviates[1..3] for the two-tailed probabilities alpha[1..3].
+// deviates[1..3] for the two-tailed probabilities alpha[1..3]: normal
+// deviates when het_factor is 1, otherwise t deviates with the
+// heterogeneity degrees of freedom.
 void compute_deviates(const AnalysisState& s, DRef alpha, DRef deviates);
+// The deviate of confidence level k (1..kConfidenceLevels).
+double confidence_deviate(const AnalysisState& s, int k);
 // Rows of the limits table at confidence level k: estimate and limits on the
 // dose scale and on the log scale, "-" / "+" for a missing limit.
 void print_limits_rows(AnalysisState& s, int k, DRef log_estimates, const Matrix& lower,

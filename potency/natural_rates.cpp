@@ -6,6 +6,7 @@
 // Accuracy: closed forms, exact up to rounding given the covariance matrix.
 #include "potency/natural_rates.h"
 
+#include <array>
 #include <cmath>
 #include <string>
 
@@ -19,9 +20,6 @@ namespace varnalo {
 
 namespace {
 
-constexpr int kLevels = 3;
-constexpr int kLevel95 = 2;
-constexpr double kConfAlpha[kLevels + 1] = {0.0, 0.10, 0.05, 0.01};
 
 // Cell fillers: "-" for a number that cannot be formed (a variance that is
 // negative or not finite, or an estimate that is not finite); "+" for a bias
@@ -109,11 +107,6 @@ void natural_rates_report(AnalysisState& s, Pauses& pauses) {
   const ModelForm& form = model_form(s);
   if (!form.has_rates()) return;
 
-  DVector alpha = dvector(1, kLevels);
-  DVector deviates = dvector(1, kLevels);
-  for (int k = 1; k <= kLevels; ++k) alpha[k] = kConfAlpha[k];
-  compute_deviates(s, alpha, deviates);
-
   double C = 0.0, D = 0.0, varC = 0.0, varD = 0.0;
   fitted_c_d(s, &C, &D);
   c_d_variances(s, selected_cov(s), &varC, &varD);
@@ -121,29 +114,26 @@ void natural_rates_report(AnalysisState& s, Pauses& pauses) {
   const bool d_estimated = form.estimates_d();
 
   // Limits per confidence level; a parameter the model does not estimate
-  // has both limits equal to its value.
-  DVector cl = dvector(1, kLevels), cu = dvector(1, kLevels);
-  DVector dl = dvector(1, kLevels), du = dvector(1, kLevels);
-  // The usability of a variance does not depend on the level.
+  // has both limits equal to its value. The usability of a variance does not
+  // depend on the level.
+  std::array<Limits, kConfidenceLevels + 1> c_limits{}, d_limits{};
   bool c_available = true, d_available = true;
-  for (int k = 1; k <= kLevels; ++k) {
-    const Limits c = c_estimated ? wald_limits(C, varC, deviates[k]) : Limits{C, C, true};
-    const Limits d = d_estimated ? wald_limits(D, varD, deviates[k]) : Limits{D, D, true};
-    cl[k] = c.lower;
-    cu[k] = c.upper;
-    dl[k] = d.lower;
-    du[k] = d.upper;
-    c_available = c_available && c.available;
-    d_available = d_available && d.available;
+  for (int k = 1; k <= kConfidenceLevels; ++k) {
+    const double t = confidence_deviate(s, k);
+    c_limits[k] = c_estimated ? wald_limits(C, varC, t) : Limits{C, C, true};
+    d_limits[k] = d_estimated ? wald_limits(D, varD, t) : Limits{D, D, true};
+    c_available = c_available && c_limits[k].available;
+    d_available = d_available && d_limits[k].available;
   }
 
   both(s, "Natural Response and Immunity Rate Estimates\n");
   const int first = s.show_90_99 ? 1 : kLevel95;
-  const int last = s.show_90_99 ? kLevels : kLevel95;
+  const int last = s.show_90_99 ? kConfidenceLevels : kLevel95;
   for (int k = first; k <= last; ++k) {
-    both(s, " %-8s%10s (%2.0f%% %s)      %s\n", "#", "Proportion", (1.0 - alpha[k]) * 100.0,
-         "Limits", "Description");
-    print_rows(s, C, D, {cl[k], cu[k], c_available}, {dl[k], du[k], d_available});
+    both(s, " %-8s%10s (%2.0f%% %s)      %s\n", "#", "Proportion",
+         (1.0 - kConfidenceAlpha[k]) * 100.0, "Limits", "Description");
+    print_rows(s, C, D, {c_limits[k].lower, c_limits[k].upper, c_available},
+               {d_limits[k].lower, d_limits[k].upper, d_available});
     if (s.show_90_99) {
       pauses.pause();  // also after the last block
       report(s, "\n");
@@ -153,12 +143,6 @@ void natural_rates_report(AnalysisState& s, Pauses& pauses) {
     }
   }
 
-  dvector_free(alpha, 1, kLevels);
-  dvector_free(deviates, 1, kLevels);
-  dvector_free(cl, 1, kLevels);
-  dvector_free(cu, 1, kLevels);
-  dvector_free(dl, 1, kLevels);
-  dvector_free(du, 1, kLevels);
 }
 
 }  // namespace varnalo

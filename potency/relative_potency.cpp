@@ -19,7 +19,6 @@ namespace varnalo {
 
 namespace {
 
-constexpr int kLevels = 3;   // 90, 95 and 99 per cent limits
 
 // The notice that takes the place of the rows of a relative-potency table.
 constexpr const char* kNoPotencies =
@@ -54,7 +53,7 @@ void compute_relative_potencies(AnalysisState& s, int reference) {
   const int S = reference;
   Matrix& V = selected_cov(s);
   const double b = s.params[P + 1];
-  for (int k = 1; k <= kLevels; ++k) {
+  for (int k = 1; k <= kConfidenceLevels; ++k) {
     const double t = s.conf_deviates[k];
     for (int j = 1; j <= P; ++j) {
       const double M = (s.params[j] - s.params[S]) / b;
@@ -78,7 +77,7 @@ void begin_relative_potencies(AnalysisState& s) {
   if (P == 1) {
     s.rp_log[1] = 0.0;
     s.rp_var[1] = 0.0;
-    for (int k = 1; k <= kLevels; ++k) s.rp_upper[k][1] = s.rp_lower[k][1] = 0.0;
+    for (int k = 1; k <= kConfidenceLevels; ++k) s.rp_upper[k][1] = s.rp_lower[k][1] = 0.0;
     return;
   }
   // Against preparation 1 from the start, so that the summary record has
