@@ -1,5 +1,5 @@
-// Formatted output to the screen and the report, and the console reads that
-// every stage uses.
+// Formatted output to the screen and the report, which every stage uses, and
+// the console reads of the dialogue (dialogue/).
 //
 // All result lines are printf formats. both() writes a line to the screen and
 // then the identical line to REPORT.TXT; screen() and report() write to one

@@ -2,9 +2,10 @@
 //
 // Created at start-up and kept for the whole run. Every stage takes it, reads
 // its inputs from it and leaves its results in it. It holds the run-wide
-// settings (menus), the loaded data (GroupTable), the per-fit work arrays,
-// the fit and test results, the working data of the potency stage, and the
-// ways out: the console, the working folder and the open output files.
+// settings (as answered), the loaded data (GroupTable), the per-fit work
+// arrays, the fit and test results, the working data of the potency stage,
+// and the ways out: the console, the working folder and the open output
+// files.
 //
 // Index conventions: parameter vectors are [1..N] with
 // N = nprep + nslopes + 2 (intercepts, slopes, then C and D), per-preparation

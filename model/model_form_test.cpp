@@ -51,23 +51,6 @@ TEST(ModelForms, TableHoldsTheEightFormsWithTheirRates) {
   EXPECT_EQ(&model_form(3), &kModelForms[2]);
 }
 
-TEST(ModelForms, WordsOfEveryForm) {
-  const char* const reader[] = {"All or Nothing (a, b)",       "All or Nothing (a, b, C)",
-                                "All or Nothing (a, b, D)",    "All or Nothing (a, b, C, D)",
-                                "Preference (a, b), C fixed",  "Preference (a, b, C)",
-                                "Preference (a, b, D), C fixed", "Preference (a, b, C, D)"};
-  const char* const c_words[] = {"Natural Response Rate", "Natural Response Rate",
-                                 "Natural Response Rate", "Natural Response Rate",
-                                 "Fixed Preference",      "Natural Preference",
-                                 "Fixed Preference",      "Natural Preference"};
-  for (int m = 1; m <= kModelFormCount; ++m) {
-    EXPECT_STREQ(model_form(m).reader_name, reader[m - 1]);
-    EXPECT_STREQ(model_form(m).c_description(), c_words[m - 1]);
-    EXPECT_STREQ(model_form(m).d_description(), "Natural Immunity Rate");
-    EXPECT_EQ(model_form(m).c_error_width, m == 6 ? 13 : 12) << m;
-  }
-}
-
 TEST(ResponseProbability, ModelFormsAtKnownPoints) {
   double P = 0, Q = 0;
   model_form(4).probability(0.5, 0.1, 0.2, &P, &Q);
