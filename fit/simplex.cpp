@@ -150,7 +150,6 @@ SolverSummary Amoeba(Matrix& simplex, DVector& y, int ndim, double tolerance,
   sum_vertices(simplex, centroid_sum, ndim);
   SolverSummary summary;
   summary.restart = end.restart;
-  int* const evaluations = &summary.evaluations;
 
   for (;;) {
     int best = 1;
@@ -185,7 +184,7 @@ SolverSummary Amoeba(Matrix& simplex, DVector& y, int ndim, double tolerance,
       best_to_front(simplex, y, ndim, best);
       break;
     }
-    if (*evaluations >= NMAX) {
+    if (summary.evaluations >= NMAX) {
       // A run whose values agree within the rounding of the objective has
       // converged as far as can be told.
       summary.stop = within_noise ? SolverStop::kWithinNoise : SolverStop::kEvaluationLimit;
@@ -194,7 +193,7 @@ SolverSummary Amoeba(Matrix& simplex, DVector& y, int ndim, double tolerance,
     }
     ++summary.iterations;
 
-    *evaluations += 2;
+    summary.evaluations += 2;
     double t = simplex_trial(simplex, y, centroid_sum, ndim, objective, worst, kReflection);
     if (t <= y[best]) {
       simplex_trial(simplex, y, centroid_sum, ndim, objective, worst, kExpansion);
@@ -215,11 +214,11 @@ SolverSummary Amoeba(Matrix& simplex, DVector& y, int ndim, double tolerance,
           }
           y[i] = objective(centroid_sum);
         }
-        *evaluations += ndim;
+        summary.evaluations += ndim;
         sum_vertices(simplex, centroid_sum, ndim);
       }
     } else {
-      --*evaluations;
+      --summary.evaluations;
     }
   }
   dvector_free(centroid_sum, 1, len);
