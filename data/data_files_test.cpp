@@ -82,6 +82,17 @@ TEST(DataFiles, ReadingClampsConvertsAndSorts) {
   EXPECT_EQ(s.groups[2][5][1], 1e50);
 }
 
+TEST(DataFiles, AByteOrderMarkAndCrLfLineEndsReadAsNumbers) {
+  TempWorkdir dir;
+  dir.write_data("MARKED.TXT", "\xEF\xBB\xBF" "10.2 50 44\r\n7.7 49 42\r\n");
+  StageFixture f;
+  name_files(f, dir, {"MARKED"});
+  load(f.state());
+  EXPECT_EQ(f.state().ngroups[1], 2);
+  EXPECT_DOUBLE_EQ(f.state().groups[1][1][1], std::log10(7.7));
+  EXPECT_EQ(f.state().groups[1][2][3], 44);
+}
+
 TEST(DataFiles, LogDoseFilesAreClampedToTheSentinels) {
   TempWorkdir dir;
   dir.write_data("L.TXT", "120 10 5\n-120 10 1\n1.5 10 3\n");
