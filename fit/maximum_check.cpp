@@ -46,10 +46,10 @@
 #include <vector>
 
 #include "fit/projected_newton.h"
-#include "foundation/output.h"
 #include "model/initial_values.h"
 #include "model/likelihood.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 
 namespace varnalo {
 
@@ -159,6 +159,8 @@ class Search {
     options.hold_common_slope = hold_slope;
     options.max_iterations = iterations;
     const NewtonSummary result = projected_newton(kernel_, s_, work_, options);
+    if (polishes_ == 0) certified_at_start_ = result.certified_at_start;
+    ++polishes_;
     store(x);
     *f = result.value;
     return result.converged() && !on_a_ridge(x, result.value);
@@ -291,6 +293,9 @@ class Search {
   }
 
   const Point& end() const { return end_; }
+  // Newton runs so far, and whether the first one certified its start.
+  int polishes() const { return polishes_; }
+  bool certified_at_start() const { return certified_at_start_; }
   LikelihoodKernel& kernel() { return kernel_; }
   // x loaded into the work vector.
   DRef work(const Point& x) {
@@ -298,7 +303,7 @@ class Search {
     return work_;
   }
   RateIndices rates() const { return rates_; }
-  bool known_c() const { return s_.model == 5 || s_.model == 7; }
+  bool known_c() const { return model_form(s_).known_c(); }
   int slope_of(int prep) const { return s_.nslopes > 1 ? s_.nprep + prep : s_.nprep + 1; }
   void set_rates(DRef x, double C, double D) const {
     if (rates_.c != 0) x[rates_.c] = C;
@@ -321,6 +326,8 @@ class Search {
   RateIndices rates_;
   DVector work_;
   Point end_;
+  int polishes_ = 0;
+  bool certified_at_start_ = false;
 };
 
 // The grid of starting rates: (C, D) for a model with both (C + D below 1
@@ -328,7 +335,7 @@ class Search {
 // model with one, a single point for a model without (a known C).
 std::vector<std::pair<double, double>> grid_rates(const AnalysisState& s, RateIndices rates) {
   std::vector<std::pair<double, double>> grid;
-  const bool sum_below_one = s.model >= 2 && s.model <= 4;
+  const bool sum_below_one = model_form(s).rates_share_population();
   for (double c : kGridRates) {
     if (rates.c == 0 && c != kGridRates[0]) break;
     for (double d : kGridRates) {
@@ -632,11 +639,13 @@ void other_maxima(Search& search, AnalysisState& s, double needed, std::vector<C
 
 }  // namespace
 
-MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin) {
+MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin, bool maximiser_converged) {
   const int N = s.param_capacity();
   MaximumCheck check;
+  check.unverified = !maximiser_converged;
   check.outside = move_rates_into_space(s, p);
   LikelihoodKernel& kernel = fit_kernel(s);
+  const long passes_before = kernel.passes();
   *fmin = kernel.value(LikelihoodForm::kExact, p);
   const double loglik = kernel.saturated() - *fmin;
   const double needed = std::max(kKeepGain * std::fabs(loglik), kSmallestShownGain);
@@ -647,7 +656,11 @@ MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin) {
   Point end = search.end();
   double f = 0.0;
   if (search.polish(end, &f)) found.push_back({f, end});
+  check.certified = search.certified_at_start();
   other_maxima(search, s, needed, found);
+  check.searches = search.polishes();
+  check.candidates = static_cast<int>(found.size());
+  check.evaluations = static_cast<int>(kernel.passes() - passes_before);
   if (found.empty()) return check;
 
   const Candidate& best = best_of(found);
@@ -659,20 +672,6 @@ MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin) {
     check.gain = gain;
   }
   return check;
-}
-
-void report_maximum_check(AnalysisState& s, const MaximumCheck& check) {
-  if (check.outside && check.improved) {
-    both(s, "  The maximiser left the parameter space (a rate at or above 1): the estimates\n"
-            "  are those of the maximum that a bound-constrained search found inside it.\n");
-  } else if (check.outside) {
-    both(s, "  The maximiser left the parameter space (a rate at or above 1): its end point\n"
-            "  was moved to the nearest point inside.\n");
-  } else if (check.improved) {
-    both(s, "  The maximiser stopped short of the maximum: a bound-constrained search\n"
-            "  from several starts raised ^L by %.7lf.\n",
-         check.gain);
-  }
 }
 
 }  // namespace varnalo

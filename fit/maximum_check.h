@@ -1,13 +1,15 @@
 // Check that a fit's end point is the maximum of the likelihood, and move it
 // there when it is not.
 //
-// After an edition's maximiser has stopped, the point is searched from with
-// a bound-constrained gradient method: from the end point itself (which
-// verifies it: no free direction still leads uphill), and from a spread of
-// starts over the rates, the steepness and the position of each curve. The
-// best point is kept only when it raises ^L by more than a relative
-// kKeepGain (and by a printable amount), so a fit the maximiser got right
-// keeps its estimates and value exactly.
+// After an edition's maximiser has stopped, the end point is certified as
+// a local maximum or polished to one by trust-region Newton steps through
+// the arrow Hessian, and, where the model can have several maxima (C, D or
+// a known C), other maxima are sought by the structure of the problem: the
+// profile over a grid of rates, the common slope's scan, and each
+// preparation's curve moved on its own (fit/maximum_check.cpp). The best
+// point is kept only when it raises ^L by more than a relative kKeepGain
+// (and by a printable amount), so a fit the maximiser got right keeps its
+// estimates and value exactly.
 // Everything here is measured on the exact likelihood (exact_objective).
 // An end point whose rates lie outside the parameter space (C or D at or
 // above 1, C + D at or above 1 in models 2 to 4) describes no population:
@@ -15,10 +17,15 @@
 // Data with no finite maximum (complete or quasi-complete separation) give
 // searches that run away along a ridge towards a step; such a search yields
 // no candidate, so those fits end as the maximiser left them.
-// Inputs: the state (data, model, nprep, nslopes, npar) and the end point p
-// [1..nprep+nslopes+2]. Outputs: p holds the point to report, *fmin its
-// exact objective value; the result says whether the point left the space,
-// whether it changed and by how much ^L rose. Nothing is printed here.
+// An end point where the maximiser's last run did not converge (a line
+// search that found no decrease, an iteration or evaluation limit) is
+// marked unverified; the certificate decides whether it is a maximum.
+// Inputs: the state (data, model, nprep, nslopes, npar), the end point p
+// [1..nprep+nslopes+2] and whether the maximiser converged there. Outputs:
+// p holds the point to report, *fmin its exact objective value; the record
+// says whether the point left the space, whether it was verified by the
+// maximiser, whether it changed and by how much ^L rose, and how many
+// searches (and evaluations) the check took. Nothing is printed.
 #pragma once
 
 #include "foundation/arrays.h"
@@ -36,15 +43,16 @@ inline constexpr double kKeepGain = 1e-9;
 inline constexpr double kSmallestShownGain = 5e-8;
 
 struct MaximumCheck {
-  bool outside = false;   // the end point's rates were outside the space
-  bool improved = false;  // a better point replaced the end point
-  double gain = 0.0;      // rise of ^L over the end point (inside the space)
+  bool outside = false;     // the end point's rates were outside the space
+  bool unverified = false;  // the maximiser did not converge at the end point
+  bool certified = false;   // the end point passed the certificate of a maximum
+  bool improved = false;    // a better point replaced the end point
+  double gain = 0.0;        // rise of ^L over the end point (inside the space)
+  int searches = 0;         // Newton runs started
+  int candidates = 0;       // ... that reached a maximum off any ridge to a step
+  int evaluations = 0;      // passes over all the groups (objective or Hessian)
 };
 
-MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin);
-
-// Prints, on screen and report, the line that says the end point was
-// replaced, and why (nothing when it was kept).
-void report_maximum_check(AnalysisState& s, const MaximumCheck& check);
+MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin, bool maximiser_converged);
 
 }  // namespace varnalo

@@ -24,13 +24,12 @@
 #include <vector>
 
 #include "model/model_family.h"
+#include "model/model_form.h"
 
 namespace varnalo {
 
 namespace {
 
-// The objective's cap: a point whose rates leave the space.
-constexpr double kObjectiveCap = 1e50;
 // A pivot of the factorisation at or below this fraction of its starting
 // diagonal entry counts as not positive: within rounding of a singular
 // matrix. Maxima with curvature ratios of 1e-8 (steep curves whose
@@ -61,8 +60,7 @@ NewtonSummary projected_newton(LikelihoodKernel& kernel, const AnalysisState& cs
   const ArrowLayout& layout = kernel.layout();
   const int G = layout.globals();
   const RateIndices at = rate_indices(s);
-  const bool sum_bounded = s.model >= 2 && s.model <= 4 && at.c != 0 && at.d != 0;
-  constexpr double kTop = 1.0 - kRateMargin;
+  const bool sum_bounded = model_form(s).rates_share_population() && at.c != 0 && at.d != 0;
   auto is_rate = [&](int e) { return e != 0 && (e == at.c || e == at.d); };
 
   DVector g = dvector(1, N), d = dvector(1, N), rhs = dvector(1, N), trial = dvector(1, N),
@@ -117,7 +115,7 @@ NewtonSummary projected_newton(LikelihoodKernel& kernel, const AnalysisState& cs
       const int e = layout.global_index[static_cast<std::size_t>(k)];
       bool hold = false;
       if (is_rate(e))
-        hold = options.hold_rates || (p[e] <= 0.0 && g[e] >= 0.0) || (p[e] >= kTop && g[e] <= 0.0);
+        hold = options.hold_rates || (p[e] <= 0.0 && g[e] >= 0.0) || (p[e] >= kHighestRate && g[e] <= 0.0);
       else
         hold = options.hold_common_slope;
       held[static_cast<std::size_t>(k)] = hold;
@@ -134,7 +132,7 @@ NewtonSummary projected_newton(LikelihoodKernel& kernel, const AnalysisState& cs
       for (int k = 0; k < G; ++k) {
         const int e = layout.global_index[static_cast<std::size_t>(k)];
         if (!is_rate(e) || held[static_cast<std::size_t>(k)]) continue;
-        if ((p[e] <= 0.0 && d[e] < 0.0) || (p[e] >= kTop && d[e] > 0.0)) {
+        if ((p[e] <= 0.0 && d[e] < 0.0) || (p[e] >= kHighestRate && d[e] > 0.0)) {
           held[static_cast<std::size_t>(k)] = true;
           again = true;
         }
@@ -182,7 +180,7 @@ NewtonSummary projected_newton(LikelihoodKernel& kernel, const AnalysisState& cs
       for (int k = 0; k < G; ++k) {
         const int e = layout.global_index[static_cast<std::size_t>(k)];
         if (!is_rate(e) || held[static_cast<std::size_t>(k)]) continue;
-        if ((p[e] <= 0.0 && d[e] < 0.0) || (p[e] >= kTop && d[e] > 0.0)) {
+        if ((p[e] <= 0.0 && d[e] < 0.0) || (p[e] >= kHighestRate && d[e] > 0.0)) {
           held[static_cast<std::size_t>(k)] = true;
           d[e] = 0.0;
         }
@@ -194,10 +192,10 @@ NewtonSummary projected_newton(LikelihoodKernel& kernel, const AnalysisState& cs
     for (int e = 1; e <= npar; ++e) {
       if (!is_rate(e) || d[e] == 0.0) continue;
       if (d[e] < 0.0) longest = std::min(longest, -p[e] / d[e]);
-      if (d[e] > 0.0) longest = std::min(longest, (kTop - p[e]) / d[e]);
+      if (d[e] > 0.0) longest = std::min(longest, (kHighestRate - p[e]) / d[e]);
     }
     if (sum_bounded && d[at.c] + d[at.d] > 0.0)
-      longest = std::min(longest, (kTop - p[at.c] - p[at.d]) / (d[at.c] + d[at.d]));
+      longest = std::min(longest, (kHighestRate - p[at.c] - p[at.d]) / (d[at.c] + d[at.d]));
     longest = std::max(longest, 0.0);
     for (int e = 1; e <= npar; ++e) d[e] *= longest;
 
@@ -209,7 +207,7 @@ NewtonSummary projected_newton(LikelihoodKernel& kernel, const AnalysisState& cs
     const double step_size = scaled_norm(d);
     for (int e = 1; e <= N; ++e) trial[e] = e <= npar ? p[e] + d[e] : p[e];
     for (int e = 1; e <= npar; ++e)
-      if (is_rate(e)) trial[e] = std::clamp(trial[e], 0.0, kTop);
+      if (is_rate(e)) trial[e] = std::clamp(trial[e], 0.0, kHighestRate);
     const double F_trial = step_size > 0.0 ? kernel.value(LikelihoodForm::kExact, trial) : F;
     const double ratio = predicted > 0.0 ? (F - F_trial) / predicted : -1.0;
 

@@ -18,16 +18,13 @@
 
 namespace varnalo {
 
-void build_info_matrix(AnalysisState& s) {
+InversionSummary build_info_matrix(AnalysisState& s) {
   const int P = s.nprep;
   const int K = s.param_capacity();
-  const int c = P + s.nslopes + 1;
-  const int d = c + 1;
+  const RateIndices at = rate_indices(s);
   Matrix& I = s.info_cov;
   for (int i = 1; i <= K; ++i)
     for (int j = 1; j <= K; ++j) I[i][j] = 0.0;
-
-  const int model = s.model;
 
   std::vector<InformationSums> sums;
   fit_kernel(s).information_sums(s.params, sums);
@@ -47,27 +44,14 @@ void build_info_matrix(AnalysisState& s) {
       I[e][slope] += with_slope;
       I[slope][e] = I[e][slope];
     };
-    switch (model) {
-      case 2:
-      case 6:
-        add_extra(c, SC, SCx, SCC);
-        break;
-      case 3:
-      case 7:
-        add_extra(c, SD, SDx, SDD);
-        break;
-      case 4:
-      case 8:
-        add_extra(c, SC, SCx, SCC);
-        add_extra(d, SD, SDx, SDD);
-        I[d][c] += SCD;
-        I[c][d] = I[d][c];
-        break;
-      default:
-        break;
+    if (at.c != 0) add_extra(at.c, SC, SCx, SCC);
+    if (at.d != 0) add_extra(at.d, SD, SDx, SDD);
+    if (at.c != 0 && at.d != 0) {
+      I[at.d][at.c] += SCD;
+      I[at.c][at.d] = I[at.d][at.c];
     }
   }
-  gaussj(s, I, s.npar);
+  return gaussj(I, s.npar);
 }
 
 Matrix& selected_cov(AnalysisState& s) { return s.variance_method == 1 ? s.fit_cov : s.info_cov; }

@@ -20,16 +20,9 @@
 #include <memory>
 
 #include "model/distributions.h"
-#include "model/model_family.h"
+#include "model/model_form.h"
 
 namespace varnalo {
-
-namespace {
-
-// Floor of the density, as in the distribution functions.
-constexpr double kProbabilityFloor = 1e-99;
-
-}  // namespace
 
 LikelihoodKernel& fit_kernel(AnalysisState& s) {
   if (!s.kernel || !s.kernel->describes(s)) s.kernel = std::make_shared<LikelihoodKernel>(s);
@@ -53,8 +46,9 @@ GroupProbabilities exact_group_probabilities(const AnalysisState& s, double x, d
     tolerance_cdf_exact(s.distribution, a + b * x, &g.P0, &S0, &g.f);
     if (g.f <= kProbabilityFloor) g.f = kProbabilityFloor;
   }
-  response_probability(s.model, g.P0, &g.P, &g.Q, C, D);
-  if (g.Q < kSubtractionDigitsLost) response_probability(s.model, g.P0, S0, &g.P, &g.Q, C, D);
+  const ModelForm& form = model_form(s);
+  form.probability(g.P0, C, D, &g.P, &g.Q);
+  if (g.Q < kSubtractionDigitsLost) form.probability(g.P0, S0, C, D, &g.P, &g.Q);
   return g;
 }
 

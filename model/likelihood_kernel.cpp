@@ -31,6 +31,7 @@
 
 #include "model/distributions.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
@@ -39,18 +40,10 @@ namespace varnalo {
 
 namespace {
 
-// A count at or below this is held as this (ln 0 never happens).
-constexpr double kCountFloor = 1e-50;
-// Cap of the objective and the saturated log-likelihood.
-constexpr double kObjectiveCap = 1e50;
 // Penalty of a simplex vertex outside the parameter space, per unit of
 // distance and of 1 + |F|: steep enough that no vertex is better outside
 // than on the bound.
 constexpr double kOutsidePenalty = 10.0;
-// Floor of P, Q and the density where a caller divides by them.
-constexpr double kProbabilityFloor = 1e-99;
-// Floor mode of the distribution functions in the search form.
-constexpr int kSearchFloor = 1;
 
 double floored_count(double v) { return v <= kCountFloor ? kCountFloor : v; }
 
@@ -82,6 +75,7 @@ LikelihoodKernel::LikelihoodKernel(const AnalysisState& cs)
       nslopes_(cs.nslopes),
       npar_(cs.npar),
       model_(cs.model),
+      form_(&model_form(cs)),
       distribution_(cs.distribution),
       fixed_c_(cs.fixed_c) {
   // The GroupTable's accessors are non-const; it is only read.
@@ -196,7 +190,7 @@ void LikelihoodKernel::for_blocks(Body body) {
 }
 
 void LikelihoodKernel::rates(DRef p, double* C, double* D) const {
-  *C = (model_ == 5 || model_ == 7) ? fixed_c_ : 0.0;
+  *C = form_->known_c() ? fixed_c_ : 0.0;
   *D = 0.0;
   if (c_index_ != 0) {
     if (p[c_index_] < 0.0) p[c_index_] = 0.0;
@@ -212,17 +206,16 @@ bool LikelihoodKernel::rates_in_space(DRef p) const {
   const double C = c_index_ != 0 ? p[c_index_] : 0.0;
   const double D = d_index_ != 0 ? p[d_index_] : 0.0;
   if (!(C >= 0.0 && C < 1.0 && D >= 0.0 && D < 1.0)) return false;
-  return !(model_ >= 2 && model_ <= 4) || C + D < 1.0;
+  return !form_->rates_share_population() || C + D < 1.0;
 }
 
 void LikelihoodKernel::clamp_rates(DRef p, double* C, double* D, double* outside) const {
-  constexpr double kTop = 1.0 - kRateMargin;
-  *C = (model_ == 5 || model_ == 7) ? fixed_c_ : 0.0;
+  *C = form_->known_c() ? fixed_c_ : 0.0;
   *D = 0.0;
-  if (c_index_ != 0) *C = std::clamp(p[c_index_], 0.0, kTop);
-  if (d_index_ != 0) *D = std::clamp(p[d_index_], 0.0, kTop);
-  if (model_ >= 2 && model_ <= 4 && *C + *D > kTop) {
-    const double scale = kTop / (*C + *D);
+  if (c_index_ != 0) *C = std::clamp(p[c_index_], 0.0, kHighestRate);
+  if (d_index_ != 0) *D = std::clamp(p[d_index_], 0.0, kHighestRate);
+  if (form_->rates_share_population() && *C + *D > kHighestRate) {
+    const double scale = kHighestRate / (*C + *D);
     *C *= scale;
     *D *= scale;
   }
@@ -252,8 +245,8 @@ double LikelihoodKernel::value(LikelihoodForm form, DRef p) {
         const Group& g = groups_[static_cast<std::size_t>(j)];
         double P0 = 0.0, f = 0.0, P = 0.0, Q = 0.0;
         if (search) {
-          tolerance_cdf(distribution_, kSearchFloor, a + b * g.x, &P0, &f);
-          response_probability(model_, P0, &P, &Q, C, D);
+          tolerance_cdf(distribution_, kSearchFloors, a + b * g.x, &P0, &f);
+          form_->probability(P0, C, D, &P, &Q);
           cached_f_[j] = f;
           cached_P0_[j] = P0;
           cached_P_[j] = P;
@@ -264,8 +257,8 @@ double LikelihoodKernel::value(LikelihoodForm form, DRef p) {
           else if (g.infinite_dose)
             P0 = 1.0;
           else
-            tolerance_cdf(distribution_, kSearchFloor, a + b * g.x, &P0, &f);
-          response_probability(model_, P0, &P, &Q, C, D);
+            tolerance_cdf(distribution_, kSearchFloors, a + b * g.x, &P0, &f);
+          form_->probability(P0, C, D, &P, &Q);
         } else {
           double S0 = 1.0;
           if (g.infinite_dose) {
@@ -274,8 +267,8 @@ double LikelihoodKernel::value(LikelihoodForm form, DRef p) {
           } else if (!g.zero_dose) {
             tolerance_cdf_exact(distribution_, a + b * g.x, &P0, &S0, &f);
           }
-          response_probability(model_, P0, &P, &Q, C, D);
-          if (Q < kSubtractionDigitsLost) response_probability(model_, P0, S0, &P, &Q, C, D);
+          form_->probability(P0, C, D, &P, &Q);
+          if (Q < kSubtractionDigitsLost) form_->probability(P0, S0, C, D, &P, &Q);
         }
         F -= group_term({g.n, g.r, g.m, g.log_m, g.log_r, g.n_log_n}, P, Q);
         if (F > kObjectiveCap) F = kObjectiveCap;
@@ -304,22 +297,15 @@ void LikelihoodKernel::gradient(LikelihoodForm form, DRef p, DRef g) {
     clamp_rates(p, &C, &D, &outside);
   else
     rates(p, &C, &D);
-  const int k = nprep_ + nslopes_;
-  const int model = model_;
   const bool search = form == LikelihoodForm::kSearch;
   bool reuse = search && cache_valid_;
   for (int e = 1; e <= npar_ && reuse; ++e) reuse = cached_point_[e] == p[e];
   if (!reuse) ++passes_;
 
-  // dP/dz = A f: the share of the population that the tolerance decides.
-  double A = 1.0;
-  switch (model) {
-    case 2: case 5: case 6: A = 1.0 - C; break;
-    case 3: A = 1.0 - D; break;
-    case 4: A = 1.0 - C - D; break;
-    case 7: case 8: A = (1.0 - C) * (1.0 - D); break;
-    default: break;
-  }
+  // dP/dz = A f: the share of the population that the tolerance decides;
+  // dP/dD = -d_scale P0.
+  const double A = form_->share(C, D);
+  const double d_scale = form_->d_scale(C);
   const bool shared_border = blocks_.size() > 1;
   const bool common_slope = nslopes_ == 1;
 
@@ -344,16 +330,16 @@ void LikelihoodKernel::gradient(LikelihoodForm form, DRef p, DRef g) {
           P = cached_P_[j];
           Q = cached_Q_[j];
         } else if (search) {
-          tolerance_cdf(distribution_, kSearchFloor, a + b * x, &P0, &f);
-          response_probability(model, P0, &P, &Q, C, D);
+          tolerance_cdf(distribution_, kSearchFloors, a + b * x, &P0, &f);
+          form_->probability(P0, C, D, &P, &Q);
         } else if (form == LikelihoodForm::kSimplex) {
           if (grp.zero_dose)
             P0 = 0.0;
           else if (grp.infinite_dose)
             P0 = 1.0;
           else
-            tolerance_cdf(distribution_, kSearchFloor, a + b * x, &P0, &f);
-          response_probability(model, P0, &P, &Q, C, D);
+            tolerance_cdf(distribution_, kSearchFloors, a + b * x, &P0, &f);
+          form_->probability(P0, C, D, &P, &Q);
         } else {
           double S0 = 1.0;
           if (grp.infinite_dose) {
@@ -362,8 +348,8 @@ void LikelihoodKernel::gradient(LikelihoodForm form, DRef p, DRef g) {
           } else if (!grp.zero_dose) {
             tolerance_cdf_exact(distribution_, a + b * x, &P0, &S0, &f);
           }
-          response_probability(model, P0, &P, &Q, C, D);
-          if (Q < kSubtractionDigitsLost) response_probability(model, P0, S0, &P, &Q, C, D);
+          form_->probability(P0, C, D, &P, &Q);
+          if (Q < kSubtractionDigitsLost) form_->probability(P0, S0, C, D, &P, &Q);
         }
         if (form == LikelihoodForm::kExact) {
           // -d(r ln P + m ln Q)/dP with counts of 0 as 0.
@@ -378,21 +364,8 @@ void LikelihoodKernel::gradient(LikelihoodForm form, DRef p, DRef g) {
           g_slope -= A * w * f * x;
         }
 
-        switch (model) {
-          case 2: shared(k + 1) -= (1.0 - P0) * w; break;
-          case 3: shared(k + 1) -= (-P0) * w; break;
-          case 4:
-            shared(k + 1) -= (1.0 - P0) * w;
-            shared(k + 2) -= (-P0) * w;
-            break;
-          case 6: shared(k + 1) -= (1.0 - (1.0 - D) * P0) * w; break;
-          case 7: shared(k + 1) -= -(1.0 - fixed_c_) * w * P0; break;  // entry k+1 is D
-          case 8:
-            shared(k + 1) -= (1.0 - (1.0 - D) * P0) * w;
-            shared(k + 2) -= -(1.0 - C) * w * P0;
-            break;
-          default: break;
-        }
+        if (c_index_ != 0) shared(c_index_) -= form_->derivatives(P0, C, D).dC * w;
+        if (d_index_ != 0) shared(d_index_) -= -d_scale * w * P0;
       }
     }
   });
@@ -405,11 +378,7 @@ void LikelihoodKernel::gradient(LikelihoodForm form, DRef p, DRef g) {
 void LikelihoodKernel::preparation_terms(int i, double a, double b, double C, double D,
                                          PreparationTerms& t) const {
   t = PreparationTerms{};
-  const bool all_or_nothing = model_ <= 4;
-  // A = dP/dP0 and its derivatives in C and D.
-  const double A = all_or_nothing ? 1.0 - C - D : (1.0 - C) * (1.0 - D);
-  const double A_C = all_or_nothing ? -1.0 : -(1.0 - D);
-  const double A_D = all_or_nothing ? -1.0 : -(1.0 - C);
+  const bool all_or_nothing = form_->rates_share_population();
   // Where each of a, b, C, D goes: local entry u (>= 0), border entry k
   // (as -1 - k), or nowhere (kAbsent).
   constexpr int kAbsent = -100;
@@ -428,8 +397,8 @@ void LikelihoodKernel::preparation_terms(int i, double a, double b, double C, do
       tolerance_cdf_exact(distribution_, z, &P0, &S0, &f);
       f1 = density_slope(distribution_, z, P0, S0, f);
     }
-    response_probability(model_, P0, &P, &Q, C, D);
-    if (Q < kSubtractionDigitsLost) response_probability(model_, P0, S0, &P, &Q, C, D);
+    form_->probability(P0, C, D, &P, &Q);
+    if (Q < kSubtractionDigitsLost) form_->probability(P0, S0, C, D, &P, &Q);
     t.value -= group_term({grp.n, grp.r, grp.m, grp.log_m, grp.log_r, grp.n_log_n}, P, Q);
     if (t.value > kObjectiveCap) t.value = kObjectiveCap;
 
@@ -437,15 +406,15 @@ void LikelihoodKernel::preparation_terms(int i, double a, double b, double C, do
     const double m = grp.all_responders ? 0.0 : grp.m;
     const double c2 = r / P - m / Q;              // -dF/dP
     const double c1 = r / (P * P) + m / (Q * Q);  // d2F/dP2
-    // dP and d2P over a, b, C, D.
+    // dP and d2P over a, b, C, D; dP/dC from the accurate upper tail.
+    const ResponseDerivatives dP = form_->derivatives(P0, C, D);
+    const double A = dP.dP0, A_C = dP.dP0C, A_D = dP.dP0D;
     const double x = dosed ? grp.x : 0.0;
-    const double v[4] = {A * f, A * f * x, all_or_nothing ? S0 : S0 + D * P0,
-                         all_or_nothing ? -P0 : -(1.0 - C) * P0};
-    const double P_CD = all_or_nothing ? 0.0 : P0;
+    const double v[4] = {A * f, A * f * x, all_or_nothing ? S0 : S0 + D * P0, dP.dD};
     const double U[4][4] = {{A * f1, A * f1 * x, A_C * f, A_D * f},
                             {A * f1 * x, A * f1 * x * x, A_C * f * x, A_D * f * x},
-                            {A_C * f, A_C * f * x, 0.0, P_CD},
-                            {A_D * f, A_D * f * x, P_CD, 0.0}};
+                            {A_C * f, A_C * f * x, 0.0, dP.dCD},
+                            {A_D * f, A_D * f * x, dP.dCD, 0.0}};
     for (int u = 0; u < 4; ++u) {
       if (slot[u] == kAbsent) continue;
       const double grad_u = -c2 * v[u];
@@ -556,8 +525,8 @@ void LikelihoodKernel::values_by_preparation(DRef p, std::vector<double>& out) {
         } else if (!g.zero_dose) {
           tolerance_cdf_exact(distribution_, a + b * g.x, &P0, &S0, &f);
         }
-        response_probability(model_, P0, &P, &Q, C, D);
-        if (Q < kSubtractionDigitsLost) response_probability(model_, P0, S0, &P, &Q, C, D);
+        form_->probability(P0, C, D, &P, &Q);
+        if (Q < kSubtractionDigitsLost) form_->probability(P0, S0, C, D, &P, &Q);
         F -= group_term({g.n, g.r, g.m, g.log_m, g.log_r, g.n_log_n}, P, Q);
       }
       out[static_cast<std::size_t>(i)] = F;
@@ -569,10 +538,9 @@ void LikelihoodKernel::information_sums(DRef p, std::vector<InformationSums>& su
   ++passes_;
   sums.assign(static_cast<std::size_t>(nprep_) + 1, InformationSums{});
   // The rates as the fit left them.
-  double C = (model_ == 5 || model_ == 7) ? fixed_c_ : 0.0, D = 0.0;
+  double C = form_->known_c() ? fixed_c_ : 0.0, D = 0.0;
   if (c_index_ != 0) C = p[c_index_];
   if (d_index_ != 0) D = p[d_index_];
-  const int model = model_;
   for_blocks([&](int blk) {
     for (int i = blocks_[blk].first_prep; i <= blocks_[blk].last_prep; ++i) {
       InformationSums& S = sums[static_cast<std::size_t>(i)];
@@ -596,35 +564,18 @@ void LikelihoodKernel::information_sums(DRef p, std::vector<InformationSums>& su
         // a and b. The density at its floor keeps the C and D terms, which
         // are formed by dividing by f, finite.
         if (f < kProbabilityFloor) f = kProbabilityFloor;
-        response_probability(model, P0, &Pm, &Qm, C, D);
-        if (Qm < kSubtractionDigitsLost) response_probability(model, P0, S0, &Pm, &Qm, C, D);
-        double w0 = 1.0, gC = 0.0, gD = 0.0;
-        switch (model) {
-          case 2:
-          case 3:
-          case 4:
-            w0 = 1.0 - C - D;
-            gC = (1.0 - P0) / f;
-            gD = -P0 / f;
-            break;
-          case 5:
-            w0 = 1.0 - C;
-            break;
-          case 6:
-          case 7:
-          case 8:
-            w0 = (1.0 - C) * (1.0 - D);
-            gC = (1.0 - (1.0 - D) * P0) / f;
-            gD = -(1.0 - C) * P0 / f;
-            break;
-          default:
-            break;
-        }
+        form_->probability(P0, C, D, &Pm, &Qm);
+        if (Qm < kSubtractionDigitsLost) form_->probability(P0, S0, C, D, &Pm, &Qm);
+        // dP/dP0, and the derivatives of P in C and D divided by f.
+        const ResponseDerivatives dP = form_->derivatives(P0, C, D);
+        const double w0 = dP.dP0;
+        const double gC = dP.dC / f;
+        const double gD = dP.dD / f;
         const double w = w0 * w0 * f * f * n / Pm / Qm;
         S.Sw += w;
         S.Sx += w * x;
         S.Sxx += w * x * x;
-        if (model == 1 || model == 5) continue;
+        if (form_->extra_count() == 0) continue;
         S.SC += w * gC / w0;
         S.SCx += w * gC * x / w0;
         S.SCC += w * gC * gC / w0 / w0;

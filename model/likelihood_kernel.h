@@ -35,6 +35,10 @@ namespace varnalo {
 
 enum class LikelihoodForm { kSearch, kSimplex, kExact };
 
+// Cap of the objective and the saturated log-likelihood: a point whose rates
+// leave the space, or a likelihood beyond the doubles, gets this value.
+inline constexpr double kObjectiveCap = 1e50;
+
 // Data of at most this many groups are summed in one block, in the order
 // the groups have always been summed in.
 inline constexpr int kParallelGroups = 2048;
@@ -129,7 +133,9 @@ class LikelihoodKernel {
   const double* table_ = nullptr;
   int total_groups_ = 0;
   double checksum_ = 0.0;
-  int nprep_, nslopes_, npar_, model_, distribution_;
+  int nprep_, nslopes_, npar_, model_;
+  const struct ModelForm* form_;
+  int distribution_;
   double fixed_c_;
   int c_index_, d_index_;
   // Border positions of a common slope, C and D (-1: none).

@@ -28,7 +28,7 @@ using testing::StageFixture;
 // starts are finite in number too.
 constexpr double kBatteryRelative = 1e-6;
 
-void fit_the_battery(void (*fit)(AnalysisState&), const char* program) {
+void fit_the_battery(const Edition& fit, const char* program) {
   const Battery& battery = Battery::get();
   if (!battery.available()) GTEST_SKIP() << "battery values not generated yet";
   int fits = 0;
@@ -38,12 +38,12 @@ void fit_the_battery(void (*fit)(AnalysisState&), const char* program) {
     const std::string name = std::string(program) + " " + ref.set + ".d" +
                              std::to_string(ref.distribution) + ".m" + std::to_string(ref.model) +
                              (ref.separate ? ".sep" : ".common");
-    StageFixture fx("\n");  // Enter at the edit question
+    StageFixture fx;
     fx.set_groups(set.preps);
     fx.begin_fit(ref.distribution, ref.model, ref.separate ? nprep : 1);
     AnalysisState& s = fx.state();
     s.fixed_c = set.fixed_c;
-    fit(s);
+    testing::fit_from_regression(s, fit);
     EXPECT_GE(s.max_loglik, ref.max_loglik - kBatteryRelative * std::fabs(ref.max_loglik)) << name;
     EXPECT_LE(s.max_loglik, 0.0) << name;
     EXPECT_TRUE(rates_in_space(s, s.params)) << name;
@@ -52,10 +52,10 @@ void fit_the_battery(void (*fit)(AnalysisState&), const char* program) {
   EXPECT_GT(fits, 100);
 }
 
-TEST(RandomBattery, TheVariableMetricFitReachesEveryMaximum) { fit_the_battery(fit_model, "Varnalo"); }
+TEST(RandomBattery, TheVariableMetricFitReachesEveryMaximum) { fit_the_battery(kVariableMetricEdition, "Varnalo"); }
 
 TEST(RandomBattery, TheSimplexFitReachesEveryMaximum) {
-  fit_the_battery(fit_model_simplex, "VarnaloNM");
+  fit_the_battery(kSimplexEdition, "VarnaloNM");
 }
 
 }  // namespace
