@@ -21,9 +21,9 @@
 // and replaced by a clearly better point when there is one (the session
 // says so). The value reported is that of the exact likelihood.
 //
-// The covariance left in fit_cov is the metric of the last run, except when
-// the maximum lies on the bound or the end point was replaced (see
-// maximiser_covariance).
+// The covariance left in fit_cov is the metric of the last run where that
+// is the inverse observed information to a tenth of a per cent, and the
+// inverse observed information itself elsewhere (see maximiser_covariance).
 //
 // Source: maximum likelihood for quantal responses as in Finney, "Probit
 // Analysis" (3rd ed., 1971), chapter 4; the minimiser is fit/dfp.cpp.
@@ -36,6 +36,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cmath>
+#include <vector>
 
 #include "foundation/output.h"
 #include "fit/dfp.h"
@@ -63,6 +64,11 @@ constexpr double kInsideStart = 0.1;
 // more than this fraction (of max(F, 1)); runs that reach the same maximum
 // differ by rounding, far below it.
 constexpr double kClearlyBetter = 1e-9;
+// The metric of the last run is the covariance while the variance it gives
+// every combination of the estimates (an effective dose's, say) lies within
+// this fraction of that of the inverse observed information: a twentieth of
+// a per cent of a standard error.
+constexpr double kMetricTolerance = 1e-3;
 // Relative step of the differences of the analytic gradient that form the
 // Hessian at a maximum on the bound: second-order differences with this
 // step are exact to about 1e-10, far below the 1e-5 of the metric itself.
@@ -112,28 +118,90 @@ void difference_hessian(AnalysisState& s, DRef p, const NonNegativeRange& extras
   dvector_free(g_zero, 1, n);
 }
 
-// The maximiser's covariance is the metric of its last run, except where
-// that metric does not describe the point reported: when the maximum has C
-// or D on the bound 0 (the minimiser held that entry fixed in its last
-// iterations, so its row and column carry no curvature), and when the end
-// point was replaced by a better one. It is then the inverse of the
-// Hessian itself (the inverse observed information the metric approximates
-// at an interior maximum), by differences of the gradient the maximiser
-// used, or of the exact gradient at a point the check moved; the record of
-// that inversion is added to the result.
+// The observed information at p (the exact Hessian of the objective) into
+// H, dense over 1..npar. False when the rates lie outside the space.
+bool observed_information(AnalysisState& s, DRef p, Matrix& H) {
+  LikelihoodKernel& kernel = fit_kernel(s);
+  DVector g = dvector(1, s.param_capacity());
+  ArrowMatrix arrow(kernel.layout());
+  const bool inside = kernel.value_gradient_hessian(p, g, arrow) < kObjectiveCap;
+  dvector_free(g, 1, s.param_capacity());
+  if (inside) arrow.to_dense(H, s.npar);
+  return inside;
+}
+
+// How far a covariance matrix A is from the inverse of the information H:
+// the largest relative error of the variance of any combination of the
+// estimates, |x'Ax / x'H^-1 x - 1| over all x, bounded above by the
+// Frobenius norm of L'AL - I with H = LL' (Cholesky). Infinite where H is
+// not positive definite.
+double combination_error(const AnalysisState& s, const Matrix& A, const Matrix& H) {
+  const int n = s.npar;
+  std::vector<double> L(static_cast<std::size_t>(n * n), 0.0);  // lower triangle, row-major
+  auto l = [&](int i, int j) -> double& { return L[static_cast<std::size_t>((i - 1) * n + (j - 1))]; };
+  for (int j = 1; j <= n; ++j) {
+    double d = H[j][j];
+    for (int k = 1; k < j; ++k) d -= l(j, k) * l(j, k);
+    if (!(d > 0.0) || !std::isfinite(d)) return HUGE_VAL;
+    l(j, j) = std::sqrt(d);
+    for (int i = j + 1; i <= n; ++i) {
+      double v = H[i][j];
+      for (int k = 1; k < j; ++k) v -= l(i, k) * l(j, k);
+      l(i, j) = v / l(j, j);
+    }
+  }
+  // M = L' A L; the sum of squares of M - I.
+  std::vector<double> AL(static_cast<std::size_t>(n * n), 0.0);
+  for (int i = 1; i <= n; ++i)
+    for (int j = 1; j <= n; ++j) {
+      double v = 0.0;
+      for (int k = j; k <= n; ++k) v += A[i][k] * l(k, j);
+      AL[static_cast<std::size_t>((i - 1) * n + (j - 1))] = v;
+    }
+  double sum = 0.0;
+  for (int i = 1; i <= n; ++i)
+    for (int j = 1; j <= n; ++j) {
+      double v = 0.0;
+      for (int k = i; k <= n; ++k) v += l(k, i) * AL[static_cast<std::size_t>((k - 1) * n + (j - 1))];
+      const double e = v - (i == j ? 1.0 : 0.0);
+      sum += e * e;
+    }
+  return std::isfinite(sum) ? std::sqrt(sum) : HUGE_VAL;
+}
+
+// The maximiser's covariance is the metric of its last run: an
+// approximation of the inverse observed information (the inverse Hessian
+// of the objective) built from the steps of that run. Where that metric
+// cannot describe the point reported (a maximum with C or D on the bound,
+// whose entries the minimiser held fixed in its last iterations; an end
+// point the check replaced) it is the inverse of the Hessian formed from
+// differences of the gradient instead. Either is kept where it is the
+// inverse observed information to kMetricTolerance of every variance and
+// covariance (of every combination of the estimates); where it is not (a
+// run too short to sample the curvature of every direction, differences of a gradient whose floors distort it next
+// to a bound), the inverse observed information itself takes its place.
+// The records of the inversions are added to the result.
 void maximiser_covariance(AnalysisState& s, DRef p, const NonNegativeRange& extras, bool moved,
                           FitResult& result) {
   bool on_bound = false;
   for (int i = extras.first; i <= extras.last; ++i) on_bound = on_bound || p[i] == 0.0;
-  if (!on_bound && !moved) return;
-  const GradientFn gradient = [&s, moved](DRef x, DRef g) {
-    if (moved)
-      exact_gradient(s, x, g);
-    else
-      loglik_gradient(s, x, g);
-  };
-  difference_hessian(s, p, extras, gradient, s.fit_cov);
-  result.inversions.push_back(gaussj(s.fit_cov, s.npar));
+  if (on_bound || moved) {
+    const GradientFn gradient = [&s, moved](DRef x, DRef g) {
+      if (moved)
+        exact_gradient(s, x, g);
+      else
+        loglik_gradient(s, x, g);
+    };
+    difference_hessian(s, p, extras, gradient, s.fit_cov);
+    result.inversions.push_back(gaussj(s.fit_cov, s.npar));
+  }
+  Matrix V = matrix(1, s.npar, 1, s.npar);
+  if (observed_information(s, p, V) && !(combination_error(s, s.fit_cov, V) <= kMetricTolerance)) {
+    result.inversions.push_back(gaussj(V, s.npar));
+    for (int i = 1; i <= s.npar; ++i)
+      for (int j = 1; j <= s.npar; ++j) s.fit_cov[i][j] = V[i][j];
+  }
+  matrix_free(V, 1, s.npar, 1, s.npar);
 }
 
 }  // namespace

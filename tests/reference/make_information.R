@@ -129,15 +129,16 @@ informations <- function(preps, dist, model, S, est, fixed_c) {
       # C) adds nothing, even where P Q = 0
       if (all(t$g == 0)) next
       if (t$P * t$Q == 0) {
-        # P = 0 (or Q = 0) with a rate on its bound: the information on that
-        # rate is infinite, which pins it to the bound
+        # P = 0 (or Q = 0) with a rate on its bound: the expected information
+        # on that rate is infinite, which pins it to the bound (the observed
+        # information below stays finite: no responder sees P = 0)
         pinned <- c(pinned, which(t$g != 0 & seq_along(t$g) > lay$k))
-        next
+      } else {
+        I <- I + n * outer(t$g, t$g) / (t$P * t$Q)
+        w <- n * t$Af^2 / (t$P * t$Q)
+        Sw[i] <- Sw[i] + w
+        if (!is.na(d$x[j])) Sx[i] <- Sx[i] + w * d$x[j]
       }
-      I <- I + n * outer(t$g, t$g) / (t$P * t$Q)
-      w <- n * t$Af^2 / (t$P * t$Q)
-      Sw[i] <- Sw[i] + w
-      if (!is.na(d$x[j])) Sx[i] <- Sx[i] + w * d$x[j]
       # -d2 l = (r/P^2 + m/Q^2) g g' - (r/P - m/Q) H, terms without subjects
       # on a side left out
       m <- n - r

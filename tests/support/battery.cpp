@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -89,6 +91,24 @@ void set_battery_params(AnalysisState& s, const BatteryFit& fit) {
   const RateIndices at = rate_indices(s);
   if (at.c != 0) s.params[at.c] = fit.C;
   if (at.d != 0) s.params[at.d] = fit.D;
+}
+
+double covariance_difference(const AnalysisState& s, const Matrix& V, const std::string& case_name,
+                             const std::string& prefix) {
+  const ReferenceValues& ref = ReferenceValues::information();
+  auto entry = [&](int i, int j) {
+    return ref.at(case_name, prefix + std::to_string(i) + "_" + std::to_string(j));
+  };
+  double largest = 0.0;
+  for (int i = 1; i <= s.npar; ++i) largest = std::max(largest, entry(i, i));
+  const double floor = kPinnedVariance * largest;
+  double worst = 0.0;
+  for (int i = 1; i <= s.npar; ++i)
+    for (int j = i; j <= s.npar; ++j) {
+      const double scale = std::sqrt(std::max(entry(i, i), floor) * std::max(entry(j, j), floor));
+      worst = std::max(worst, std::fabs(V[i][j] - entry(i, j)) / scale);
+    }
+  return worst;
 }
 
 const BatterySet& Battery::set(const std::string& name) const {

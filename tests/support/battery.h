@@ -30,6 +30,15 @@ struct BatteryFit {
 // the state's model, nprep and nslopes must be those of the fit.
 void set_battery_params(AnalysisState& s, const BatteryFit& fit);
 
+// The largest difference of the leading npar x npar block of V from the
+// reference matrix of information_values.txt named `prefix` ("exp_cov_",
+// "obs_cov_") for the case, relative to sqrt(ref_ii ref_jj); a reference
+// variance of (about) 0, a rate pinned to its bound by infinite
+// information, is held to kPinnedVariance of the largest.
+inline constexpr double kPinnedVariance = 1e-10;
+double covariance_difference(const AnalysisState& s, const Matrix& V, const std::string& case_name,
+                             const std::string& prefix);
+
 struct BatterySet {
   std::string name;
   std::vector<std::vector<Group>> preps;  // in the loader's order
