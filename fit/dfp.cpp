@@ -193,7 +193,7 @@ bool cut_at_bound(DRef p, DRef step, int n, const NonNegativeRange& bounded) {
 
 SolverSummary DFP(Matrix& H, DRef p, int n, double gradient_tol, double* fmin,
                   const ObjectiveFn& objective_of, const GradientFn& gradient_of,
-                  NonNegativeRange bounded) {
+                  NonNegativeRange bounded, const Matrix* initial_metric) {
   bounded.first = std::max(bounded.first, 1);
   bounded.last = std::min(bounded.last, n);
   SolverSummary summary;
@@ -231,10 +231,17 @@ SolverSummary DFP(Matrix& H, DRef p, int n, double gradient_tol, double* fmin,
 
   double psum = 0.0;
   for (int i = 1; i <= n; ++i) {
-    for (int j = 1; j <= n; ++j) H[i][j] = 0.0;
-    H[i][i] = 1.0;
-    step[i] = -g[i];
+    for (int j = 1; j <= n; ++j) H[i][j] = initial_metric != nullptr ? (*initial_metric)[i][j] : 0.0;
+    if (initial_metric == nullptr) H[i][i] = 1.0;
     psum += p[i] * p[i];
+  }
+  for (int i = 1; i <= n; ++i) {
+    if (initial_metric == nullptr) {
+      step[i] = -g[i];
+      continue;
+    }
+    step[i] = 0.0;
+    for (int j = 1; j <= n; ++j) step[i] -= H[i][j] * g[j];
   }
   const double smax = kStepScale * std::max(std::sqrt(psum), static_cast<double>(n));
 

@@ -34,9 +34,11 @@ struct NonNegativeRange {
 // outwards is held there for the iteration, and a step that would cross
 // the bound is cut back to end on it. While no bound is touched the
 // iterations are those of the unconstrained method.
+// The metric starts as the identity, or as initial_metric (rows and columns
+// 1..n) when one is given.
 SolverSummary DFP(Matrix& H, DRef p, int n, double gradient_tol, double* fmin,
                   const ObjectiveFn& objective, const GradientFn& grad,
-                  NonNegativeRange bounded = {});
+                  NonNegativeRange bounded = {}, const Matrix* initial_metric = nullptr);
 
 void line_search(int n, DRef x0, double f0, DRef g, DRef dir, DRef x, double* f, double smax,
                  int* check, const ObjectiveFn& objective);

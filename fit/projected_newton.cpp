@@ -48,6 +48,53 @@ constexpr double kGrowRatio = 0.75;
 // The step of lambda meets the region to this fraction; bisection steps.
 constexpr double kRegionFit = 0.1;
 constexpr int kBisections = 60;
+// Iterations of the search for the most negative curvature.
+constexpr int kPowerIterations = 200;
+// Guards a division by the length of a direction.
+constexpr double kTinyNorm = 1e-300;
+// The least a free rate at 0 is raised by (see below).
+constexpr double kRateNudge = 1e-4;
+
+// The direction of the most negative curvature of H over the free entries
+// (in the metric of the region's weights), by power iteration on a shifted
+// matrix: an upper bound of the largest eigenvalue (Gershgorin) minus H has
+// the most negative direction of H as its dominant one. u over 1..npar.
+void negative_curvature(const ArrowMatrix& H, const std::vector<double>& weight,
+                        const std::vector<bool>& held, int npar, DRef u) {
+  const ArrowLayout& layout = H.layout();
+  std::vector<bool> free(static_cast<std::size_t>(npar) + 1, true);
+  for (int k = 0; k < layout.globals(); ++k)
+    if (k < static_cast<int>(held.size()) && held[static_cast<std::size_t>(k)])
+      free[static_cast<std::size_t>(layout.global_index[static_cast<std::size_t>(k)])] = false;
+  // Scaled entries y = D x: iterate on D^-1 H D^-1.
+  std::vector<double> scale(static_cast<std::size_t>(npar) + 1);
+  for (int e = 1; e <= npar; ++e) scale[static_cast<std::size_t>(e)] = std::sqrt(weight[static_cast<std::size_t>(e)]);
+  double bound = 0.0;
+  for (int i = 1; i <= npar; ++i) {
+    double row = 0.0;
+    for (int j = 1; j <= npar; ++j) row += std::fabs(H.at(i, j)) / (scale[i] * scale[j]);
+    bound = std::max(bound, row);
+  }
+  DVector x = dvector(1, npar), y = dvector(1, npar), xs = dvector(1, npar);
+  for (int e = 1; e <= npar; ++e) x[e] = free[static_cast<std::size_t>(e)] ? 1.0 + 0.1 * e : 0.0;
+  for (int it = 0; it < kPowerIterations; ++it) {
+    for (int e = 1; e <= npar; ++e) xs[e] = x[e] / scale[static_cast<std::size_t>(e)];
+    for (int e = 1; e <= npar; ++e) y[e] = 0.0;
+    H.multiply(xs, y);
+    double norm = 0.0;
+    for (int e = 1; e <= npar; ++e) {
+      y[e] = free[static_cast<std::size_t>(e)] ? bound * x[e] - y[e] / scale[static_cast<std::size_t>(e)] : 0.0;
+      norm += y[e] * y[e];
+    }
+    norm = std::sqrt(norm);
+    if (!(norm > 0.0)) break;
+    for (int e = 1; e <= npar; ++e) x[e] = y[e] / norm;
+  }
+  for (int e = 1; e <= npar; ++e) u[e] = x[e] / scale[static_cast<std::size_t>(e)];
+  dvector_free(x, 1, npar);
+  dvector_free(y, 1, npar);
+  dvector_free(xs, 1, npar);
+}
 
 }  // namespace
 
@@ -64,8 +111,9 @@ NewtonSummary projected_newton(LikelihoodKernel& kernel, const AnalysisState& cs
   auto is_rate = [&](int e) { return e != 0 && (e == at.c || e == at.d); };
 
   DVector g = dvector(1, N), d = dvector(1, N), rhs = dvector(1, N), trial = dvector(1, N),
-          Hd = dvector(1, N);
+          Hd = dvector(1, N), u = dvector(1, N);
   auto release = [&] {
+    dvector_free(u, 1, N);
     dvector_free(g, 1, N);
     dvector_free(d, 1, N);
     dvector_free(rhs, 1, N);
@@ -176,6 +224,33 @@ NewtonSummary projected_newton(LikelihoodKernel& kernel, const AnalysisState& cs
         }
       }
       step_of(hi);
+      // Where the Hessian is not positive definite and the gradient has no
+      // part along its most negative curvature (at a saddle, by symmetry
+      // say) that step promises nothing; a step of the region's length along
+      // that curvature is taken instead (More and Sorensen's hard case).
+      double promise_d = 0.0;
+      if (!positive_definite) {
+        for (int e = 1; e <= N; ++e) Hd[e] = 0.0;
+        H.multiply(d, Hd);
+        for (int e = 1; e <= npar; ++e) promise_d -= g[e] * d[e] + 0.5 * d[e] * Hd[e];
+      }
+      if (!positive_definite && promise_d <= tolerance) {
+        negative_curvature(H, weight, held, npar, u);
+        for (int e = 1; e <= N; ++e) Hd[e] = 0.0;
+        H.multiply(u, Hd);
+        double curvature = 0.0, slope_u = 0.0;
+        for (int e = 1; e <= npar; ++e) {
+          curvature += u[e] * Hd[e];
+          slope_u += g[e] * u[e];
+        }
+        if (curvature < 0.0) {
+          const double sign = slope_u > 0.0 ? -1.0 : 1.0;  // downhill, or either way
+          const double along = region / std::max(scaled_norm(u), kTinyNorm);
+          const double promise_u = -(sign * along * slope_u + 0.5 * along * along * curvature);
+          if (promise_u > promise_d)
+            for (int e = 1; e <= npar; ++e) d[e] = sign * along * u[e];
+        }
+      }
       // A free rate on a bound that the step would take out is held.
       for (int k = 0; k < G; ++k) {
         const int e = layout.global_index[static_cast<std::size_t>(k)];
@@ -186,6 +261,18 @@ NewtonSummary projected_newton(LikelihoodKernel& kernel, const AnalysisState& cs
         }
       }
     }
+    // A free rate at (or a rounding error above) 0 that the step raises by
+    // less than kRateNudge is raised by that much: where responders meet a
+    // P of C alone (a control group with C at 0), the objective climbs like
+    // -r ln C and Newton's steps would only double C from 1e-99.
+    // The quadratic model means nothing there: the step stands or falls by
+    // the objective alone.
+    bool nudged = false;
+    for (int e = 1; e <= npar; ++e)
+      if (is_rate(e) && p[e] < kRateNudge && d[e] > 0.0 && p[e] + d[e] < kRateNudge) {
+        d[e] = kRateNudge - p[e];
+        nudged = true;
+      }
 
     // Cut the step where it would leave the space.
     double longest = 1.0;
@@ -211,6 +298,11 @@ NewtonSummary projected_newton(LikelihoodKernel& kernel, const AnalysisState& cs
     const double F_trial = step_size > 0.0 ? kernel.value(LikelihoodForm::kExact, trial) : F;
     const double ratio = predicted > 0.0 ? (F - F_trial) / predicted : -1.0;
 
+    if (nudged && F_trial < F) {
+      for (int e = 1; e <= npar; ++e) p[e] = trial[e];
+      F = kernel.value_gradient_hessian(p, g, H);
+      continue;
+    }
     if (ratio < kShrinkRatio)
       region = 0.25 * std::max(step_size, region * 1e-3);
     else if (ratio > kGrowRatio && step_size >= (1.0 - kRegionFit) * region * longest)

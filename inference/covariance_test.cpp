@@ -7,6 +7,7 @@
 #include <cmath>
 #include <vector>
 
+#include "model/likelihood.h"
 #include "model/model_family.h"
 #include "support/harness.h"
 
@@ -228,6 +229,41 @@ TEST(InformationMatrix, IsTheExactExpectedInformationForEveryModel) {
           EXPECT_LT(worst, kSameMatrix) << "model " << model << " distribution " << distribution
                                       << " slopes " << nslopes << " C " << C << " D " << rates.D;
         }
+}
+
+// The kernel's expected information in arrow form is the matrix the
+// "Finney Equivalent" report inverts: its dense inverse is info_cov.
+TEST(LikelihoodKernel, ExpectedInformationIsTheFinneyMatrix) {
+  constexpr double kSameMatrix = 1e-10;  // two summation orders, one inversion each
+  for (int model : {1, 4, 7}) {
+    StageFixture fx;
+    fx.set_groups({{{-99.0, 40, 3}, {0.0, 20, 1}, {0.4, 20, 4}, {0.8, 20, 11}, {1.2, 20, 17}, {3.0, 20, 20}},
+                  {{-1.5, 30, 0}, {-0.5, 30, 2}, {0.5, 30, 12}, {1.5, 30, 26}}});
+    fx.begin_fit(2, model, 1);
+    AnalysisState& s = fx.state();
+    s.params[1] = -1.6;
+    s.params[2] = -0.7;
+    s.params[3] = 3.1;
+    const RateIndices at = rate_indices(s);
+    if (at.c != 0) s.params[at.c] = 0.08;
+    if (at.d != 0) s.params[at.d] = 0.05;
+    ArrowMatrix I(fit_kernel(s).layout());
+    fit_kernel(s).expected_information(s.params, I);
+    build_info_matrix(s);
+    const int n = s.npar;
+    ASSERT_TRUE(I.factor({}, 1e-13));
+    DVector unit = dvector(1, s.param_capacity()), column = dvector(1, s.param_capacity());
+    for (int j = 1; j <= n; ++j) {
+      for (int i = 1; i <= s.param_capacity(); ++i) unit[i] = i == j ? 1.0 : 0.0;
+      I.solve(unit, column);
+      for (int i = 1; i <= n; ++i)
+        EXPECT_NEAR(column[i], s.info_cov[i][j],
+                    kSameMatrix * std::sqrt(s.info_cov[i][i] * s.info_cov[j][j]))
+            << "model " << model << " " << i << "," << j;
+    }
+    dvector_free(unit, 1, s.param_capacity());
+    dvector_free(column, 1, s.param_capacity());
+  }
 }
 
 TEST(DeriveLocationScale, SeparateSlopesWithTwoExtras) { check_delta_method(2, 2, 8); }

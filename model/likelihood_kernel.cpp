@@ -189,6 +189,11 @@ void LikelihoodKernel::for_blocks(Body body) {
   });
 }
 
+double LikelihoodKernel::exact_rate_derivative(double P0, double S0, double D) const {
+  // 1 - P0 (All or Nothing) or 1 - (1 - D) P0 = S0 + D P0 (Preference).
+  return form_->rates_share_population() ? S0 : S0 + D * P0;
+}
+
 void LikelihoodKernel::rates(DRef p, double* C, double* D) const {
   *C = form_->known_c() ? fixed_c_ : 0.0;
   *D = 0.0;
@@ -323,7 +328,7 @@ void LikelihoodKernel::gradient(LikelihoodForm form, DRef p, DRef g) {
       for (int j = prep_first_[i]; j < prep_first_[i + 1]; ++j) {
         const Group& grp = groups_[static_cast<std::size_t>(j)];
         const double x = grp.x, n = grp.n, r = grp.r;
-        double P0 = 0.0, f = 0.0, P = 0.0, Q = 0.0, w = 0.0;
+        double P0 = 0.0, S0 = 1.0, f = 0.0, P = 0.0, Q = 0.0, w = 0.0;
         if (reuse) {
           f = cached_f_[j];
           P0 = cached_P0_[j];
@@ -341,7 +346,6 @@ void LikelihoodKernel::gradient(LikelihoodForm form, DRef p, DRef g) {
             tolerance_cdf(distribution_, kSearchFloors, a + b * x, &P0, &f);
           form_->probability(P0, C, D, &P, &Q);
         } else {
-          double S0 = 1.0;
           if (grp.infinite_dose) {
             P0 = 1.0;
             S0 = 0.0;
@@ -364,7 +368,13 @@ void LikelihoodKernel::gradient(LikelihoodForm form, DRef p, DRef g) {
           g_slope -= A * w * f * x;
         }
 
-        if (c_index_ != 0) shared(c_index_) -= form_->derivatives(P0, C, D).dC * w;
+        if (c_index_ != 0) {
+          // dP/dC; the exact form takes 1 - P0 from the accurate upper tail,
+          // where m / Q can reach 1e23 while 1 - P0 has rounded to 0.
+          const double dC = form == LikelihoodForm::kExact ? exact_rate_derivative(P0, S0, D)
+                                                           : form_->derivatives(P0, C, D).dC;
+          shared(c_index_) -= dC * w;
+        }
         if (d_index_ != 0) shared(d_index_) -= -d_scale * w * P0;
       }
     }
@@ -376,9 +386,8 @@ void LikelihoodKernel::gradient(LikelihoodForm form, DRef p, DRef g) {
 }
 
 void LikelihoodKernel::preparation_terms(int i, double a, double b, double C, double D,
-                                         PreparationTerms& t) const {
+                                         PreparationTerms& t, bool expected) const {
   t = PreparationTerms{};
-  const bool all_or_nothing = form_->rates_share_population();
   // Where each of a, b, C, D goes: local entry u (>= 0), border entry k
   // (as -1 - k), or nowhere (kAbsent).
   constexpr int kAbsent = -100;
@@ -404,13 +413,15 @@ void LikelihoodKernel::preparation_terms(int i, double a, double b, double C, do
 
     const double r = grp.no_responders ? 0.0 : grp.r;
     const double m = grp.all_responders ? 0.0 : grp.m;
-    const double c2 = r / P - m / Q;              // -dF/dP
-    const double c1 = r / (P * P) + m / (Q * Q);  // d2F/dP2
+    // -dF/dP and d2F/dP2; for the expected information n / (P Q) and no
+    // second derivatives of P.
+    const double c2 = expected ? 0.0 : r / P - m / Q;
+    const double c1 = expected ? grp.n / (P * Q) : r / (P * P) + m / (Q * Q);
     // dP and d2P over a, b, C, D; dP/dC from the accurate upper tail.
     const ResponseDerivatives dP = form_->derivatives(P0, C, D);
     const double A = dP.dP0, A_C = dP.dP0C, A_D = dP.dP0D;
     const double x = dosed ? grp.x : 0.0;
-    const double v[4] = {A * f, A * f * x, all_or_nothing ? S0 : S0 + D * P0, dP.dD};
+    const double v[4] = {A * f, A * f * x, exact_rate_derivative(P0, S0, D), dP.dD};
     const double U[4][4] = {{A * f1, A * f1 * x, A_C * f, A_D * f},
                             {A * f1 * x, A * f1 * x * x, A_C * f * x, A_D * f * x},
                             {A_C * f, A_C * f * x, 0.0, dP.dCD},
@@ -443,6 +454,25 @@ double LikelihoodKernel::preparation_terms(int prep, DRef p, PreparationTerms& t
   if (!rates_in_space(p)) return kObjectiveCap;
   preparation_terms(prep, p[prep], p[slope_index(prep)], C, D, terms);
   return terms.value;
+}
+
+void LikelihoodKernel::expected_information(DRef p, ArrowMatrix& I) {
+  double C = 0.0, D = 0.0;
+  rates(p, &C, &D);
+  ++passes_;
+  I.reset(layout_);
+  const int G = layout_.globals();
+  const int L = layout_.local;
+  PreparationTerms t;
+  for (int i = 1; i <= nprep_; ++i) {
+    preparation_terms(i, p[i], p[slope_index(i)], C, D, t, true);
+    for (int u = 0; u < L; ++u) {
+      for (int w = 0; w < L; ++w) I.local(i, u, w) = t.h_local[u][w];
+      for (int k = 0; k < G; ++k) I.coupling(i, u, k) = t.h_coupling[u][k];
+    }
+    for (int k = 0; k < G; ++k)
+      for (int l = 0; l < G; ++l) I.global(k, l) += t.h_border[k][l];
+  }
 }
 
 double LikelihoodKernel::value_gradient_hessian(DRef p, DRef g, ArrowMatrix& H,

@@ -90,6 +90,9 @@ class LikelihoodKernel {
   // outside the space. The preparations' terms are summed in order.
   double value_gradient_hessian(DRef p, DRef g, ArrowMatrix& H,
                                 std::vector<PreparationTerms>* by_preparation = nullptr);
+  // Exact form: the expected information at p (the rates as p holds them,
+  // a negative one as 0) in the arrow shape.
+  void expected_information(DRef p, ArrowMatrix& I);
   // Exact form: one preparation's terms at p, in O(its groups). Returns its
   // share of the objective (the cap where the rates leave the space).
   double preparation_terms(int prep, DRef p, PreparationTerms& terms);
@@ -120,10 +123,12 @@ class LikelihoodKernel {
 
   int slope_index(int prep) const { return nslopes_ > 1 ? nprep_ + prep : nprep_ + 1; }
   void preparation_terms(int prep, double a, double b, double C, double D,
-                         PreparationTerms& terms) const;
+                         PreparationTerms& terms, bool expected = false) const;
   // C and D of p: the search and exact forms move a negative entry to 0.
   void rates(DRef p, double* C, double* D) const;
   bool rates_in_space(DRef p) const;
+  // dP/dC with 1 - P0 from the accurate upper tail S0.
+  double exact_rate_derivative(double P0, double S0, double D) const;
   void clamp_rates(DRef p, double* C, double* D, double* outside) const;
   template <typename Body>
   void for_blocks(Body body);
