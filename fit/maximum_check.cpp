@@ -45,6 +45,8 @@
 #include <optional>
 #include <vector>
 
+#include <tbb/parallel_for.h>
+
 #include "fit/projected_newton.h"
 #include "model/initial_values.h"
 #include "model/likelihood.h"
@@ -55,11 +57,13 @@ namespace varnalo {
 
 namespace {
 
-// Starting rates of the profile: C and D on this grid (1 per cent apart
-// from 0: a small natural response can absorb a few early responders and
-// let a preparation's curve be steep, where 5 per cent already makes it a
-// step).
+// Starting rates of the profile: C and D on this grid (with separate slopes
+// 1 per cent apart from 0: a small natural response can absorb a few early
+// responders of one preparation and let its curve be steep, where 5 per
+// cent already makes it a step).
 constexpr double kGridRates[] = {0.0, 0.01, 0.05, 0.15, 0.3, 0.5};
+// The grid value that only separate slopes take (see grid_rates).
+constexpr double kFineRate = 0.01;
 // Multiples of a slope about the ED50s, tried for each preparation of a
 // profile point (separate slopes), for all curves together (common slope)
 // and in the moves of one preparation: with C or D the higher maximum often
@@ -83,8 +87,9 @@ constexpr double kRidgeTolerance = 1e-6;
 // Newton iterations of a profile point (warm-started, it needs a few).
 constexpr int kProfileIterations = 30;
 // Positions tried per preparation in its moves: its doses, at most this
-// many (evenly chosen when it has more).
-constexpr int kMaxPositions = 40;
+// many (evenly chosen when it has more: a preparation with many doses has
+// no sparse gaps for its curve to settle in).
+constexpr int kMaxPositions = 16;
 // Newton steps of one preparation's own entries: a climb still rising after
 // these runs up a ridge towards a step (its curve has no finite best).
 constexpr int kLocalIterations = 15;
@@ -112,6 +117,13 @@ struct Candidate {
 };
 
 std::size_t at(int index) { return static_cast<std::size_t>(index) - 1; }
+
+// Runs body(i) for the preparations 1..nprep on as many threads as there
+// are; each call writes only its own preparation's results.
+template <typename Body>
+void for_preparations(int nprep, Body body) {
+  tbb::parallel_for(1, nprep + 1, [&](int i) { body(i); });
+}
 
 bool same_point(const Point& a, const Point& b) {
   for (std::size_t i = 0; i < a.size(); ++i)
@@ -186,58 +198,49 @@ class Search {
   }
 
   // Climbs from (a, b) to a maximum of preparation i's own share of the
-  // objective, every other entry of x held. Under a common slope the slope
-  // is held too, unless own_slope: then the preparation's line is fitted
-  // with a slope of its own (its share alone). Returns that share.
-  double climb(const Point& x, int i, double* a, double* b, bool own_slope = false) {
-    load(x);
+  // objective, every other entry of x held (the slope too under a common
+  // slope). Returns that share.
+  double climb(const Point& x, int i, double* a, double* b) const {
+    // A vector of its own: preparations climb on several threads at once.
+    DVector work = dvector(1, N_);
+    for (int k = 1; k <= N_; ++k) work[k] = x[at(k)];
+    const double value = climb_in(work, i, a, b);
+    dvector_free(work, 1, N_);
+    return value;
+  }
+
+ private:
+  double climb_in(DRef work, int i, double* a, double* b) const {
     const int slope = slope_of(i);
-    const bool two = s_.nslopes > 1 || own_slope;
-    // The gradient and Hessian of the share over (a, and b when two).
-    auto block = [&](const PreparationTerms& t, double g[2], double h[2][2]) {
-      g[0] = t.g_local[0];
-      h[0][0] = t.h_local[0][0];
-      if (s_.nslopes > 1) {
-        g[1] = t.g_local[1];
-        h[0][1] = h[1][0] = t.h_local[0][1];
-        h[1][1] = t.h_local[1][1];
-      } else {
-        // A common slope is the first entry of the border.
-        g[1] = t.g_border[0];
-        h[0][1] = h[1][0] = t.h_coupling[0][0];
-        h[1][1] = t.h_border[0][0];
-      }
-    };
-    work_[i] = *a;
-    if (two) work_[slope] = *b;
+    const bool two = s_.nslopes > 1;
+    work[i] = *a;
+    if (two) work[slope] = *b;
     PreparationTerms t;
-    double value = kernel_.preparation_terms(i, work_, t);
+    double value = kernel_.preparation_terms(i, work, t, true);
     for (int it = 0; it < kLocalIterations; ++it) {
-      // The Newton step of the 1 x 1 or 2 x 2 block, or steepest descent
-      // where that block is not positive definite.
-      double g[2], h[2][2];
-      block(t, g, h);
+      const double g0 = t.g_local[0], g1 = two ? t.g_local[1] : 0.0;
       double d0 = 0.0, d1 = 0.0;
       if (!two) {
         // Newton, or a step of one unit of curvature where there is none.
-        d0 = h[0][0] > 0.0 ? -g[0] / h[0][0] : -g[0] / (1.0 + std::fabs(h[0][0]));
-        g[1] = 0.0;
+        const double h = t.h_local[0][0];
+        d0 = h > 0.0 ? -g0 / h : -g0 / (1.0 + std::fabs(h));
       } else {
         // Newton with the block shifted to be positive definite where it is
         // not (Levenberg-Marquardt): the shift just exceeds the most
         // negative eigenvalue.
-        const double mean = 0.5 * (h[0][0] + h[1][1]);
-        const double radius = std::hypot(0.5 * (h[0][0] - h[1][1]), h[0][1]);
+        const double h00 = t.h_local[0][0], h01 = t.h_local[0][1], h11 = t.h_local[1][1];
+        const double mean = 0.5 * (h00 + h11);
+        const double radius = std::hypot(0.5 * (h00 - h11), h01);
         const double smallest = mean - radius, largest = mean + radius;
         double shift = 0.0;
         if (!(smallest > kLocalCurvatureFloor * std::fabs(largest)))
           shift = -smallest + kLocalShift * std::max(std::fabs(largest), 1.0);
-        const double h00 = h[0][0] + shift, h11 = h[1][1] + shift, h01 = h[0][1];
-        const double det = h00 * h11 - h01 * h01;
-        d0 = -(h11 * g[0] - h01 * g[1]) / det;
-        d1 = -(h00 * g[1] - h01 * g[0]) / det;
+        const double k00 = h00 + shift, k11 = h11 + shift;
+        const double det = k00 * k11 - h01 * h01;
+        d0 = -(k11 * g0 - h01 * g1) / det;
+        d1 = -(k00 * g1 - h01 * g0) / det;
       }
-      const double slope_of_step = g[0] * d0 + g[1] * d1;
+      const double slope_of_step = g0 * d0 + g1 * d1;
       if (!(slope_of_step < 0.0) ||
           -slope_of_step <= kCertifiedGain * std::max(1.0, std::fabs(value)))
         break;
@@ -245,9 +248,9 @@ class Search {
       bool accepted = false;
       PreparationTerms u;
       for (int k = 0; k < kMaxHalvings; ++k, step *= 0.5) {
-        work_[i] = *a + step * d0;
-        if (two) work_[slope] = *b + step * d1;
-        trial = kernel_.preparation_terms(i, work_, u);
+        work[i] = *a + step * d0;
+        if (two) work[slope] = *b + step * d1;
+        trial = kernel_.preparation_terms(i, work, u, true);
         if (trial <= value + kSufficientDecrease * step * slope_of_step) {
           accepted = true;
           break;
@@ -255,13 +258,14 @@ class Search {
       }
       if (!accepted) break;
       t = u;
-      *a = work_[i];
-      if (two) *b = work_[slope];
+      *a = work[i];
+      if (two) *b = work[slope];
       value = trial;
     }
     return value;
   }
 
+ public:
   // What one Newton step of every entry from x promises: the value of the
   // quadratic model of the objective at its minimum (x's value where the
   // model has none: its Hessian is not positive definite there).
@@ -341,6 +345,9 @@ std::vector<std::pair<double, double>> grid_rates(const AnalysisState& s, RateIn
     for (double d : kGridRates) {
       if (rates.d == 0 && d != kGridRates[0]) break;
       if (sum_below_one && c + d >= 1.0) continue;
+      // Under a common slope the rates rest on every preparation's data and
+      // the grid's first step is 5 per cent.
+      if (s.nslopes == 1 && (c == kFineRate || d == kFineRate)) continue;
       grid.emplace_back(c, d);
     }
   }
@@ -360,8 +367,10 @@ Point steeper(const AnalysisState& s, Point x, double scale) {
 Candidate separate_lines(Search& search, AnalysisState& s, const Point& x,
                          const std::vector<const Point*>& starts, bool steep) {
   Point best = x;
-  double total = 0.0;
-  for (int i = 1; i <= s.nprep; ++i) {
+  std::vector<double> shares(static_cast<std::size_t>(s.nprep) + 1, 0.0);
+  // Each preparation on its own, on as many threads as there are; the
+  // shares are added in preparation order after.
+  for_preparations(s.nprep, [&](int i) {
     const int slope = search.slope_of(i);
     double best_share = HUGE_VAL, best_a = x[at(i)], best_b = x[at(slope)];
     auto from = [&](double a, double b) {
@@ -379,8 +388,10 @@ Candidate separate_lines(Search& search, AnalysisState& s, const Point& x,
     }
     best[at(i)] = best_a;
     best[at(slope)] = best_b;
-    total += best_share;
-  }
+    shares[static_cast<std::size_t>(i)] = best_share;
+  });
+  double total = 0.0;
+  for (int i = 1; i <= s.nprep; ++i) total += shares[static_cast<std::size_t>(i)];
   return {total, best};
 }
 
@@ -430,12 +441,15 @@ std::vector<Candidate> slope_scan(Search& search, AnalysisState& s, const Point&
   std::vector<Candidate> scan;
   for (double scale : kSlopeScan) {
     Point y = steeper(s, x, scale);
-    double total = 0.0;
-    for (int i = 1; i <= s.nprep; ++i) {
-      double a = y[at(i)], b = y[at(s.nprep + 1)];
-      total += search.climb(y, i, &a, &b);
+    const Point scaled = y;
+    std::vector<double> shares(static_cast<std::size_t>(s.nprep) + 1, 0.0);
+    for_preparations(s.nprep, [&](int i) {
+      double a = scaled[at(i)], b = scaled[at(s.nprep + 1)];
+      shares[static_cast<std::size_t>(i)] = search.climb(scaled, i, &a, &b);
       y[at(i)] = a;
-    }
+    });
+    double total = 0.0;
+    for (int i = 1; i <= s.nprep; ++i) total += shares[static_cast<std::size_t>(i)];
     scan.push_back({total, y});
   }
   std::vector<Candidate> minima;
@@ -510,7 +524,9 @@ std::vector<Candidate> preparation_moves(Search& search, AnalysisState& s, const
     double a, b;
   };
   std::vector<Move> moves;
-  for (int i = 1; i <= s.nprep; ++i) {
+  // Each preparation's other curves, on as many threads as there are.
+  std::vector<std::vector<std::pair<double, double>>> optima_of(static_cast<std::size_t>(s.nprep) + 1);
+  for_preparations(s.nprep, [&](int i) {
     const int slope = search.slope_of(i);
     const double a0 = base.x[at(i)], b0 = base.x[at(slope)];
     // The starts: ED50 at (up to kMaxPositions of) the doses, and, with a
@@ -528,7 +544,7 @@ std::vector<Candidate> preparation_moves(Search& search, AnalysisState& s, const
     }
     if (L == 2)
       for (double scale : kSteepness) starts.emplace_back(a0 * scale, b0 * scale);
-    std::vector<std::pair<double, double>> optima;
+    std::vector<std::pair<double, double>>& optima = optima_of[static_cast<std::size_t>(i)];
     auto same = [](double u, double v) {
       return std::fabs(u - v) <= kSamePoint * std::max(1.0, std::fabs(v));
     };
@@ -538,7 +554,10 @@ std::vector<Candidate> preparation_moves(Search& search, AnalysisState& s, const
       for (const auto& [oa, ob] : optima) seen = seen || (same(a, oa) && same(b, ob));
       if (!seen && std::isfinite(a) && std::isfinite(b)) optima.emplace_back(a, b);
     }
-    for (const auto& [a, b] : optima) {
+  });
+  for (int i = 1; i <= s.nprep; ++i) {
+    const int slope = search.slope_of(i);
+    for (const auto& [a, b] : optima_of[static_cast<std::size_t>(i)]) {
       // The whole objective's quadratic model with this curve.
       x = search.work(base.x);
       x[i] = a;

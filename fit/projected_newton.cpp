@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "model/model_family.h"
@@ -111,8 +112,9 @@ NewtonSummary projected_newton(LikelihoodKernel& kernel, const AnalysisState& cs
   auto is_rate = [&](int e) { return e != 0 && (e == at.c || e == at.d); };
 
   DVector g = dvector(1, N), d = dvector(1, N), rhs = dvector(1, N), trial = dvector(1, N),
-          Hd = dvector(1, N), u = dvector(1, N);
+          Hd = dvector(1, N), u = dvector(1, N), g_trial = dvector(1, N);
   auto release = [&] {
+    dvector_free(g_trial, 1, N);
     dvector_free(u, 1, N);
     dvector_free(g, 1, N);
     dvector_free(d, 1, N);
@@ -120,7 +122,7 @@ NewtonSummary projected_newton(LikelihoodKernel& kernel, const AnalysisState& cs
     dvector_free(trial, 1, N);
     dvector_free(Hd, 1, N);
   };
-  ArrowMatrix H(layout), shifted(layout);
+  ArrowMatrix H(layout), shifted(layout), H_trial(layout);
   double F = kernel.value_gradient_hessian(p, g, H);
   summary.value = F;
   if (F >= kObjectiveCap) {
@@ -295,12 +297,21 @@ NewtonSummary projected_newton(LikelihoodKernel& kernel, const AnalysisState& cs
     for (int e = 1; e <= N; ++e) trial[e] = e <= npar ? p[e] + d[e] : p[e];
     for (int e = 1; e <= npar; ++e)
       if (is_rate(e)) trial[e] = std::clamp(trial[e], 0.0, kHighestRate);
-    const double F_trial = step_size > 0.0 ? kernel.value(LikelihoodForm::kExact, trial) : F;
+    // The trial point's value comes with its gradient and Hessian in the
+    // same pass: an accepted step (the usual case near a maximum) needs no
+    // second one.
+    const double F_trial =
+        step_size > 0.0 ? kernel.value_gradient_hessian(trial, g_trial, H_trial) : F;
     const double ratio = predicted > 0.0 ? (F - F_trial) / predicted : -1.0;
+    auto accept = [&] {
+      for (int e = 1; e <= npar; ++e) p[e] = trial[e];
+      F = F_trial;
+      for (int e = 1; e <= N; ++e) g[e] = g_trial[e];
+      std::swap(H, H_trial);
+    };
 
     if (nudged && F_trial < F) {
-      for (int e = 1; e <= npar; ++e) p[e] = trial[e];
-      F = kernel.value_gradient_hessian(p, g, H);
+      accept();
       continue;
     }
     if (ratio < kShrinkRatio)
@@ -308,8 +319,7 @@ NewtonSummary projected_newton(LikelihoodKernel& kernel, const AnalysisState& cs
     else if (ratio > kGrowRatio && step_size >= (1.0 - kRegionFit) * region * longest)
       region *= 2.0;
     if (ratio > kAcceptRatio && F_trial < F) {
-      for (int e = 1; e <= npar; ++e) p[e] = trial[e];
-      F = kernel.value_gradient_hessian(p, g, H);
+      accept();
     } else if (region < kSmallestRegion) {
       summary.stop = NewtonStop::kNoDescent;
       break;

@@ -386,14 +386,15 @@ void LikelihoodKernel::gradient(LikelihoodForm form, DRef p, DRef g) {
 }
 
 void LikelihoodKernel::preparation_terms(int i, double a, double b, double C, double D,
-                                         PreparationTerms& t, bool expected) const {
+                                         PreparationTerms& t, bool expected,
+                                         bool locals_only) const {
   t = PreparationTerms{};
   // Where each of a, b, C, D goes: local entry u (>= 0), border entry k
   // (as -1 - k), or nowhere (kAbsent).
   constexpr int kAbsent = -100;
-  const int slot[4] = {0, nslopes_ > 1 ? 1 : -1 - border_slope_,
-                       border_c_ >= 0 ? -1 - border_c_ : kAbsent,
-                       border_d_ >= 0 ? -1 - border_d_ : kAbsent};
+  const int slot[4] = {0, nslopes_ > 1 ? 1 : (locals_only ? kAbsent : -1 - border_slope_),
+                       border_c_ >= 0 && !locals_only ? -1 - border_c_ : kAbsent,
+                       border_d_ >= 0 && !locals_only ? -1 - border_d_ : kAbsent};
   for (int j = prep_first_[i]; j < prep_first_[i + 1]; ++j) {
     const Group& grp = groups_[static_cast<std::size_t>(j)];
     double P0 = 0.0, S0 = 1.0, f = 0.0, f1 = 0.0, P = 0.0, Q = 0.0;
@@ -447,12 +448,15 @@ void LikelihoodKernel::preparation_terms(int i, double a, double b, double C, do
   }
 }
 
-double LikelihoodKernel::preparation_terms(int prep, DRef p, PreparationTerms& terms) {
-  preparation_groups_ += prep_first_[static_cast<std::size_t>(prep) + 1] - prep_first_[static_cast<std::size_t>(prep)];
+double LikelihoodKernel::preparation_terms(int prep, DRef p, PreparationTerms& terms,
+                                           bool locals_only) const {
+  preparation_groups_.fetch_add(
+      prep_first_[static_cast<std::size_t>(prep) + 1] - prep_first_[static_cast<std::size_t>(prep)],
+      std::memory_order_relaxed);
   double C = 0.0, D = 0.0;
   rates(p, &C, &D);
   if (!rates_in_space(p)) return kObjectiveCap;
-  preparation_terms(prep, p[prep], p[slope_index(prep)], C, D, terms);
+  preparation_terms(prep, p[prep], p[slope_index(prep)], C, D, terms, false, locals_only);
   return terms.value;
 }
 

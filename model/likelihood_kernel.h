@@ -25,6 +25,7 @@
 // order, so every result is the same at any thread count.
 #pragma once
 
+#include <atomic>
 #include <vector>
 
 #include "foundation/arrays.h"
@@ -95,7 +96,11 @@ class LikelihoodKernel {
   void expected_information(DRef p, ArrowMatrix& I);
   // Exact form: one preparation's terms at p, in O(its groups). Returns its
   // share of the objective (the cap where the rates leave the space).
-  double preparation_terms(int prep, DRef p, PreparationTerms& terms);
+  // With locals_only, only the terms of its own entries (the border's are
+  // left 0). Safe to call from several threads at once (with vectors of
+  // their own).
+  double preparation_terms(int prep, DRef p, PreparationTerms& terms,
+                           bool locals_only = false) const;
   // Exact form: each preparation's share of the objective, out[i] for
   // preparation i (entry 0 unused); the cap where the rates leave the space.
   void values_by_preparation(DRef p, std::vector<double>& out);
@@ -123,7 +128,8 @@ class LikelihoodKernel {
 
   int slope_index(int prep) const { return nslopes_ > 1 ? nprep_ + prep : nprep_ + 1; }
   void preparation_terms(int prep, double a, double b, double C, double D,
-                         PreparationTerms& terms, bool expected = false) const;
+                         PreparationTerms& terms, bool expected = false,
+                         bool locals_only = false) const;
   // C and D of p: the search and exact forms move a negative entry to 0.
   void rates(DRef p, double* C, double* D) const;
   bool rates_in_space(DRef p) const;
@@ -151,7 +157,7 @@ class LikelihoodKernel {
   std::vector<Block> blocks_;
   double saturated_ = 0.0;
   long passes_ = 0;
-  long preparation_groups_ = 0;
+  mutable std::atomic<long> preparation_groups_{0};
 
   // Per group of the last search-form value pass, reused by a gradient at
   // the same point.
