@@ -57,10 +57,6 @@ if(NOT EXISTS "${PLPLOT_DRIVER_DIR}/cairo.driver_info")
     "    sudo apt-get install plplot-driver-cairo fonts-dejavu-core")
 endif()
 
-# NLopt: the bound-constrained searches that check every fit's maximum.
-varnalo_find_package(NLopt
-  WHAT "NLopt (the bound-constrained searches that check every fit's maximum)"
-  DEBIAN libnlopt-dev TARGETS NLopt::nlopt)
 
 # oneTBB: the sums over the groups of large data sets on all cores.
 varnalo_find_package(TBB

@@ -33,8 +33,6 @@
 #include "fit/fit_driver.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cmath>
 #include <vector>
 
@@ -290,11 +288,7 @@ FitResult fit_model(AnalysisState& s, DRef start) {
 
   // The end point is checked on the exact likelihood, whose value is the
   // one reported.
-  const long passes_before_check = fit_kernel(s).passes();
   result.check = check_maximum(s, p, &fmin, last.converged());
-  if (std::getenv("DBGPASS"))
-    std::fprintf(stderr, "passes dfp %ld check %ld + prep %.0f\n", passes_before_check,
-                 fit_kernel(s).passes() - passes_before_check, fit_kernel(s).preparation_passes());
 
   s.max_loglik = saturated_loglik(s) - fmin;
   s.lr_chi2 = 2.0 * fmin;

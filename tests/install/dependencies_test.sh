@@ -54,7 +54,7 @@ expect_stop() {
 }
 
 expect_stop pkg-config pkg-config -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON
-expect_stop NLopt libnlopt-dev -DCMAKE_DISABLE_FIND_PACKAGE_NLopt=ON
+expect_stop oneTBB libtbb-dev -DCMAKE_DISABLE_FIND_PACKAGE_TBB=ON
 expect_stop GoogleTest libgtest-dev -DVARNALO_BUILD_TESTS=ON -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON
 expect_stop "Google Benchmark" libbenchmark-dev -DVARNALO_BUILD_BENCHMARKS=ON \
   -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON

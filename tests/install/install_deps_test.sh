@@ -58,7 +58,7 @@ run() {
 }
 
 all=$(bash "$script" --list) || fail "--list: status $?"
-for pkg in g++ cmake pkg-config libplplot-dev plplot-driver-cairo fonts-dejavu-core libnlopt-dev \
+for pkg in g++ cmake pkg-config libplplot-dev plplot-driver-cairo fonts-dejavu-core libtbb-dev \
     libgtest-dev libgmock-dev; do
   echo "$all" | grep -qxF "$pkg" || fail "--list lacks $pkg"
 done
@@ -77,11 +77,11 @@ done
 
 # As root with two packages missing: one update, one install of just those
 # two; the run after it finds nothing to do.
-echo "$all" | grep -vxF -e libnlopt-dev -e groff-base >"$tmp/installed"
+echo "$all" | grep -vxF -e libtbb-dev -e groff-base >"$tmp/installed"
 run 0
 [ "$status" -eq 0 ] || fail "root, two missing: status $status: $err"
 [ "$apt" = "update
-install -y --no-install-recommends libnlopt-dev groff-base" ] ||
+install -y --no-install-recommends libtbb-dev groff-base" ] ||
   fail "root, two missing: apt-get was called as: $apt"
 run 0
 [ "$status" -eq 0 ] && [ -z "$apt" ] || fail "second run: status $status, apt-get: $apt"
