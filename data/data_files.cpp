@@ -45,6 +45,14 @@ fs::path data_folder(const AnalysisState& s) {
   return s.data_dir.empty() ? s.workdir / kDataFolder : s.data_dir;
 }
 
+// The line of a file that cannot be opened: it names the path of a file given
+// by path, otherwise the name.
+std::string cannot_open(const AnalysisState& s, const std::string& name) {
+  const auto given = s.named_data_files.find(name);
+  const std::string shown = given != s.named_data_files.end() ? given->second.string() : name;
+  return strprintf("  CAN'T OPEN '%s'\n", visible_text(shown).c_str());
+}
+
 // Opens the data file of preparation k for counting or reading; a file that
 // can no longer be opened ends the run.
 std::ifstream open_preparation_file(AnalysisState& s, int k) {
@@ -74,7 +82,7 @@ bool check_data_file(AnalysisState& s, const std::string& name) {
   std::ifstream in;
   if (path) in.open(*path, std::ios::binary);
   if (!path || !in) {
-    write_error(strprintf("  CAN'T OPEN '%s'\n", visible_text(name).c_str()));
+    write_error(cannot_open(s, name));
     return false;
   }
   const FileCheck check = check_group_file(in, name, s.dose_scale);
@@ -94,7 +102,7 @@ std::string data_file_refusal(const AnalysisState& s, const std::string& name) {
   const auto path = find_data_file(s, name);
   std::ifstream in;
   if (path) in.open(*path, std::ios::binary);
-  if (!path || !in) return strprintf("  CAN'T OPEN '%s'\n", visible_text(name).c_str());
+  if (!path || !in) return cannot_open(s, name);
   const FileCheck check = check_group_file(in, name, s.dose_scale);
   if (!check.refusal.empty()) return check.refusal;
   // Sound values in whole groups: the responders of each group against its
@@ -104,8 +112,7 @@ std::string data_file_refusal(const AnalysisState& s, const std::string& name) {
   NumberReader reader(in);
   double group[3] = {0.0, 0.0, 0.0};
   for (std::size_t i = 0; i < check.numbers; ++i) {
-    if (reader.next(&group[i % 3]) != NumberReader::Result::kNumber)
-      return strprintf("  CAN'T OPEN '%s'\n", visible_text(name).c_str());
+    if (reader.next(&group[i % 3]) != NumberReader::Result::kNumber) return cannot_open(s, name);
     if (i % 3 == 2 && group[2] > group[1])
       return strprintf("  RESPONSES EXCEED SUBJECTS IN '%s', line %d: '%s'\n",
                        visible_text(name).c_str(), reader.line(), reader.quoted_token().c_str());

@@ -99,6 +99,11 @@ void load_data(AnalysisState& s, Answers& answers) {
   for (int k = 1; k <= s.nprep; ++k) read_groups(s, k);
   s.total_groups = 0;
   for (int k = 1; k <= s.nprep; ++k) s.total_groups += s.ngroups[k];
+  // The dose as written in the file rides in the column of the expected
+  // responders (filled by the first fit) through the conversion and the
+  // sort, for the record of the data.
+  for (int k = 1; k <= s.nprep; ++k)
+    for (int i = 1; i <= s.ngroups[k]; ++i) s.groups[k][i][4] = s.groups[k][i][1];
   for (int k = 1; k <= s.nprep; ++k) to_log_dose(s, k);
   for (int k = 1; k <= s.nprep; ++k) sort_groups(s, k);
 }

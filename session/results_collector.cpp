@@ -29,9 +29,20 @@ bool variance_ok(double v) { return v > 0.0 && std::isfinite(v); }
 
 // An intercept or slope row: error, Wald chi-square and p where the report
 // prints them.
+ResultEstimate estimate_row(const std::string& label, const char* quantity, int preparation,
+                            const std::string& description, double e) {
+  ResultEstimate row;
+  row.label = label;
+  row.quantity = quantity;
+  row.preparation = preparation;
+  row.description = description;
+  row.estimate = e;
+  return row;
+}
+
 ResultEstimate tested_row(const std::string& label, const char* quantity, int preparation,
                           const std::string& description, double e, double v) {
-  ResultEstimate row{label, quantity, preparation, description, e};
+  ResultEstimate row = estimate_row(label, quantity, preparation, description, e);
   if (!variance_ok(v)) return row;
   const double wald = e * e / v;
   double p = 0.0;
@@ -44,7 +55,7 @@ ResultEstimate tested_row(const std::string& label, const char* quantity, int pr
 
 ResultEstimate rate_row(const std::string& label, const char* quantity, const char* description,
                         double value, double v) {
-  ResultEstimate row{label, quantity, 0, description, value};
+  ResultEstimate row = estimate_row(label, quantity, 0, description, value);
   if (variance_ok(v)) row.std_error = std::sqrt(v);
   return row;
 }
@@ -137,29 +148,36 @@ void collect_settings(const AnalysisState& s, ResultSettings& settings) {
   settings.limits_90_99 = s.show_90_99 != 0;
 }
 
-void collect_data(const AnalysisState& s, AnalysisResults& r) {
+void collect_data(AnalysisState& s, AnalysisResults& r) {
   r.data.clear();
   for (int k = 1; k <= s.nprep; ++k) {
     ResultPreparation prep{s.prep_names[k], {}};
     for (int i = 1; i <= s.ngroups[k]; ++i) {
-      const double x = s.groups[k][i][1];
+      DRef row = s.groups[k][i];
+      const double x = row[1];
+      const double written = row[4];  // the value of the file, left there by the reading
+      row[4] = 0.0;
       ResultGroup group;
-      if (x <= kZeroDoseLog) {
-        group.dose = 0.0;
-      } else if (x < kInfiniteDoseLog) {
-        group.log_dose = x;
-        group.dose = std::pow(10.0, x);
+      const bool control = x <= kZeroDoseLog;
+      const bool infinite = x >= kInfiniteDoseLog;
+      if (s.dose_scale == 1) {
+        group.dose = written;
+        if (!control && !infinite) group.log_dose = x;
+      } else {
+        if (!control) group.log_dose = written;
+        group.dose = control ? 0.0 : std::pow(10.0, x);
+        if (infinite) group.dose = std::nullopt;
       }
       // Counts at the floor stand for 0.
-      group.n = s.groups[k][i][2] <= kCountFloor ? 0.0 : s.groups[k][i][2];
-      group.r = s.groups[k][i][3] <= kCountFloor ? 0.0 : s.groups[k][i][3];
+      group.n = row[2] <= kCountFloor ? 0.0 : row[2];
+      group.r = row[3] <= kCountFloor ? 0.0 : row[3];
       prep.groups.push_back(group);
     }
     r.data.push_back(prep);
   }
 }
 
-void collect_fit(const AnalysisState& s, const FitResult& fit, AnalysisResults& r) {
+void collect_fit(AnalysisState& s, const FitResult& fit, AnalysisResults& r) {
   ResultFit record;
   record.kind = s.nslopes > 1 ? "separate_slopes" : "common_slope";
   record.slopes = s.nslopes;
@@ -217,7 +235,7 @@ void collect_estimates(AnalysisState& s, int form_number, AnalysisResults& r) {
             tested_row(labels[i], scale, prep, "RegressionCoefficient", e[i], V[i][i]));
       });
   if (form.known_c()) {
-    ResultEstimate row{labels[c_label], "C", 0, form.c_description(), s.fixed_c};
+    ResultEstimate row = estimate_row(labels[c_label], "C", 0, form.c_description(), s.fixed_c);
     row.fixed = true;
     table.estimates.push_back(row);
   }
@@ -336,9 +354,17 @@ void collect_natural_rates(AnalysisState& s, AnalysisResults& r) {
   fitted_c_d(s, &C, &D);
   c_d_variances(s, selected_cov(s), &varC, &varD);
 
-  ResultRate c_rate{"C", form.c_description(), finite(C)};
-  ResultRate bias_rate{"C/(1-C)", form.known_c() ? "Fixed Bias" : "Natural Bias", bias(finite(C))};
-  ResultRate d_rate{"D", form.d_description(), finite(D)};
+  auto rate = [](const char* quantity, const char* description, MaybeNumber estimate) {
+    ResultRate result;
+    result.quantity = quantity;
+    result.description = description;
+    result.estimate = estimate;
+    return result;
+  };
+  ResultRate c_rate = rate("C", form.c_description(), finite(C));
+  ResultRate bias_rate =
+      rate("C/(1-C)", form.known_c() ? "Fixed Bias" : "Natural Bias", bias(finite(C)));
+  ResultRate d_rate = rate("D", form.d_description(), finite(D));
   c_rate.fixed = bias_rate.fixed = form.known_c();
   // Limits are shown only when every level has them.
   bool c_available = true, d_available = true;

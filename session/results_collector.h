@@ -17,11 +17,12 @@ namespace varnalo {
 
 // After the model menus: the settings of the analysis.
 void collect_settings(const AnalysisState& s, ResultSettings& settings);
-// After the data are read, converted and sorted.
-void collect_data(const AnalysisState& s, AnalysisResults& r);
+// After the data are read, converted and sorted, with the value of each
+// dose as written in its file in column 4 (cleared here).
+void collect_data(AnalysisState& s, AnalysisResults& r);
 // After a fit's sequence (maximum, AIC, frequencies, Pearson chi-square):
 // a new fit record.
-void collect_fit(const AnalysisState& s, const FitResult& fit, AnalysisResults& r);
+void collect_fit(AnalysisState& s, const FitResult& fit, AnalysisResults& r);
 // After an estimates table of the fit in hand (form 1 or 2) was reported:
 // its rows and matrix, added to the last fit record.
 void collect_estimates(AnalysisState& s, int form, AnalysisResults& r);
