@@ -36,8 +36,9 @@ int run_given_analyses(const CommandLine& line, const Edition& edition, Console&
                           line.output_dir.string().c_str(), error.message().c_str()));
     return 1;
   }
+  SilentConsole silent;
   AnalysisState state;
-  state.console = &console;
+  state.console = line.quiet ? static_cast<Console*>(&silent) : &console;
   state.edition = &edition;
   state.workdir = line.output_dir;
   state.data_dir = line.data_dir;
@@ -56,10 +57,8 @@ int run_main(int argc, const char* const argv[], const Edition& edition) {
     return *status;
   try {
     StdConsole console;
-    if (line.request == CommandLineRequest::kAnalyses) {
-      SilentConsole silent;
-      return run_given_analyses(line, edition, line.quiet ? static_cast<Console&>(silent) : console);
-    }
+    if (line.request == CommandLineRequest::kAnalyses)
+      return run_given_analyses(line, edition, console);
     AnalysisState state;
     state.console = &console;
     state.edition = &edition;

@@ -14,7 +14,7 @@ namespace varnalo {
 int run_main(int argc, const char* const argv[], const Edition& edition);
 
 // Runs the analyses of a command line (request kAnalyses) with the screen on
-// the given console (none with --quiet): the output folder is made when it
+// the given console (nothing with --quiet): the output folder is made when it
 // is missing, the analyses run one after another without a prompt. Returns
 // 0, or 1 when an analysis was left out for a refused data file, the output
 // folder cannot be made, or the run ended on a failure.
