@@ -70,11 +70,12 @@ std::string effective_doses_csv(const AnalysisResults& r) {
                                csv_number(row.std_error)});
       for (const auto& column : kLimitColumns) {
         const ResultLimits* l = limits_at(row, column.confidence);
+        line += ',';
         if (l)
-          line += "," + join({csv_number(l->lower), csv_number(l->upper), csv_number(l->log_lower),
-                              csv_number(l->log_upper)});
+          line += join({csv_number(l->lower), csv_number(l->upper), csv_number(l->log_lower),
+                        csv_number(l->log_upper)});
         else
-          line += ",,,,";
+          line += ",,,";
       }
       text += line + "\n";
     }
