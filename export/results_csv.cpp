@@ -20,9 +20,11 @@ constexpr double kSameLevel = 5e-9;
 
 std::string join(std::initializer_list<std::string> fields) {
   std::string line;
+  bool first = true;
   for (const std::string& field : fields) {
-    if (!line.empty()) line += ',';
+    if (!first) line += ',';
     line += field;
+    first = false;
   }
   return line;
 }

@@ -51,8 +51,12 @@ TEST(ResultsCsv, EffectiveDosesOneRowPerPreparationAndLevel) {
   AnalysisResults r;
   r.number = 7;
   r.effective_doses.push_back({0.5, false, {ed_row(1, "A,1", 0.0), ed_row(2, "B", 1.0)}});
-  // The table of EDs repeats ED50: its rows are not written twice.
-  r.effective_doses.push_back({0.1, true, {ed_row(1, "A,1", -1.0), ed_row(2, "B", 0.5)}});
+  // The table of EDs repeats ED50: its rows are not written twice. A row
+  // with no limits at all keeps every field.
+  ResultLimitRow bare = ed_row(2, "B", 0.5);
+  bare.limits[0] = {0.95, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+  bare.std_error = std::nullopt;
+  r.effective_doses.push_back({0.1, true, {ed_row(1, "A,1", -1.0), bare}});
   r.effective_doses.push_back({0.5, true, {ed_row(1, "A,1", 0.0), ed_row(2, "B", 1.0)}});
   const std::string text = effective_doses_csv(r);
   EXPECT_EQ(text,
@@ -63,7 +67,7 @@ TEST(ResultsCsv, EffectiveDosesOneRowPerPreparationAndLevel) {
             "7,1,\"A,1\",0.5,1,0,0.25,,,,,0.5,,-0.3010299956639812,,,,,\n"
             "7,2,B,0.5,10,1,0.25,,,,,0.5,,-0.3010299956639812,,,,,\n"
             "7,1,\"A,1\",0.1,0.1,-1,0.25,,,,,0.5,,-0.3010299956639812,,,,,\n"
-            "7,2,B,0.1,3.1622776601683795,0.5,0.25,,,,,0.5,,-0.3010299956639812,,,,,\n");
+            "7,2,B,0.1,3.1622776601683795,0.5,,,,,,,,,,,,,\n");
 }
 
 TEST(ResultsCsv, EstimatesOneRowPerFitFormAndParameter) {
