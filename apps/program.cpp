@@ -43,7 +43,10 @@ int run_given_analyses(const CommandLine& line, const Edition& edition, Console&
   state.workdir = line.output_dir;
   state.data_dir = line.data_dir;
   state.dose_unit = line.dose_unit;
+  state.dose_scale = line.plan.dose_scale;
   GivenAnswers answers(state, line.plan);
+  // Nothing to analyse: the lines naming the files are all there is.
+  if (!answers.has_analysis()) return 1;
   const int status = run_program(state, answers);
   return status != 0 || answers.refused() > 0 ? 1 : 0;
 }

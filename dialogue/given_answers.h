@@ -77,6 +77,10 @@ class GivenAnswers : public Answers {
 
   // Analyses left out for a refused data file.
   int refused() const { return refused_; }
+  // Whether an analysis of the plan can run, before the run starts: the
+  // refusals of the analyses passed over are written now. Needs the dose
+  // scale in the state.
+  bool has_analysis() { return find_next_analysis(); }
 
  private:
   // Moves next_ to the first analysis from next_ on whose files are all

@@ -151,6 +151,8 @@ TEST(CommandLineAnalysis, FailuresThatEndTheRunSayWhatFailed) {
                                             dir.root() / "DATA", dir.root());
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(refused.errors, "  CAN'T OPEN 'NOFILE'\n");
+  EXPECT_EQ(refused.screen, "") << "nothing starts";
+  EXPECT_FALSE(fs::exists(dir.root() / "REPORT.TXT"));
   EXPECT_FALSE(fs::exists(dir.root() / "ANALYSIS001.JSON"));
 
   // A file given by path is named by its path when it cannot be opened.
