@@ -366,22 +366,18 @@ void collect_natural_rates(AnalysisState& s, AnalysisResults& r) {
       rate("C/(1-C)", form.known_c() ? "Fixed Bias" : "Natural Bias", bias(finite(C)));
   ResultRate d_rate = rate("D", form.d_description(), finite(D));
   c_rate.fixed = bias_rate.fixed = form.known_c();
-  // Limits are shown only when every level has them.
+  // The report shows a rate's limits only when every confidence level, shown
+  // or not, has them.
   bool c_available = true, d_available = true;
-  for (int k = first_level(s); k <= last_level(s); ++k) {
+  for (int k = 1; k <= kConfidenceLevels; ++k) {
     const double t = confidence_deviate(s, k);
     const ResultLimits c_limits = wald_limits(C, varC, t, confidence(k));
     const ResultLimits d_limits = wald_limits(D, varD, t, confidence(k));
     c_available = c_available && c_limits.lower.has_value();
     d_available = d_available && d_limits.lower.has_value();
+    if (k < first_level(s) || k > last_level(s)) continue;
     c_rate.limits.push_back(c_limits);
     d_rate.limits.push_back(d_limits);
-  }
-  for (int k = kConfidenceLevels; k >= 1; --k) {
-    // The report judges every level, shown or not.
-    const double t = confidence_deviate(s, k);
-    if (!wald_limits(C, varC, t, 0.0).lower) c_available = false;
-    if (!wald_limits(D, varD, t, 0.0).lower) d_available = false;
   }
   for (ResultLimits& limits : c_rate.limits) {
     if (!c_available) limits = ResultLimits{limits.confidence, {}, {}, {}, {}};
