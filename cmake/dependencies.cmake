@@ -63,11 +63,20 @@ varnalo_find_package(TBB
   WHAT "oneTBB (which sums large data sets on all cores)"
   DEBIAN libtbb-dev TARGETS TBB::tbb)
 
+# nlohmann-json writes the results of every analysis as JSON for other
+# programs.
+varnalo_find_package(nlohmann_json
+  WHAT "nlohmann-json (the JSON results of every analysis)"
+  DEBIAN nlohmann-json3-dev TARGETS nlohmann_json::nlohmann_json)
+
+# CLI11 reads the command line that runs a whole analysis.
+varnalo_find_package(CLI11
+  WHAT "CLI11 (the command line of a whole analysis)"
+  DEBIAN libcli11-dev TARGETS CLI11::CLI11)
+
 # Libraries on their way in are found the same way, for example
-#   varnalo_find_package(CLI11 WHAT "CLI11 (the command line)"
-#                        DEBIAN libcli11-dev TARGETS CLI11::CLI11)
-#   varnalo_find_package(nlohmann_json WHAT "nlohmann-json (the JSON results)"
-#                        DEBIAN nlohmann-json3-dev TARGETS nlohmann_json::nlohmann_json)
+#   varnalo_find_package(Foo WHAT "Foo (what it does here)"
+#                        DEBIAN libfoo-dev TARGETS Foo::foo)
 # with the package added to the list of scripts/install-deps.
 
 # ---- Tests and benchmarks ---------------------------------------------------------

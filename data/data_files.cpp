@@ -41,6 +41,18 @@ bool equal_ignoring_ascii_case(const std::string& a, const std::string& b) {
   return upper_copy(a) == upper_copy(b);
 }
 
+fs::path data_folder(const AnalysisState& s) {
+  return s.data_dir.empty() ? s.workdir / kDataFolder : s.data_dir;
+}
+
+// The line of a file that cannot be opened: it names the path of a file given
+// by path, otherwise the name.
+std::string cannot_open(const AnalysisState& s, const std::string& name) {
+  const auto given = s.named_data_files.find(name);
+  const std::string shown = given != s.named_data_files.end() ? given->second.string() : name;
+  return strprintf("  CAN'T OPEN '%s'\n", visible_text(shown).c_str());
+}
+
 // Opens the data file of preparation k for counting or reading; a file that
 // can no longer be opened ends the run.
 std::ifstream open_preparation_file(AnalysisState& s, int k) {
@@ -70,20 +82,48 @@ bool check_data_file(AnalysisState& s, const std::string& name) {
   std::ifstream in;
   if (path) in.open(*path, std::ios::binary);
   if (!path || !in) {
-    write_error(strprintf("  CAN'T OPEN '%s'\n", visible_text(name).c_str()));
+    write_error(cannot_open(s, name));
     return false;
   }
   const FileCheck check = check_group_file(in, name, s.dose_scale);
   if (!check.refusal.empty()) {
     write_error(check.refusal);
+    add_note(s, "file_refused", check.refusal);
     return false;
   }
-  if (!check.note.empty()) screen(s, "%s", check.note.c_str());
+  if (!check.note.empty()) {
+    screen(s, "%s", check.note.c_str());
+    add_note(s, "fractional_counts", check.note);
+  }
   return true;
 }
 
+std::string data_file_refusal(const AnalysisState& s, const std::string& name) {
+  const auto path = find_data_file(s, name);
+  std::ifstream in;
+  if (path) in.open(*path, std::ios::binary);
+  if (!path || !in) return cannot_open(s, name);
+  const FileCheck check = check_group_file(in, name, s.dose_scale);
+  if (!check.refusal.empty()) return check.refusal;
+  // Sound values in whole groups: the responders of each group against its
+  // subjects.
+  in.clear();
+  in.seekg(0);
+  NumberReader reader(in);
+  double group[3] = {0.0, 0.0, 0.0};
+  for (std::size_t i = 0; i < check.numbers; ++i) {
+    if (reader.next(&group[i % 3]) != NumberReader::Result::kNumber) return cannot_open(s, name);
+    if (i % 3 == 2 && group[2] > group[1])
+      return strprintf("  RESPONSES EXCEED SUBJECTS IN '%s', line %d: '%s'\n",
+                       visible_text(name).c_str(), reader.line(), reader.quoted_token().c_str());
+  }
+  return "";
+}
+
 std::optional<fs::path> find_data_file(const AnalysisState& s, const std::string& name) {
-  const fs::path folder = s.workdir / kDataFolder;
+  if (const auto given = s.named_data_files.find(name); given != s.named_data_files.end())
+    return given->second;
+  const fs::path folder = data_folder(s);
   const std::string file_name = name + kDataExtension;
   std::error_code error;
   const fs::path exact = folder / file_name;
@@ -99,7 +139,7 @@ std::optional<fs::path> find_data_file(const AnalysisState& s, const std::string
 }
 
 void list_data_folder(AnalysisState& s) {
-  const fs::path folder = s.workdir / kDataFolder;
+  const fs::path folder = data_folder(s);
   std::error_code error;
   if (!fs::is_directory(folder, error)) {
     screen(s, "  There is no DATA folder here.\n");

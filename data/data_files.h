@@ -8,9 +8,11 @@
 // run again when the groups are counted and read, so a file changed after
 // it was named ends the run instead of being read in part.
 //
-// The file of preparation NAME is DATA/NAME.TXT below the working folder;
-// when that name does not exist, the file of DATA whose name equals NAME.TXT
-// ignoring ASCII case is used. Files are read number by number
+// The file of preparation NAME is DATA/NAME.TXT below the working folder (or
+// NAME.TXT in the data folder the state names); when that name does not
+// exist, the file of the folder whose name equals NAME.TXT ignoring ASCII
+// case is used. A file given by path is used under the name it was given
+// for (AnalysisState::named_data_files). Files are read number by number
 // (data/number_reader.h: a byte-order mark is skipped, no line is held
 // whole); refused names and tokens are quoted short and visible
 // (foundation/visible_text.h). sort_groups orders the groups by log dose,
@@ -30,8 +32,15 @@ void list_data_folder(AnalysisState& s);
 // Checks a newly named data file (found, readable, numbers only, whole dose
 // groups of sound counts and doses). Writes the reason for refusing it to
 // the error stream and returns false when it cannot be used; a note on
-// counts with a fraction goes to the screen and the file is used.
+// counts with a fraction goes to the screen and the file is used. Either
+// line is also kept among the notes of the analysis.
 bool check_data_file(AnalysisState& s, const std::string& name);
+// The line that refuses a data file, or "" for a file that can be read
+// whole: the checks of check_data_file, and responders above subjects
+// ("  RESPONSES EXCEED SUBJECTS IN 'NAME', line 3: '12'"), which the reading
+// of the groups would end the run on. Writes nothing; for runs that check
+// every file before any analysis starts.
+std::string data_file_refusal(const AnalysisState& s, const std::string& name);
 // Copies source, turning ASCII lower-case letters into upper case.
 std::string upper_copy(const std::string& source);
 void count_groups(AnalysisState& s, int k);

@@ -67,6 +67,24 @@ void both(AnalysisState& s, const char* fmt, ...) {
   report_text(s, text);
 }
 
+void add_note(AnalysisState& s, const char* kind, const std::string& printed) {
+  std::string text;
+  std::size_t start = 0;
+  while (start < printed.size()) {
+    std::size_t end = printed.find('\n', start);
+    if (end == std::string::npos) end = printed.size();
+    std::size_t first = printed.find_first_not_of(" \t", start);
+    if (first < end) {
+      std::size_t last = end;
+      while (last > first && (printed[last - 1] == ' ' || printed[last - 1] == '\r')) --last;
+      if (!text.empty()) text += ' ';
+      text.append(printed, first, last - first);
+    }
+    start = end + 1;
+  }
+  s.notes.push_back({kind, text});
+}
+
 int read_key(AnalysisState& s) { return read_key_line(*s.console); }
 
 std::string read_answer(AnalysisState& s) { return read_line(*s.console, kAnswerChars); }

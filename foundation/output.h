@@ -32,6 +32,12 @@ void both(AnalysisState& s, const char* fmt, ...) VARNALO_PRINTF(2, 3);
 void screen_text(AnalysisState& s, const std::string& text);
 void report_text(AnalysisState& s, const std::string& text);
 
+// Keeps a note of the analysis (AnalysisState::notes) from its text as
+// printed: each line's indent and line end dropped, the lines joined by one
+// blank, so "  The maximiser stopped ... search\n  from several ...\n" is kept
+// as one line.
+void add_note(AnalysisState& s, const char* kind, const std::string& printed);
+
 // Reads a pause or a single-key answer: the first character of the next
 // line, the rest of the line discarded (read_key_line). Ends the run with
 // status 1 at end of input.

@@ -15,8 +15,10 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "foundation/arrays.h"
 
@@ -47,13 +49,27 @@ inline constexpr double kInfiniteDoseLog = 99.0;
 // stands for 0.
 inline constexpr double kCountFloor = 1e-50;
 
+// A note the analysis printed besides its tables (a refused data file, the
+// maximiser's message, the check of the maximum, a warning on the estimates),
+// kept so that the results written for other programs carry it too. kind is
+// a short fixed word ("maximum_check", "file_refused", ...); text is the
+// note as printed, its lines joined by one blank, without indent or line end.
+struct Note {
+  std::string kind;
+  std::string text;
+};
+
 struct AnalysisState {
   // ---- ways out ----------------------------------------------------------
   Console* console = nullptr;
   const Edition* edition = nullptr;
   // Working folder: output files are appended here, data files are read from
-  // its DATA folder.
+  // its DATA folder unless data_dir names another folder.
   std::filesystem::path workdir = ".";
+  std::filesystem::path data_dir;  // empty: workdir / "DATA"
+  // Data files given by path (the command line) under the preparation name
+  // they are analysed as; other names are looked up in the data folder.
+  std::map<std::string, std::filesystem::path> named_data_files;
 
   // ---- run-wide settings (menus) -----------------------------------------
   int dose_scale = 1;       // 1 doses, 2 log10 doses in the data files
@@ -123,6 +139,9 @@ struct AnalysisState {
   DVector rp_var;          // [1..nprep]
   Matrix rp_upper;         // [1..3][1..nprep]
   Matrix rp_lower;         // [1..3][1..nprep]
+
+  // ---- notes of the analysis in hand (cleared when an analysis starts) -----
+  std::vector<Note> notes;
 
   // ---- output files (open during an analysis) ----------------------------
   std::FILE* report_file = nullptr;

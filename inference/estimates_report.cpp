@@ -81,6 +81,7 @@ void print_fixed_row(AnalysisState& s, const std::string& label, double value,
 // The form-2 reports when the slope is zero: the notice and the usual pause.
 void location_scale_unavailable(AnalysisState& s, Pauses& pauses) {
   both(s, "%s", kNoLocationScale);
+  add_note(s, "no_location_scale", kNoLocationScale);
   pauses.pause();
   report(s, "\n");
 }
@@ -147,7 +148,10 @@ void print_estimates(AnalysisState& s, DRef e, const Matrix& V, const LabelTable
   if (at.d != 0)
     all_ok &= print_extra_row(s, kErrorWidth, labels[at.d], D, V[at.d][at.d],
                               form.d_description());
-  if (!all_ok) both(s, "%s", kNoStandardErrors);
+  if (!all_ok) {
+    both(s, "%s", kNoStandardErrors);
+    add_note(s, "no_standard_errors", kNoStandardErrors);
+  }
   pauses.pause();
   report(s, "\n");
 }

@@ -71,9 +71,12 @@ void print_deviates_block(AnalysisState& s) {
       both(s, "  t (%2.0f,%6.3lf) = %lf,  g (%6.3lf) = %8s\n", s.sep_df, s.conf_alpha[k], t,
            s.conf_alpha[k], kNoValue);
     // A g that is not a number (zero slope) is warned about like a large one.
-    if (!(s.g_index[k] < 1.0))
-      both(s, "  Since g (%6.3f) exceeded 1.0, the potency estimates are unreliable.\n",
-           s.conf_alpha[k]);
+    if (!(s.g_index[k] < 1.0)) {
+      const std::string warning = strprintf(
+          "  Since g (%6.3f) exceeded 1.0, the potency estimates are unreliable.\n", s.conf_alpha[k]);
+      both(s, "%s", warning.c_str());
+      add_note(s, "g_exceeds_1", warning);
+    }
   }
   screen(s, "\n");
   report(s, "\n");
@@ -98,8 +101,10 @@ void print_ed_table(AnalysisState& s, int k, double p) {
   const std::string label = "ED" + std::to_string(std::lround(100.0 * p));
   const std::string log_label = "Log(" + label + ")";
   print_limits_head(s, k, s.conf_alpha, label.c_str(), log_label.c_str(), "Limits");
-  if (const char* reason = unavailable_reason(s, s.ed_log))
+  if (const char* reason = unavailable_reason(s, s.ed_log)) {
     both(s, kNoEffectiveDoses, reason);
+    add_note(s, "no_effective_doses", strprintf(kNoEffectiveDoses, reason));
+  }
   else
     print_limits_rows(s, k, s.ed_log, s.ed_lower, s.ed_upper);
 }

@@ -30,10 +30,12 @@ constexpr const char* kNoPotencies =
 void show_potencies(AnalysisState& s, Pauses& pauses) {
   const char* reason = unavailable_reason(s, s.rp_log);
   print_asy_var_head(s, "Log(Rho)");
-  if (reason)
+  if (reason) {
     both(s, kNoPotencies, reason);
-  else
+    add_note(s, "no_relative_potencies", strprintf(kNoPotencies, reason));
+  } else {
     print_asy_var_rows(s, s.rp_log, s.rp_var);
+  }
   screen(s, "\n");
   report(s, "\n");
   both(s, "Relative Potency Estimates (Rho)\n");

@@ -9,6 +9,7 @@
 #include "export/plot_files.h"
 #include "export/plot_pictures.h"
 #include "export/plot_series.h"
+#include "export/results_files.h"
 #include "export/summary_table.h"
 #include "fit/edition.h"
 #include "foundation/output.h"
@@ -24,6 +25,7 @@
 #include "potency/effective_dose.h"
 #include "potency/natural_rates.h"
 #include "potency/relative_potency.h"
+#include "session/results_collector.h"
 #include "session/routine_reports.h"
 #include "session/settings_report.h"
 
@@ -48,7 +50,7 @@ std::FILE* open_for_append(AnalysisState& s, const char* name, const char* failu
 // One fit: configuration, work arrays, starting values and maximisation
 // with the lines that tell how the routines went, AIC, information matrix,
 // observed and expected frequencies, Pearson chi-square.
-void fit_sequence(AnalysisState& s, Answers& answers) {
+void fit_sequence(AnalysisState& s, Answers& answers, AnalysisResults& results) {
   print_configuration(s);
   alloc_work_arrays(s);
   DVector start = dvector(1, s.param_capacity());
@@ -71,6 +73,7 @@ void fit_sequence(AnalysisState& s, Answers& answers) {
   print_obs_exp(s, answers);
   s.df = static_cast<double>(s.total_groups - s.npar);
   compute_pearson(s);
+  collect_fit(s, result, results);
 }
 
 void keep_goodness_of_fit(AnalysisState& s) {
@@ -96,30 +99,39 @@ void load_data(AnalysisState& s, Answers& answers) {
   for (int k = 1; k <= s.nprep; ++k) read_groups(s, k);
   s.total_groups = 0;
   for (int k = 1; k <= s.nprep; ++k) s.total_groups += s.ngroups[k];
+  // The dose as written in the file rides in the column of the expected
+  // responders (filled by the first fit) through the conversion and the
+  // sort, for the record of the data.
+  for (int k = 1; k <= s.nprep; ++k)
+    for (int i = 1; i <= s.ngroups[k]; ++i) s.groups[k][i][4] = s.groups[k][i][1];
   for (int k = 1; k <= s.nprep; ++k) to_log_dose(s, k);
   for (int k = 1; k <= s.nprep; ++k) sort_groups(s, k);
 }
 
 // The distribution and model of the analysis, and its settings in the
 // report.
-void choose_model(AnalysisState& s, Answers& answers) {
+void choose_model(AnalysisState& s, Answers& answers, AnalysisResults& results) {
   s.distribution = answers.distribution(s.distribution);
   const ModelChoice choice = answers.model({s.model, s.fixed_c});
   s.model = choice.model;
   s.fixed_c = choice.fixed_c;
   report_settings(s);
+  collect_settings(s, results.settings);
 }
 
 // One test table with its level, and the variance ratio test of
 // parallelism with its own level where it is needed.
-TestVerdict test_table(AnalysisState& s, Answers& answers, TestKind kind) {
+TestVerdict test_table(AnalysisState& s, Answers& answers, TestKind kind,
+                       AnalysisResults* results) {
   const TestTable table = print_test_table(s, kind);
   s.chi2_level = answers.significance_level(SignificanceOf::kChiSquareTests, s.chi2_level);
   TestVerdict verdict = judge_test_table(s, table, s.chi2_level);
+  if (results) collect_test_table(s, kind, table, verdict, s.chi2_level, *results);
   if (needs_variance_ratio(s, verdict)) {
     const double p = print_parallelism_ratio(s, table);
     s.vr_level = answers.significance_level(SignificanceOf::kVarianceRatio, s.vr_level);
     judge_parallelism_ratio(s, p, s.vr_level, &verdict);
+    if (results) collect_variance_ratio(table, p, s.vr_level, verdict, *results);
   }
   end_test_table(s);
   return verdict;
@@ -127,16 +139,17 @@ TestVerdict test_table(AnalysisState& s, Answers& answers, TestKind kind) {
 
 // The estimates and matrix reports in the fitted and the location/scale
 // form.
-void estimates_reports(AnalysisState& s, Pauses& pauses) {
+void estimates_reports(AnalysisState& s, Pauses& pauses, AnalysisResults& results) {
   for (int form = 1; form <= 2; ++form) {
     report_estimates(s, form, pauses);
     report_covariance(s, form, pauses);
+    collect_estimates(s, form, results);
   }
 }
 
 // The plot writers use plain fprintf; each file is flushed and checked
 // after its block and again when closed.
-void write_plot_files(AnalysisState& s) {
+void write_plot_files(AnalysisState& s, AnalysisResults& results) {
   s.sigmoid_file = open_for_append(s, kSigmoidFileName, "\nCAN'T OPEN 'SIGMOID.TXT'\n");
   // The message keeps the program's historical spelling of the file name.
   s.linear_file = open_for_append(s, kLinearFileName, "\nCAN'T OPEN 'LINAR.TXT'\n");
@@ -148,22 +161,28 @@ void write_plot_files(AnalysisState& s) {
   check_output_file(s.linear_file, kLinearFileName);
   close_output_file(s.sigmoid_file, kSigmoidFileName);
   close_output_file(s.linear_file, kLinearFileName);
-  screen_text(s, pictures_screen_text(write_plot_pictures(s.workdir, series)));
+  const WrittenPictures pictures = write_plot_pictures(s.workdir, series);
+  screen_text(s, pictures_screen_text(pictures));
+  results.plot_files = true;
+  results.pictures = pictures.names;
 }
 
 }  // namespace
 
-void chi_square_tests(AnalysisState& s, Answers& answers) {
+void chi_square_tests(AnalysisState& s, Answers& answers, AnalysisResults* results) {
   if (warn_no_degrees_of_freedom(s)) answers.pause();
-  const TestVerdict pearson = test_table(s, answers, TestKind::kPearson);
-  const TestVerdict likelihood_ratio = test_table(s, answers, TestKind::kLikelihoodRatio);
+  const TestVerdict pearson = test_table(s, answers, TestKind::kPearson, results);
+  const TestVerdict likelihood_ratio =
+      test_table(s, answers, TestKind::kLikelihoodRatio, results);
   s.chi_choice = answers.chi_square_choice(s.chi_choice);
   adopt_test(s, pearson, likelihood_ratio);
+  if (results) collect_adopted_test(s, s.chi_choice == 1 ? pearson : likelihood_ratio, *results);
   answers.pause();
 }
 
-void effective_dose_dialogue(AnalysisState& s, Answers& answers) {
+void effective_dose_dialogue(AnalysisState& s, Answers& answers, AnalysisResults* results) {
   begin_potency_stage(s);
+  if (results) collect_deviates(s, *results);
   s.show_90_99 = answers.limits_90_99() ? 1 : 0;
   s.ed_level = kDefaultEdLevel;
   for (;;) {
@@ -172,55 +191,64 @@ void effective_dose_dialogue(AnalysisState& s, Answers& answers) {
     s.ed_table_mode = request.kind == EffectiveDoseRequest::Kind::kTable ? 1 : 0;
     if (request.kind == EffectiveDoseRequest::Kind::kLevel) s.ed_level = request.level;
     show_effective_doses(s, answers);
+    if (results) collect_effective_doses(s, s.ed_table_mode != 0, *results);
   }
 }
 
-void relative_potency_dialogue(AnalysisState& s, Answers& answers) {
+void relative_potency_dialogue(AnalysisState& s, Answers& answers, AnalysisResults* results) {
   begin_relative_potencies(s);
   if (s.nprep == 1) return;
   while (const std::optional<int> reference = answers.reference(s.rp_reference)) {
     s.rp_reference = *reference;
     show_relative_potencies(s, answers);
+    if (results) collect_potencies(s, *results);
   }
 }
 
 bool run_analysis(AnalysisState& s, Answers& answers) {
+  s.notes.clear();
+  AnalysisResults results;
   s.report_file = open_for_append(s, kReportFileName, "\nCAN'T OPEN 'REPORT.TXT'\n");
   s.table_file = open_for_append(s, kTableFileName, "\nCAN'T OPEN 'TABLE.TXT'\n");
   screen(s, "\n*** %s ver.%2.2lf ***\n\n", s.edition->program_name, kVersion);
   load_data(s, answers);
+  collect_data(s, results);
   report(s, "*** Varnalo ver.%2.2lf ***\n\n", kVersion);
   list_data(s, answers);
-  choose_model(s, answers);
+  choose_model(s, answers, results);
 
   const int extras = model_form(s).extra_count();
   s.nslopes = s.nprep;
   if (s.nprep > 1) {
     s.npar = extras + 2 * s.nprep;
-    fit_sequence(s, answers);
+    fit_sequence(s, answers, results);
     keep_goodness_of_fit(s);
     report_estimates(s, 1, answers);
+    collect_estimates(s, 1, results);
     free_work_arrays(s);
   }
   s.nslopes = 1;
   s.npar = extras + s.nprep + 1;
-  fit_sequence(s, answers);
+  fit_sequence(s, answers, results);
   if (s.nprep == 1) keep_goodness_of_fit(s);
 
-  chi_square_tests(s, answers);
-  estimates_reports(s, answers);
-  effective_dose_dialogue(s, answers);
-  relative_potency_dialogue(s, answers);
+  chi_square_tests(s, answers, &results);
+  estimates_reports(s, answers, results);
+  effective_dose_dialogue(s, answers, &results);
+  relative_potency_dialogue(s, answers, &results);
   write_summary_table(s);
   check_output_file(s.table_file, kTableFileName);
   free_potency_arrays(s);
   natural_rates_report(s, answers);
+  collect_natural_rates(s, results);
 
   report_text(s, std::string(1, kFormFeed));
   close_output_file(s.report_file, kReportFileName);
   close_output_file(s.table_file, kTableFileName);
 
-  if (answers.plot_files()) write_plot_files(s);
+  if (answers.plot_files()) write_plot_files(s, results);
+  results.notes = s.notes;
+  screen_text(s, results_screen_text(write_result_files(s.workdir, results)));
   screen(s, "\n");
 
   free_work_arrays(s);

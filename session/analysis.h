@@ -5,16 +5,21 @@
 // common-slope fit, the chi-square tests, the estimates and matrix reports
 // in both forms, effective doses and relative potencies, the TABLE.TXT
 // record, the natural rates, the form feed that ends the analysis in the
-// report, and on request the plot files and pictures.
+// report, on request the plot files and pictures, and last the results for
+// other programs (export/results_files.h), with a screen line naming them.
 //
 // Each fit: the Configuration block, the work arrays, starting values by
 // regression (which the answers may change), the edition's fit step with
 // the lines that tell how its routines went, AIC, the information matrix,
 // observed and expected frequencies, the Pearson chi-square.
-// Inputs: the state and the answers. Outputs: the four files, screen text.
+// Every stage's numbers also go into the results record of the analysis
+// (session/results_collector.h), and the notes it prints into s.notes.
+// Inputs: the state and the answers. Outputs: the four files, the pictures,
+// the result files, screen text.
 #pragma once
 
 #include "dialogue/answers.h"
+#include "export/analysis_results.h"
 #include "foundation/state.h"
 
 namespace varnalo {
@@ -30,9 +35,12 @@ void free_work_arrays(AnalysisState& s);
 // The steps of an analysis that ask questions between their parts: the
 // chi-square tests (levels, variance ratio level, choice of test), and the
 // potency stage: the effective doses (90 and 99 per cent limits, levels)
-// and the relative potencies (references; none with one preparation).
-void chi_square_tests(AnalysisState& s, Answers& answers);
-void effective_dose_dialogue(AnalysisState& s, Answers& answers);
-void relative_potency_dialogue(AnalysisState& s, Answers& answers);
+// and the relative potencies (references; none with one preparation). Each
+// fills the results record when one is given.
+void chi_square_tests(AnalysisState& s, Answers& answers, AnalysisResults* results = nullptr);
+void effective_dose_dialogue(AnalysisState& s, Answers& answers,
+                             AnalysisResults* results = nullptr);
+void relative_potency_dialogue(AnalysisState& s, Answers& answers,
+                               AnalysisResults* results = nullptr);
 
 }  // namespace varnalo

@@ -6,6 +6,7 @@
 // Inputs: the records of the routines (fit/fit_result.h). Outputs: text.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "fit/fit_result.h"
@@ -16,11 +17,15 @@ namespace varnalo {
 // "  Error in DFP: Too Many Iterations" for a variable-metric run that
 // reached its iteration limit; "  Error in Amoeba: NMAX exceeded" for a
 // first simplex run that reached its evaluation limit (a restart that
-// reaches it has converged as far as can be told and says nothing).
+// reaches it has converged as far as can be told and says nothing). Each
+// is also kept as a note of the analysis ("maximiser_limit").
+std::vector<std::string> solver_messages(const std::vector<SolverSummary>& runs);
 void report_solver_runs(AnalysisState& s, const std::vector<SolverSummary>& runs);
 
-// The line that says the end point was replaced or moved, and why; returns
-// whether it printed one.
+// The lines that say the end point was replaced or moved, and why ("" when
+// the check found nothing higher); report_maximum_check prints them, keeps
+// them as a note ("maximum_check") and returns whether there were any.
+std::string maximum_check_text(const MaximumCheck& check);
 bool report_maximum_check(AnalysisState& s, const MaximumCheck& check);
 
 // "gaussj: Singular Matrix-1" or "-2" for every pivot step that found the

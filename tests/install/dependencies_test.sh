@@ -55,6 +55,8 @@ expect_stop() {
 
 expect_stop pkg-config pkg-config -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON
 expect_stop oneTBB libtbb-dev -DCMAKE_DISABLE_FIND_PACKAGE_TBB=ON
+expect_stop nlohmann-json nlohmann-json3-dev -DCMAKE_DISABLE_FIND_PACKAGE_nlohmann_json=ON
+expect_stop CLI11 libcli11-dev -DCMAKE_DISABLE_FIND_PACKAGE_CLI11=ON
 expect_stop GoogleTest libgtest-dev -DVARNALO_BUILD_TESTS=ON -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON
 expect_stop "Google Benchmark" libbenchmark-dev -DVARNALO_BUILD_BENCHMARKS=ON \
   -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON

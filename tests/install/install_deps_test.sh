@@ -59,6 +59,7 @@ run() {
 
 all=$(bash "$script" --list) || fail "--list: status $?"
 for pkg in g++ cmake pkg-config libplplot-dev plplot-driver-cairo fonts-dejavu-core libtbb-dev \
+    nlohmann-json3-dev libcli11-dev \
     libgtest-dev libgmock-dev; do
   echo "$all" | grep -qxF "$pkg" || fail "--list lacks $pkg"
 done

@@ -67,14 +67,25 @@ for program in Varnalo VarnaloNM; do
     [ -s "$tmp/work/$output" ] || fail "$program: $output not written"
   done
 
-  # An unknown argument is ignored: the dialogue runs as without it.
+  # An unknown option is a usage error: status 2, two lines, no dialogue.
   new_workdir || exit 1
   (cd "$tmp/work" && "$bin" --frobnicate extra <answers.txt >screen.txt 2>errors.txt)
   status=$?
-  [ "$status" -eq 0 ] || fail "$program --frobnicate: status $status"
-  [ "$(head -n 2 "$tmp/work/screen.txt")" = "$program
-  Ver.$version" ] || fail "$program --frobnicate: no banner"
-  [ -s "$tmp/work/REPORT.TXT" ] || fail "$program --frobnicate: REPORT.TXT not written"
+  [ "$status" -eq 2 ] || fail "$program --frobnicate: status $status, not 2"
+  [ -s "$tmp/work/screen.txt" ] && fail "$program --frobnicate: the dialogue started"
+  [ "$(wc -l <"$tmp/work/errors.txt")" -eq 2 ] || fail "$program --frobnicate: not two error lines"
+  [ -e "$tmp/work/REPORT.TXT" ] && fail "$program --frobnicate: REPORT.TXT written"
+
+  # Data files on the command line: the whole analysis, no dialogue.
+  new_workdir || exit 1
+  (cd "$tmp/work" && "$bin" --quiet ROTENONE </dev/null >screen.txt 2>errors.txt)
+  status=$?
+  [ "$status" -eq 0 ] || fail "$program ROTENONE: status $status: $(cat "$tmp/work/errors.txt")"
+  [ -s "$tmp/work/screen.txt" ] && fail "$program --quiet ROTENONE wrote to the screen"
+  grep -q 'ROTENONE$' "$tmp/work/REPORT.TXT" 2>/dev/null || fail "$program ROTENONE: no report"
+  for output in ANALYSIS001.JSON EDS001.CSV ESTIMATES001.CSV; do
+    [ -s "$tmp/work/$output" ] || fail "$program ROTENONE: $output not written"
+  done
 
   # --version and --help answer at once and leave standard input unread.
   for option in --version --help; do
