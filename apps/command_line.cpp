@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "fit/edition.h"
 #include "foundation/state.h"
 
 namespace varnalo {

@@ -11,7 +11,9 @@
 #include "fit/simplex.h"
 #include "foundation/console.h"
 #include "foundation/state.h"
-#include "session/run.h"
+#include "model/initial_values.h"
+#include "model/model_form.h"
+#include "session/analysis.h"
 
 namespace {
 
@@ -25,10 +27,9 @@ constexpr double kRotenone[][3] = {
 void load(AnalysisState& s, int distribution, int model) {
   s.distribution = distribution;
   s.model = model;
-  s.nextra = (model == 1 || model == 5) ? 0 : (model == 4 || model == 8) ? 2 : 1;
   s.nprep = 1;
   s.nslopes = 1;
-  s.npar = s.nextra + 2;
+  s.npar = model_form(model).extra_count() + 2;
   const int n = static_cast<int>(std::size(kRotenone)) + 1;
   s.ngroups = ivector(1, 1);
   s.ngroups[1] = n;
@@ -46,15 +47,17 @@ void load(AnalysisState& s, int distribution, int model) {
   for (int c = 1; c <= 3; ++c) s.groups[1][n + 1][c] = 1e50;
 }
 
-template <void (*Fit)(AnalysisState&)>
+template <FitResult (*Fit)(AnalysisState&, DRef)>
 void BM_Fit(benchmark::State& state) {
   AnalysisState s;
   load(s, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   for (auto _ : state) {
-    ScriptedConsole console("\n");  // Enter at the edit question
+    ScriptedConsole console("");
     s.console = &console;
     alloc_work_arrays(s);
-    Fit(s);
+    DVector start = dvector(1, s.param_capacity());
+    initial_values(s, start);
+    benchmark::DoNotOptimize(Fit(s, start));
     benchmark::DoNotOptimize(s.max_loglik);
     free_work_arrays(s);
   }

@@ -8,6 +8,7 @@
 #include "foundation/arrays.h"
 #include "foundation/state.h"
 #include "model/likelihood.h"
+#include "model/model_form.h"
 
 namespace {
 
@@ -24,13 +25,12 @@ struct RotenoneFit {
   DVector p;
   DVector g;
 
-  RotenoneFit(int distribution, int model, int nextra) {
+  RotenoneFit(int distribution, int model) {
     s.distribution = distribution;
     s.model = model;
     s.nprep = 1;
     s.nslopes = 1;
-    s.nextra = nextra;
-    s.npar = 2 + nextra;
+    s.npar = 2 + model_form(model).extra_count();
     s.ngroups = ivector(1, 1);
     const int n = static_cast<int>(std::size(kRotenone));
     s.ngroups[1] = n;
@@ -51,28 +51,20 @@ struct RotenoneFit {
 };
 
 void BM_LoglikObjective(benchmark::State& state) {
-  RotenoneFit fit(static_cast<int>(state.range(0)), 1, 0);
+  RotenoneFit fit(static_cast<int>(state.range(0)), 1);
   for (auto _ : state) benchmark::DoNotOptimize(loglik_objective(fit.s, fit.p));
 }
 BENCHMARK(BM_LoglikObjective)->DenseRange(1, 3)->ArgName("distribution");
 
+// Model 1, and model 2, whose gradient has a third entry (the natural
+// response rate).
 void BM_LoglikGradient(benchmark::State& state) {
-  RotenoneFit fit(static_cast<int>(state.range(0)), 1, 0);
+  RotenoneFit fit(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   for (auto _ : state) {
     loglik_gradient(fit.s, fit.p, fit.g);
-    benchmark::DoNotOptimize(fit.g[1]);
+    benchmark::DoNotOptimize(fit.g[fit.s.npar]);
   }
 }
-BENCHMARK(BM_LoglikGradient)->DenseRange(1, 3)->ArgName("distribution");
-
-// With a natural response rate (model 2), the gradient has a third entry.
-void BM_LoglikGradientNaturalResponse(benchmark::State& state) {
-  RotenoneFit fit(static_cast<int>(state.range(0)), 2, 1);
-  for (auto _ : state) {
-    loglik_gradient(fit.s, fit.p, fit.g);
-    benchmark::DoNotOptimize(fit.g[3]);
-  }
-}
-BENCHMARK(BM_LoglikGradientNaturalResponse)->DenseRange(1, 3)->ArgName("distribution");
+BENCHMARK(BM_LoglikGradient)->ArgsProduct({{1, 2, 3}, {1, 2}})->ArgNames({"distribution", "model"});
 
 }  // namespace

@@ -9,9 +9,10 @@
 
 #include "export/plot_pictures.h"
 #include "export/plot_series.h"
+#include "fit/edition.h"
 #include "foundation/arrays.h"
 #include "foundation/state.h"
-#include "session/run.h"
+#include "session/analysis.h"
 
 namespace {
 

@@ -13,7 +13,6 @@
 
 #include "data/file_check.h"
 #include "data/number_reader.h"
-#include "foundation/console.h"
 #include "foundation/output.h"
 #include "foundation/process.h"
 #include "foundation/visible_text.h"
@@ -36,10 +35,6 @@ constexpr double kHugeDose = 1e99;
 constexpr double kSentinel = 1e50;
 // Group rows are numbered with int and a sentinel row follows the last.
 constexpr int kMostGroups = std::numeric_limits<int>::max() - 2;
-// The folder is listed again each time this many more files were loaded.
-constexpr int kListingInterval = 10;
-// Longest answer line kept at the name prompt before the length check.
-constexpr std::size_t kNameLineChars = 4096;
 constexpr int kScreenColumns = 80;
 
 bool equal_ignoring_ascii_case(const std::string& a, const std::string& b) {
@@ -59,9 +54,17 @@ std::ifstream open_preparation_file(AnalysisState& s, int k) {
   return in;
 }
 
-// Checks a newly named data file. Writes the reason for refusing it to the
-// error stream and returns false when it cannot be used; a note on counts
-// with a fraction goes to the screen and the file is used.
+}  // namespace
+
+std::string upper_copy(const std::string& source) {
+  std::string target = source;
+  for (char& c : target) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte >= 97 && byte <= 122) c = static_cast<char>(byte - 32);
+  }
+  return target;
+}
+
 bool check_data_file(AnalysisState& s, const std::string& name) {
   const auto path = find_data_file(s, name);
   std::ifstream in;
@@ -77,17 +80,6 @@ bool check_data_file(AnalysisState& s, const std::string& name) {
   }
   if (!check.note.empty()) screen(s, "%s", check.note.c_str());
   return true;
-}
-
-}  // namespace
-
-std::string upper_copy(const std::string& source) {
-  std::string target = source;
-  for (char& c : target) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte >= 97 && byte <= 122) c = static_cast<char>(byte - 32);
-  }
-  return target;
 }
 
 std::optional<fs::path> find_data_file(const AnalysisState& s, const std::string& name) {
@@ -132,49 +124,6 @@ void list_data_folder(AnalysisState& s) {
   }
   screen(s, "  %zu File(s)\n", names.size());
   screen(s, "\n");
-}
-
-void ask_data_files(AnalysisState& s) {
-  s.nprep = 0;
-  int listed_at = 0;
-  screen(s, "Input Data File Name    (q: to Exit Data-Loading)\n");
-  for (;;) {
-    if (s.nprep - listed_at > kListingInterval) listed_at = s.nprep;
-    if (s.nprep == listed_at) list_data_folder(s);
-    if (s.nprep == kMaxPreparations) {
-      screen(s, "  %d data files are loaded: no more can be added.\n", kMaxPreparations);
-      screen(s, "\n");
-      return;
-    }
-    s.nprep += 1;
-    std::string name;
-    for (;;) {
-      screen(s, "  [name/q] %u  ", static_cast<unsigned>(s.nprep));
-      name = read_line(*s.console, kNameLineChars);
-      if (name.empty()) continue;
-      if (name.size() > kMaxNameChars) {
-        write_error(strprintf("  The name is too long (at most %zu characters).\n", kMaxNameChars));
-        continue;
-      }
-      break;
-    }
-    s.prep_names[s.nprep] = name;
-    if (name == "q") {
-      s.nprep -= 1;
-      if (s.nprep < 1) end_run(1);
-      screen(s, "\n");
-      return;
-    }
-    const std::string upper = upper_copy(name);
-    int first_equal = 1;
-    while (upper_copy(s.prep_names[first_equal]) != upper) ++first_equal;
-    if (first_equal < s.nprep) {
-      screen(s, "  This data file was already loaded!\n");
-      s.nprep -= 1;
-      continue;
-    }
-    if (!check_data_file(s, name)) s.nprep -= 1;
-  }
 }
 
 // The file was checked when named, but may have been changed since (the

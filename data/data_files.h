@@ -1,5 +1,5 @@
-// Data files: the file-name dialogue, the folder listing, reading the dose
-// groups of each preparation into the GroupTable (with clamps and the
+// Data files: the folder listing, the check of a named file, reading the
+// dose groups of each preparation into the GroupTable (with clamps and the
 // responses-exceed-subjects check), log-dose conversion and sorting.
 //
 // A named file is checked whole before it is accepted (data/file_check.h):
@@ -26,12 +26,12 @@
 
 namespace varnalo {
 
-// A count of 0 (or less) is stored as this floor, so that r ln r and n ln n
-// stay finite in the likelihood; a count at the floor stands for 0.
-inline constexpr double kCountFloor = 1e-50;
-
-void ask_data_files(AnalysisState& s);
 void list_data_folder(AnalysisState& s);
+// Checks a newly named data file (found, readable, numbers only, whole dose
+// groups of sound counts and doses). Writes the reason for refusing it to
+// the error stream and returns false when it cannot be used; a note on
+// counts with a fraction goes to the screen and the file is used.
+bool check_data_file(AnalysisState& s, const std::string& name);
 // Copies source, turning ASCII lower-case letters into upper case.
 std::string upper_copy(const std::string& source);
 void count_groups(AnalysisState& s, int k);

@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "foundation/process.h"
@@ -17,11 +18,12 @@ namespace {
 using testing::StageFixture;
 using testing::TempWorkdir;
 
-// Runs the file dialogue in a folder; returns the exit status if the run
-// ended, -1 otherwise.
-int run_dialogue(StageFixture& f, const TempWorkdir& dir) {
-  f.state().workdir = dir.root();
-  return testing::run_end_status([&] { ask_data_files(f.state()); });
+// Names the preparations as the data-file dialogue accepts them.
+void name_files(StageFixture& f, const TempWorkdir& dir, const std::vector<std::string>& names) {
+  AnalysisState& s = f.state();
+  s.workdir = dir.root();
+  s.nprep = static_cast<int>(names.size());
+  for (int k = 1; k <= s.nprep; ++k) s.prep_names[k] = names[static_cast<std::size_t>(k - 1)];
 }
 
 // Loads the named preparations as the run driver does.
@@ -37,113 +39,6 @@ void load(AnalysisState& s) {
   for (int k = 1; k <= s.nprep; ++k) read_groups(s, k);
   for (int k = 1; k <= s.nprep; ++k) to_log_dose(s, k);
   for (int k = 1; k <= s.nprep; ++k) sort_groups(s, k);
-}
-
-TEST(DataDialogue, NamesAreCheckedAndDuplicatesRefusedIgnoringCase) {
-  TempWorkdir dir;
-  dir.write_data("ABC.TXT", "1 10 5\n");
-  dir.write_data("Q.TXT", "1 10 5\n");
-  StageFixture f("ABC\n\nabc\nnothere\nQ\nq\n");
-  EXPECT_EQ(run_dialogue(f, dir), -1);
-  AnalysisState& s = f.state();
-  ASSERT_EQ(s.nprep, 2);
-  EXPECT_EQ(s.prep_names[1], "ABC");
-  EXPECT_EQ(s.prep_names[2], "Q") << "upper-case Q is a file name, not the quit command";
-  const std::string& screen = f.screen();
-  EXPECT_EQ(screen.find("Input Data File Name    (q: to Exit Data-Loading)\n"), 0u);
-  EXPECT_NE(screen.find("  [name/q] 1    [name/q] 2    [name/q] 2    This data file was already loaded!\n"),
-            std::string::npos)
-      << "an empty line repeats the prompt with the same number";
-  EXPECT_EQ(f.errors(), "  CAN'T OPEN 'nothere'\n");
-  EXPECT_TRUE(screen.ends_with("  [name/q] 3  \n"));
-}
-
-TEST(DataDialogue, QuitBeforeAnyFileEndsTheRunSilently) {
-  TempWorkdir dir;
-  StageFixture f("q\n");
-  EXPECT_EQ(run_dialogue(f, dir), 1);
-  EXPECT_EQ(f.errors(), "");
-}
-
-TEST(DataDialogue, FolderIsListedBeforeTheFirstPromptAndAfterAFailure) {
-  TempWorkdir dir;
-  dir.write_data("A.TXT", "1 10 5\n");
-  dir.write_data("LONGERNAME.TXT", "1 10 5\n");
-  StageFixture f("x\nA\nq\n");
-  run_dialogue(f, dir);
-  const std::string listing = "A.TXT           LONGERNAME.TXT\n  2 File(s)\n\n";
-  std::size_t first = f.screen().find(listing);
-  ASSERT_NE(first, std::string::npos) << f.screen();
-  EXPECT_NE(f.screen().find(listing, first + 1), std::string::npos)
-      << "after a name that failed the count is back at the last listing";
-}
-
-TEST(DataDialogue, MissingDataFolderIsSaidAndTheDialogueGoesOn) {
-  TempWorkdir dir;
-  std::filesystem::remove_all(dir.root() / "DATA");
-  StageFixture f("A\nq\n");
-  EXPECT_EQ(run_dialogue(f, dir), 1);
-  EXPECT_NE(f.screen().find("  There is no DATA folder here.\n"), std::string::npos);
-}
-
-TEST(DataDialogue, JunkAndEmptyFilesAreRefusedWithTheirReason) {
-  TempWorkdir dir;
-  dir.write_data("WORDS.TXT", "1 10 5\n2 10 six\n");
-  dir.write_data("NAN.TXT", "1 10 5\nnan 10 5\n");
-  dir.write_data("COMMA.TXT", "1,10,5\n");
-  dir.write_data("SHORT.TXT", "1 10\n");
-  dir.write_data("GOOD.TXT", "1 10 5\r\n2 10 7\r\n");
-  StageFixture f("WORDS\nNAN\nCOMMA\nSHORT\nGOOD\nq\n");
-  EXPECT_EQ(run_dialogue(f, dir), -1);
-  EXPECT_EQ(f.state().nprep, 1);
-  EXPECT_EQ(f.state().prep_names[1], "GOOD");
-  EXPECT_EQ(f.errors(),
-            "  NOT A NUMBER IN 'WORDS', line 2: 'six'\n"
-            "  NOT A NUMBER IN 'NAN', line 2: 'nan'\n"
-            "  NOT A NUMBER IN 'COMMA', line 1: '1,10,5'\n"
-            "  NO COMPLETE DOSE GROUP IN 'SHORT'\n");
-}
-
-TEST(DataDialogue, RefusalsQuoteShortVisibleText) {
-  using namespace std::string_literals;
-  TempWorkdir dir;
-  dir.write_data("HUGE.TXT", "1 10 5\n" + std::string(100000, '9') + " 10 5\n");
-  dir.write_data("NUL.TXT", "1 10 5\n2 1\0000 5\n"s);
-  // Saved with a byte-order mark and CR LF line ends: read as numbers.
-  dir.write_data("MARKED.TXT", "\xEF\xBB\xBF" "10.2 50 44\r\n7.7 49 42\r\n");
-  StageFixture f("HUGE\nNUL\nNO\x01SUCH\nMARKED\nq\n");
-  EXPECT_EQ(run_dialogue(f, dir), -1);
-  EXPECT_EQ(f.state().nprep, 1);
-  EXPECT_EQ(f.errors(), "  NOT A NUMBER IN 'HUGE', line 2: '" + std::string(40, '9') + "...'\n"
-                        "  NOT A NUMBER IN 'NUL', line 2: '1\\x000'\n"
-                        "  CAN'T OPEN 'NO\\x01SUCH'\n");
-  load(f.state());
-  EXPECT_EQ(f.state().ngroups[1], 2);
-  EXPECT_DOUBLE_EQ(f.state().groups[1][1][1], std::log10(7.7));
-  EXPECT_EQ(f.state().groups[1][2][3], 44);
-}
-
-TEST(DataDialogue, OverlongNameIsRefusedAndThePromptRepeats) {
-  TempWorkdir dir;
-  dir.write_data("A.TXT", "1 10 5\n");
-  StageFixture f(std::string(30, 'N') + "\nA\nq\n");
-  EXPECT_EQ(run_dialogue(f, dir), -1);
-  EXPECT_EQ(f.state().prep_names[1], "A");
-  EXPECT_EQ(f.errors(), "  The name is too long (at most 29 characters).\n");
-}
-
-TEST(DataDialogue, NinetyNineFilesEndTheDialogue) {
-  TempWorkdir dir;
-  std::string input;
-  for (int i = 1; i <= 99; ++i) {
-    dir.write_data("F" + std::to_string(i) + ".TXT", "1 10 5\n");
-    input += "F" + std::to_string(i) + "\n";
-  }
-  StageFixture f(input + "extra\n");
-  EXPECT_EQ(run_dialogue(f, dir), -1);
-  EXPECT_EQ(f.state().nprep, 99);
-  EXPECT_NE(f.screen().find("  99 data files are loaded: no more can be added.\n"), std::string::npos);
-  EXPECT_EQ(f.console().unread(), "extra\n");
 }
 
 TEST(DataFiles, LookupIgnoresAsciiCaseWhenTheExactNameIsMissing) {
@@ -167,8 +62,8 @@ TEST(DataFiles, ReadingClampsConvertsAndSorts) {
   // tie on dose 5 ordered by r/n.
   dir.write_data("A.TXT", "100 10 3   0 20 0\n");
   dir.write_data("B.TXT", "10 10 2\n1 3 0\n5 10 8\n5 10 4\n-0 4 1\n");
-  StageFixture f("A\nB\nq\n");
-  run_dialogue(f, dir);
+  StageFixture f;
+  name_files(f, dir, {"A", "B"});
   AnalysisState& s = f.state();
   ASSERT_EQ(s.nprep, 2) << f.errors();
   load(s);
@@ -189,15 +84,15 @@ TEST(DataFiles, ReadingClampsConvertsAndSorts) {
   EXPECT_EQ(s.groups[2][6][1], 1e50);
 }
 
-TEST(DataDialogue, CountsWithAFractionAreNotedOnTheScreenAndKept) {
+TEST(DataFiles, CountsWithAFractionAreNotedOnTheScreenAndKept) {
   TempWorkdir dir;
   dir.write_data("CORR.TXT", "10.2 50 44\n7.7 49 41.5\n5.1 45.5 24.25\n");
-  StageFixture f("CORR\nq\n");
-  run_dialogue(f, dir);
+  StageFixture f;
+  name_files(f, dir, {"CORR"});
+  EXPECT_TRUE(check_data_file(f.state(), "CORR"));
   EXPECT_EQ(f.errors(), "");
-  EXPECT_TRUE(f.screen().ends_with("  [name/q] 1    Counts with a fraction in 'CORR' are used as they are "
-                                   "(first on line 2: '41.5').\n  [name/q] 2  \n"))
-      << f.screen();
+  EXPECT_EQ(f.screen(), "  Counts with a fraction in 'CORR' are used as they are "
+                        "(first on line 2: '41.5').\n");
   load(f.state());
   EXPECT_EQ(f.state().groups[1][1][2], 45.5);
   EXPECT_EQ(f.state().groups[1][1][3], 24.25);
@@ -209,8 +104,8 @@ TEST(DataDialogue, CountsWithAFractionAreNotedOnTheScreenAndKept) {
 TEST(DataFiles, FileSpoiltAfterTheDialogueEndsTheRunNamingTheFault) {
   TempWorkdir dir;
   dir.write_data("A.TXT", "1 10 5\n2 10 7\n");
-  StageFixture f("A\nq\n");
-  run_dialogue(f, dir);
+  StageFixture f;
+  name_files(f, dir, {"A"});
   AnalysisState& s = f.state();
   s.ngroups = ivector(1, 1);
   dir.write_data("A.TXT", "1 10 5\n2 10\n");
@@ -226,12 +121,23 @@ TEST(DataFiles, FileSpoiltAfterTheDialogueEndsTheRunNamingTheFault) {
   EXPECT_TRUE(f.errors().ends_with("  NEGATIVE COUNT IN 'A', line 2: '-7'\n")) << f.errors();
 }
 
+TEST(DataFiles, AByteOrderMarkAndCrLfLineEndsReadAsNumbers) {
+  TempWorkdir dir;
+  dir.write_data("MARKED.TXT", "\xEF\xBB\xBF" "10.2 50 44\r\n7.7 49 42\r\n");
+  StageFixture f;
+  name_files(f, dir, {"MARKED"});
+  load(f.state());
+  EXPECT_EQ(f.state().ngroups[1], 2);
+  EXPECT_DOUBLE_EQ(f.state().groups[1][1][1], std::log10(7.7));
+  EXPECT_EQ(f.state().groups[1][2][3], 44);
+}
+
 TEST(DataFiles, LogDoseFilesAreClampedToTheSentinels) {
   TempWorkdir dir;
   dir.write_data("L.TXT", "120 10 5\n-120 10 1\n1.5 10 3\n");
-  StageFixture f("L\nq\n");
+  StageFixture f;
   f.state().dose_scale = 2;
-  run_dialogue(f, dir);
+  name_files(f, dir, {"L"});
   load(f.state());
   EXPECT_EQ(f.state().groups[1][1][1], -99.0);
   EXPECT_EQ(f.state().groups[1][2][1], 1.5);
@@ -241,8 +147,8 @@ TEST(DataFiles, LogDoseFilesAreClampedToTheSentinels) {
 TEST(DataFiles, ResponsesExceedingSubjectsEndTheRun) {
   TempWorkdir dir;
   dir.write_data("Bad.TXT", "1 10 5\n2 10 11\n");
-  StageFixture f("Bad\nq\n");
-  run_dialogue(f, dir);
+  StageFixture f;
+  name_files(f, dir, {"Bad"});
   EXPECT_EQ(testing::run_end_status([&] { load(f.state()); }), 1);
   EXPECT_TRUE(f.screen().ends_with("  EXTTING!\n  Responses Exceed Subjects in 'Bad'.\n"));
 }
@@ -250,8 +156,8 @@ TEST(DataFiles, ResponsesExceedingSubjectsEndTheRun) {
 TEST(DataFiles, FileRemovedAfterTheDialogueEndsTheRunWithAMessage) {
   TempWorkdir dir;
   dir.write_data("GONE.TXT", "1 10 5\n");
-  StageFixture f("GONE\nq\n");
-  run_dialogue(f, dir);
+  StageFixture f;
+  name_files(f, dir, {"GONE"});
   std::filesystem::remove(dir.root() / "DATA" / "GONE.TXT");
   EXPECT_EQ(testing::run_end_status([&] { load(f.state()); }), 1);
   EXPECT_EQ(f.errors(), "  CAN'T OPEN 'GONE'\n");

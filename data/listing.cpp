@@ -6,9 +6,12 @@
 
 namespace varnalo {
 
-void list_data(AnalysisState& s) {
+void list_data(AnalysisState& s, Pauses& pauses) {
   screen(s, "Data to be Analysed\n");
-  for (int k = 1; k <= s.nprep; ++k) list_preparation(s, k);
+  for (int k = 1; k <= s.nprep; ++k) {
+    list_preparation(s, k);
+    pauses.pause();
+  }
 }
 
 void list_preparation(AnalysisState& s, int k) {
@@ -25,7 +28,6 @@ void list_preparation(AnalysisState& s, int k) {
     else
       screen(s, "  %2d %10.4e  %8s %4.0f %4.0f    %6.4f\n", i, 0.0, "   -   ", n, r, p);
   }
-  read_key(s);  // waits for Enter after each preparation
 }
 
 void print_configuration(AnalysisState& s) {

@@ -12,7 +12,7 @@ using testing::StageFixture;
 TEST(Listing, RowsShowDosesMarkersAndProportions) {
   StageFixture f("\n");
   f.set_groups({{{-99.0, 20, 1e-50}, {2.0, 10, 3}, {99.0, 1e-50, 1e-50}}}, {"ROT"});
-  list_data(f.state());
+  list_data(f.state(), f.answers());
   EXPECT_EQ(f.screen(),
             "Data to be Analysed\n"
             "1. ROT\n"

@@ -3,7 +3,9 @@
 #include "export/plot_files.h"
 
 #include <cmath>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "foundation/output.h"
 
@@ -45,34 +47,46 @@ void write_header(std::FILE* f, const PlotSeries& series, const std::string& fil
                header_value(series.D).c_str());
 }
 
-}  // namespace
+// One series of a preparation in its file: the points, each in the column
+// that lead reaches and ended by end, then (closed) a blank line.
+struct SeriesColumn {
+  std::vector<PlotPoint> PreparationSeries::*points;
+  const char* lead;
+  const char* end;
+  bool closed;
+};
 
-void write_sigmoid_file(std::FILE* f, const PlotSeries& series) {
+// The header and every preparation's series, columns_per_preparation
+// columns apart.
+void write_block(std::FILE* f, const PlotSeries& series, std::size_t columns_per_preparation,
+                 std::initializer_list<SeriesColumn> columns) {
   const std::size_t P = series.preps.size();
-  write_header(f, series, tabs(2 * P + 1));
+  write_header(f, series, tabs(columns_per_preparation * P + 1));
   for (std::size_t j = 0; j < P; ++j) {
     const PreparationSeries& prep = series.preps[j];
-    const std::string filler = tabs(2 * j);
-    for (const PlotPoint& p : prep.observed) write_point(f, p, "\t", filler, "\n\n");
-    for (const PlotPoint& p : prep.curve) write_point(f, p, "\t\t", filler, "\n");
-    std::fprintf(f, "\n");
+    const std::string filler = tabs(columns_per_preparation * j);
+    for (const SeriesColumn& column : columns) {
+      for (const PlotPoint& p : prep.*column.points)
+        write_point(f, p, column.lead, filler, column.end);
+      if (column.closed) std::fprintf(f, "\n");
+    }
   }
 }
 
+}  // namespace
+
+void write_sigmoid_file(std::FILE* f, const PlotSeries& series) {
+  write_block(f, series, 2,
+              {{&PreparationSeries::observed, "\t", "\n\n", false},
+               {&PreparationSeries::curve, "\t\t", "\n", true}});
+}
+
 void write_linear_file(std::FILE* f, const PlotSeries& series) {
-  const std::size_t P = series.preps.size();
-  write_header(f, series, tabs(4 * P + 1));
-  for (std::size_t j = 0; j < P; ++j) {
-    const PreparationSeries& prep = series.preps[j];
-    const std::string filler = tabs(4 * j);
-    for (const PlotPoint& p : prep.linear_observed) write_point(f, p, "\t", filler, "\n\n");
-    for (const PlotPoint& p : prep.line) write_point(f, p, "\t\t", filler, "\n");
-    std::fprintf(f, "\n");
-    for (const PlotPoint& p : prep.lower_band) write_point(f, p, "\t\t\t", filler, "\n");
-    std::fprintf(f, "\n");
-    for (const PlotPoint& p : prep.upper_band) write_point(f, p, "\t\t\t\t", filler, "\n");
-    std::fprintf(f, "\n");
-  }
+  write_block(f, series, 4,
+              {{&PreparationSeries::linear_observed, "\t", "\n\n", false},
+               {&PreparationSeries::line, "\t\t", "\n", true},
+               {&PreparationSeries::lower_band, "\t\t\t", "\n", true},
+               {&PreparationSeries::upper_band, "\t\t\t\t", "\n", true}});
 }
 
 }  // namespace varnalo

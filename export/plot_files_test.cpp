@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "model/model_form.h"
 #include "support/hand_fit.h"
 
 namespace varnalo {
@@ -146,9 +147,9 @@ TEST(SigmoidFile, CurveEndValuesOfEveryModel) {
     AnalysisState& s = run.fx.state();
     if (model == 3 || model == 7) {
       s.params[3] = 0.2;
-    } else if (s.nextra >= 1) {
+    } else if (model_form(s).extra_count() >= 1) {
       s.params[3] = 0.1;
-      if (s.nextra == 2) s.params[4] = 0.2;
+      if (model_form(s).extra_count() == 2) s.params[4] = 0.2;
     }
     const std::vector<Line> lines = data_lines(run.sigmoid_text());
     EXPECT_NEAR(first[model], lines[3].value, kPrinted) << "model " << model;

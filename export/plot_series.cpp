@@ -14,9 +14,11 @@
 #include <limits>
 #include <numbers>
 
+#include "fit/edition.h"
 #include "foundation/arrays.h"
 #include "model/distributions.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 #include "potency/effective_dose.h"
 #include "potency/fieller.h"
 
@@ -24,11 +26,6 @@ namespace varnalo {
 
 namespace {
 
-constexpr int kLevels = 3;
-constexpr int kLevel95 = 2;
-constexpr double kConfAlpha[kLevels + 1] = {0.0, 0.10, 0.05, 0.01};
-// Floor mode of the reporting stages for the distribution function.
-constexpr int kReportFloorMode = 2;
 // Grid steps as fractions of the plotted range of the linear predictor.
 constexpr double kSigmoidStepFraction = 0.02;
 constexpr double kLinearStepFraction = 0.1;
@@ -43,7 +40,6 @@ constexpr double kEndPointGap = 0.5;
 constexpr double kEulerGamma = 0.577215664901533;
 // Half range: five standard deviations of the tolerance distribution.
 constexpr double kStandardDeviations = 5.0;
-constexpr double kMedian = 0.5;
 constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
 
 struct PlotRange {
@@ -78,22 +74,10 @@ void add_point(std::vector<PlotPoint>& to, double x, double y) {
   if (plottable(x, y)) to.push_back({x, y});
 }
 
-double response_at(int model, double p0, double C, double D) {
+double response_at(const ModelForm& form, double p0, double C, double D) {
   double p = 0.0, q = 0.0;
-  response_probability(model, p0, &p, &q, C, D);
+  form.probability(p0, C, D, &p, &q);
   return p;
-}
-
-// The 95 per cent deviate: normal, or t when the variances were inflated.
-double deviate_95(const AnalysisState& s) {
-  DVector alpha = dvector(1, kLevels);
-  DVector deviates = dvector(1, kLevels);
-  for (int k = 1; k <= kLevels; ++k) alpha[k] = kConfAlpha[k];
-  compute_deviates(s, alpha, deviates);
-  const double t = deviates[kLevel95];
-  dvector_free(alpha, 1, kLevels);
-  dvector_free(deviates, 1, kLevels);
-  return t;
 }
 
 }  // namespace
@@ -103,6 +87,7 @@ PlotSeries compute_plot_series(AnalysisState& s) {
   const int P = s.nprep;
   const double b = s.params[P + 1];
   const PlotRange range = plot_range(s.distribution);
+  const ModelForm& form = model_form(s);
   out.distribution = s.distribution;
   out.model = s.model;
   out.variance_method = s.variance_method;
@@ -124,9 +109,9 @@ PlotSeries compute_plot_series(AnalysisState& s) {
   const double x_hi = (range.hi - a_min) / b;
   const double curve_step = (range.half + range.half) / b * kSigmoidStepFraction;
   const double band_step = (range.half + range.half) / b * kLinearStepFraction;
-  const double t = deviate_95(s);
-  const double p_first = response_at(s.model, 0.0, C, D);
-  const double p_last = response_at(s.model, 1.0, C, D);
+  const double t = confidence_deviate(s, kLevel95);
+  const double p_first = response_at(form, 0.0, C, D);
+  const double p_last = response_at(form, 1.0, C, D);
 
   out.preps.resize(static_cast<std::size_t>(P));
   for (int j = 1; j <= P; ++j) {
@@ -147,8 +132,7 @@ PlotSeries compute_plot_series(AnalysisState& s) {
       }
       if (x >= kInfiniteDoseLog) ++prep.infinite_dose_groups;
       add_point(prep.observed, x, proportion);
-      double p0 = 0.0;
-      background_free_proportion(s.model, proportion, &p0, C, D);
+      const double p0 = form.background_free(proportion, C, D);
       // Left at the sentinel for a proportion that is not a number: skipped.
       double y = kInfiniteDoseLog;
       tolerance_inverse(s.distribution, p0, &y);
@@ -163,16 +147,16 @@ PlotSeries compute_plot_series(AnalysisState& s) {
       const double x = x0 + i * curve_step;
       if (!((x_hi - x) / curve_step > kEndPointGap)) continue;
       double p0 = 0.0, density = 0.0;
-      tolerance_cdf(s.distribution, kReportFloorMode, a + b * x, &p0, &density);
-      add_point(prep.curve, x, response_at(s.model, p0, C, D));
+      tolerance_cdf(s.distribution, kReportingFloors, a + b * x, &p0, &density);
+      add_point(prep.curve, x, response_at(form, p0, C, D));
     }
     add_point(prep.curve, x_hi, p_last);
     add_point(prep.fine_curve, x_lo, p_first);
     for (int i = 0; i <= kFineSteps; ++i) {
       const double x = x0 + span * i / kFineSteps;
       double p0 = 0.0, density = 0.0;
-      tolerance_cdf(s.distribution, kReportFloorMode, a + b * x, &p0, &density);
-      add_point(prep.fine_curve, x, response_at(s.model, p0, C, D));
+      tolerance_cdf(s.distribution, kReportingFloors, a + b * x, &p0, &density);
+      add_point(prep.fine_curve, x, response_at(form, p0, C, D));
     }
     add_point(prep.fine_curve, x_hi, p_last);
 
@@ -200,8 +184,8 @@ PlotSeries compute_plot_series(AnalysisState& s) {
       if (upper < kMissingUpper) add_point(prep.fine_upper_band, upper, y);
     }
 
-    prep.ed50 = log_effective_dose(s, j, kMedian);
-    prep.ed50_response = response_at(s.model, kMedian, C, D);
+    prep.ed50 = log_effective_dose(s, j, kEd50Level);
+    prep.ed50_response = response_at(form, kEd50Level, C, D);
     prep.ed50_lower = prep.ed50_upper = kMissing;
     if (std::isfinite(prep.ed50)) {
       double var = 0.0, upper = 0.0, lower = 0.0;

@@ -8,16 +8,15 @@
 #include <cstdio>
 #include <initializer_list>
 
+#include "fit/edition.h"
 #include "inference/covariance.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 #include "potency/effective_dose.h"
 
 namespace varnalo {
 
 namespace {
-
-constexpr int kLevel95 = 2;
-constexpr double kMedian = 0.5;
 
 // The column titles, one per field of a data row (40 in all).
 constexpr const char* kColumnTitles =
@@ -62,10 +61,9 @@ void write_summary_table(AnalysisState& s) {
   c_d_variances(s, V, &varC, &varD);
   // A parameter the model does not estimate has standard error 0 (a fixed C
   // of models 5 and 7 included).
-  const bool c_estimated = s.model == 2 || s.model == 4 || s.model == 6 || s.model == 8;
-  const bool d_estimated = s.model == 3 || s.model == 4 || s.model == 7 || s.model == 8;
-  const double se_c = c_estimated ? std::sqrt(varC) : 0.0;
-  const double se_d = d_estimated ? std::sqrt(varD) : 0.0;
+  const ModelForm& form = model_form(s);
+  const double se_c = form.estimates_c() ? std::sqrt(varC) : 0.0;
+  const double se_d = form.estimates_d() ? std::sqrt(varD) : 0.0;
   const double se_b = std::sqrt(V[P + 1][P + 1]);
 
   std::fprintf(f, "Distribution\tModel\tAlgorithm\tMethod\n");
@@ -74,7 +72,7 @@ void write_summary_table(AnalysisState& s) {
   std::fprintf(f, "%s\n", kColumnTitles);
 
   for (int j = 1; j <= P; ++j) {
-    const double m50 = log_effective_dose(s, j, kMedian);
+    const double m50 = log_effective_dose(s, j, kEd50Level);
     double var50 = 0.0, u50 = 0.0, l50 = 0.0;
     log_dose_limits(s, j, m50, t95, &var50, &u50, &l50);
     const double M = s.rp_log[j];

@@ -11,8 +11,8 @@
 // log-likelihood; then a blank line. A value that is not a finite number
 // (zero slope, negative variance) is written as "-" in its cell.
 // Needs the working data of the potency stage (deviates and relative
-// potencies), so it runs after the potency dialogues and before that
-// working data is released.
+// potencies), so it runs after the potency stage and before that working
+// data is released.
 #pragma once
 
 #include "foundation/state.h"

@@ -12,6 +12,7 @@
 #include "foundation/output.h"
 #include "session/run.h"
 #include "potency/effective_dose.h"
+#include "session/analysis.h"
 #include "support/hand_fit.h"
 #include "support/reference_data.h"
 #include "potency/relative_potency.h"
@@ -80,7 +81,7 @@ struct TableRun {
   }
   ~TableRun() { std::fclose(table); }
   std::string write() {
-    relative_potency_dialogue(fx.state());
+    relative_potency_dialogue(fx.state(), fx.answers());
     write_summary_table(fx.state());
     return read_stream(table);
   }
@@ -193,7 +194,7 @@ TEST(SummaryTable, ExtraParametersAndTheirStandardErrors) {
     }
     alloc_potency_arrays(s);
     compute_deviates(s, s.conf_alpha, s.conf_deviates);
-    relative_potency_dialogue(s);
+    relative_potency_dialogue(s, fx.answers());
     write_summary_table(s);
     const std::vector<std::string> f = fields_of(lines_of(read_stream(table))[4]);
     EXPECT_EQ(model == 4 ? "0.100000" : "0.250000", f[19]);
@@ -218,7 +219,7 @@ TEST(SummaryTableReference, Ed50CellsMatchTheReference) {
   s.table_file = table;
   alloc_potency_arrays(s);
   compute_deviates(s, s.conf_alpha, s.conf_deviates);
-  relative_potency_dialogue(s);
+  relative_potency_dialogue(s, fx.answers());
   write_summary_table(s);
   const std::vector<std::string> lines = lines_of(read_stream(table));
   for (int j = 1; j <= 2; ++j) {

@@ -27,7 +27,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "foundation/output.h"
 
 namespace varnalo {
 
@@ -192,10 +191,20 @@ bool cut_at_bound(DRef p, DRef step, int n, const NonNegativeRange& bounded) {
 
 }  // namespace
 
-void DFP(AnalysisState& s, Matrix& H, DRef p, int n, double gradient_tol, int* iter, double* fmin,
-         const ObjectiveFn& objective, const GradientFn& grad, NonNegativeRange bounded) {
+SolverSummary DFP(Matrix& H, DRef p, int n, double gradient_tol, double* fmin,
+                  const ObjectiveFn& objective_of, const GradientFn& gradient_of,
+                  NonNegativeRange bounded) {
   bounded.first = std::max(bounded.first, 1);
   bounded.last = std::min(bounded.last, n);
+  SolverSummary summary;
+  const ObjectiveFn objective = [&](DRef x) {
+    ++summary.evaluations;
+    return objective_of(x);
+  };
+  auto grad = [&](DRef x, DRef g) {
+    ++summary.gradient_evaluations;
+    gradient_of(x, g);
+  };
 
   DVector g = dvector(1, n);
   DVector y = dvector(1, n);
@@ -230,11 +239,12 @@ void DFP(AnalysisState& s, Matrix& H, DRef p, int n, double gradient_tol, int* i
   const double smax = kStepScale * std::max(std::sqrt(psum), static_cast<double>(n));
 
   for (int its = 1; its <= kMaxIterations; ++its) {
-    *iter = its;
+    summary.iterations = its;
     // Normally one attempt. When the search finds no decrease while an entry
     // at 0 was left free (its gradient pointed inwards, but moving it did not
     // pay, as when the only gain lies within rounding of the bound), the
     // iteration is tried once more with every entry at 0 held.
+    int check = 0;
     for (int attempt = 1; attempt <= 2; ++attempt) {
       if (attempt == 2) {
         if (!free_entry_at_bound(p, held, bounded)) break;
@@ -246,7 +256,7 @@ void DFP(AnalysisState& s, Matrix& H, DRef p, int n, double gradient_tol, int* i
       constrain_direction(H, p, g, step, held, gm, n, bounded, attempt == 2);
       const bool cut = cut_at_bound(p, step, n, bounded);
 
-      int check = 0;
+      check = 0;
       if (cut && relative_size(n, step, p) < kStepTolerance) {
         // An entry a rounding error away from its bound: the step onto it is
         // too short for the line search, which would refuse it and end the
@@ -258,6 +268,7 @@ void DFP(AnalysisState& s, Matrix& H, DRef p, int n, double gradient_tol, int* i
       }
       if (check == 0) break;
     }
+    const bool line_search_failed = check != 0;
     fcur = *fmin;
 
     // A step that ends on a bound is progress however short it is: the run
@@ -272,9 +283,12 @@ void DFP(AnalysisState& s, Matrix& H, DRef p, int n, double gradient_tol, int* i
       p[i] = q[i];
     }
 
+    // A failed line search leaves the point where it was: the step test
+    // ends the run, but the point is not a verified minimum.
     if (!reached_bound && relative_size(n, step, p) < kStepTolerance) {
+      summary.stop = line_search_failed ? SolverStop::kLineSearchFailed : SolverStop::kStepTolerance;
       release();
-      return;
+      return summary;
     }
 
     for (int i = 1; i <= n; ++i) y[i] = g[i];
@@ -289,8 +303,9 @@ void DFP(AnalysisState& s, Matrix& H, DRef p, int n, double gradient_tol, int* i
       if (t > test) test = t;
     }
     if (test < gradient_tol) {
+      summary.stop = SolverStop::kGradientTolerance;
       release();
-      return;
+      return summary;
     }
 
     // A held entry did not move; its gradient change is left out as well, so
@@ -327,8 +342,9 @@ void DFP(AnalysisState& s, Matrix& H, DRef p, int n, double gradient_tol, int* i
     }
   }
 
-  both(s, "  Error in DFP: Too Many Iterations\n");
+  summary.stop = SolverStop::kIterationLimit;
   release();
+  return summary;
 }
 
 }  // namespace varnalo

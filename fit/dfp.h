@@ -1,19 +1,21 @@
 // Variable-metric (quasi-Newton) minimiser with backtracking line search.
 // Inputs: a start vector, an objective and its gradient, and optionally a
 // range of entries that must stay at or above 0. Outputs: the minimising
-// point (in place), the objective value there, the iteration count of the
-// run, and the inverse-Hessian approximation, left in the caller's matrix.
+// point (in place), the objective value there, the inverse-Hessian
+// approximation, left in the caller's matrix, and the record of the run:
+// why it stopped (the step test, the gradient test, a line search that
+// found no decrease, the iteration limit) with its iteration and evaluation
+// counts. Nothing is printed.
 #pragma once
 
 #include <functional>
 
+#include "fit/solver_summary.h"
 #include "foundation/arrays.h"
-#include "foundation/state.h"
 
 namespace varnalo {
 
-// Iterations of one run; a run that returns with this count stopped at the
-// limit (and said so), not by a convergence test.
+// Iterations of one run; a run that reaches it stops with kIterationLimit.
 inline constexpr int kDfpMaxIterations = 1000;
 
 using ObjectiveFn = std::function<double(DRef)>;
@@ -32,8 +34,9 @@ struct NonNegativeRange {
 // outwards is held there for the iteration, and a step that would cross
 // the bound is cut back to end on it. While no bound is touched the
 // iterations are those of the unconstrained method.
-void DFP(AnalysisState& s, Matrix& H, DRef p, int n, double gradient_tol, int* iter, double* fmin,
-         const ObjectiveFn& objective, const GradientFn& grad, NonNegativeRange bounded = {});
+SolverSummary DFP(Matrix& H, DRef p, int n, double gradient_tol, double* fmin,
+                  const ObjectiveFn& objective, const GradientFn& grad,
+                  NonNegativeRange bounded = {});
 
 void line_search(int n, DRef x0, double f0, DRef g, DRef dir, DRef x, double* f, double smax,
                  int* check, const ObjectiveFn& objective);

@@ -1,7 +1,7 @@
 // Fit step of the variable-metric program.
 //
-// Starting values by unweighted regression (with the user's chance to edit
-// them), then runs of the variable-metric minimiser on saturated minus
+// From the starting values it is given (by unweighted regression, perhaps
+// edited), runs of the variable-metric minimiser on saturated minus
 // actual log-likelihood with its analytic gradient, C and D held at or above
 // 0. The last run starts from the best point found moved by a small amount
 // in every coordinate and from a fresh identity matrix, so the
@@ -18,8 +18,8 @@
 //
 // After the last run the end point is checked on the exact likelihood
 // (fit/maximum_check.cpp): moved into the parameter space if a rate left it,
-// and replaced by a clearly better point when there is one, with a line
-// saying so. The value reported is that of the exact likelihood.
+// and replaced by a clearly better point when there is one (the session
+// says so). The value reported is that of the exact likelihood.
 //
 // The covariance left in fit_cov is the metric of the last run, except when
 // the maximum lies on the bound or the end point was replaced (see
@@ -39,7 +39,6 @@
 #include "fit/dfp.h"
 #include "fit/gaussj.h"
 #include "fit/maximum_check.h"
-#include "model/initial_values.h"
 #include "model/likelihood.h"
 #include "model/model_family.h"
 
@@ -118,9 +117,10 @@ void difference_hessian(AnalysisState& s, DRef p, const NonNegativeRange& extras
 // point was replaced by a better one. It is then the inverse of the
 // Hessian itself (the inverse observed information the metric approximates
 // at an interior maximum), by differences of the gradient the maximiser
-// used, or of the exact gradient at a point the check moved.
-void maximiser_covariance(AnalysisState& s, DRef p, const NonNegativeRange& extras,
-                          bool moved) {
+// used, or of the exact gradient at a point the check moved; the record of
+// that inversion is added to the result.
+void maximiser_covariance(AnalysisState& s, DRef p, const NonNegativeRange& extras, bool moved,
+                          FitResult& result) {
   bool on_bound = false;
   for (int i = extras.first; i <= extras.last; ++i) on_bound = on_bound || p[i] == 0.0;
   if (!on_bound && !moved) return;
@@ -131,17 +131,16 @@ void maximiser_covariance(AnalysisState& s, DRef p, const NonNegativeRange& extr
       loglik_gradient(s, x, g);
   };
   difference_hessian(s, p, extras, gradient, s.fit_cov);
-  gaussj(s, s.fit_cov, s.npar);
+  result.inversions.push_back(gaussj(s.fit_cov, s.npar));
 }
 
 }  // namespace
 
-void fit_model(AnalysisState& s) {
+FitResult fit_model(AnalysisState& s, DRef start) {
   const int N = s.param_capacity();
   DVector p = dvector(1, N);
-
-  initial_values(s, p);
-  edit_initial_values(s, p);
+  for (int i = 1; i <= N; ++i) p[i] = start[i];
+  FitResult result;
 
   both(s, "Optimization Algorithm\n  Davidon-Fletcher-Powell (Variable Metric Method)\n");
   screen(s, "  Maximizing the Log(Likelihood) Function.\n");
@@ -161,13 +160,13 @@ void fit_model(AnalysisState& s) {
       second_start = true;
     }
 
-  int iterations = 0;
   double fmin = 0.0;
-  DFP(s, s.fit_cov, p, s.npar, kGradientTolerance, &iterations, &fmin, objective, gradient, extras);
+  result.runs.push_back(
+      DFP(s.fit_cov, p, s.npar, kGradientTolerance, &fmin, objective, gradient, extras));
   if (second_start) {
     double fmin_inside = 0.0;
-    DFP(s, s.fit_cov, inside, s.npar, kGradientTolerance, &iterations, &fmin_inside, objective,
-        gradient, extras);
+    result.runs.push_back(DFP(s.fit_cov, inside, s.npar, kGradientTolerance, &fmin_inside,
+                              objective, gradient, extras));
     if (fmin_inside < fmin - kClearlyBetter * std::max(std::fabs(fmin), 1.0)) {
       for (int i = 1; i <= N; ++i) p[i] = inside[i];
       fmin = fmin_inside;
@@ -176,22 +175,22 @@ void fit_model(AnalysisState& s) {
   dvector_free(inside, 1, N);
 
   for (int i = 1; i <= N; ++i) p[i] += kRestartShift;
-  DFP(s, s.fit_cov, p, s.npar, kGradientTolerance, &iterations, &fmin, objective, gradient, extras);
+  result.runs.push_back(
+      DFP(s.fit_cov, p, s.npar, kGradientTolerance, &fmin, objective, gradient, extras));
+  const SolverSummary last = result.runs.back();
 
   // The end point is checked on the exact likelihood, whose value is the
   // one reported.
-  const MaximumCheck check = check_maximum(s, p, &fmin);
-  report_maximum_check(s, check);
+  result.check = check_maximum(s, p, &fmin, last.converged());
 
-  both(s, "\n");
   s.max_loglik = saturated_loglik(s) - fmin;
   s.lr_chi2 = 2.0 * fmin;
-  s.iterations = iterations;
-  both(s, "The Maximum Log-Likelihood\n  ^L =%13.7lf    Iterations : %d\n\n", s.max_loglik, iterations);
+  s.iterations = last.iterations;
 
-  maximiser_covariance(s, p, extras, check.improved || check.outside);
+  maximiser_covariance(s, p, extras, result.check.improved || result.check.outside, result);
   for (int i = 1; i <= N; ++i) s.params[i] = p[i];
   dvector_free(p, 1, N);
+  return result;
 }
 
 }  // namespace varnalo

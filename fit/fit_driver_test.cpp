@@ -43,15 +43,15 @@ struct DataSet {
 
 DataSet load(const std::string& name) { return {name, testing::reference_dataset(name)}; }
 
-using FitStep = void (*)(AnalysisState&);
-
-// One fit of a data set, the edit question answered with Enter.
-std::unique_ptr<StageFixture> run_fit(FitStep fit, const DataSet& data, int distribution, int model,
-                                      int nslopes) {
-  auto fx = std::make_unique<StageFixture>("\n");
+// One fit of a data set from the regression start, reported as the session
+// reports it.
+std::unique_ptr<StageFixture> run_fit(const Edition& fit, const DataSet& data, int distribution, int model,
+                                      int nslopes, FitResult* result = nullptr) {
+  auto fx = std::make_unique<StageFixture>();
   fx->set_groups(data.preps);
   fx->begin_fit(distribution, model, nslopes);
-  fit(fx->state());
+  const FitResult done = testing::fit_from_regression(fx->state(), fit);
+  if (result != nullptr) *result = done;
   return fx;
 }
 
@@ -98,7 +98,7 @@ void expect_exactly_on_bound(const AnalysisState& s, const std::string& ref_case
 }
 
 struct ReferenceCheck {
-  FitStep fit;
+  const Edition* fit;
   double estimate_tol;
   // Whether fits whose maximum has C or D at exactly 0 must reach it.
   bool boundary_reached;
@@ -125,7 +125,7 @@ void check_all_reference_cases(const ReferenceCheck& check) {
           if (!ref.has(ref_case, "loglik")) continue;
           bool short_stop = false;
           for (const std::string& s : check.stops_short) short_stop = short_stop || s == ref_case;
-          auto fx = run_fit(check.fit, data, d, m, separate ? nprep : 1);
+          auto fx = run_fit(*check.fit, data, d, m, separate ? nprep : 1);
           const AnalysisState& s = fx->state();
           if (short_stop || (!check.boundary_reached && on_boundary(ref_case, s))) {
             expect_within_the_maximum(s, ref_case);
@@ -142,11 +142,11 @@ void check_all_reference_cases(const ReferenceCheck& check) {
 // Every maximum is reached, interior ones and those with C or D on the
 // bound 0 alike.
 TEST(FitModel, MatchesTheReferenceMaximumLikelihoodFits) {
-  check_all_reference_cases({fit_model, kSixDigits, true, true, {}});
+  check_all_reference_cases({&kVariableMetricEdition, kSixDigits, true, true, {}});
 }
 
 TEST(FitModelSimplex, MatchesTheReferenceMaximumLikelihoodFits) {
-  check_all_reference_cases({fit_model_simplex, kSimplexEstimateTol, true, false, {}});
+  check_all_reference_cases({&kSimplexEdition, kSimplexEstimateTol, true, false, {}});
 }
 
 std::string block(const AnalysisState& s) {
@@ -178,7 +178,7 @@ TEST(FitModel, CovarianceAtAMaximumOnTheBoundIsTheInverseObservedInformation) {
                {"beetle", 2, 8}, {"beetle_c", 1, 4}};
   for (const auto& c : cases) {
     const std::string ref_case = reference_case(c.data, c.distribution, c.model, false);
-    auto fx = run_fit(fit_model, load(c.data), c.distribution, c.model, 1);
+    auto fx = run_fit(kVariableMetricEdition, load(c.data), c.distribution, c.model, 1);
     const AnalysisState& s = fx->state();
     ASSERT_TRUE(on_boundary(ref_case, s)) << ref_case;
     for (int i = 1; i <= s.npar; ++i)
@@ -195,7 +195,8 @@ TEST(FitModel, CovarianceAtAMaximumOnTheBoundIsTheInverseObservedInformation) {
 }
 
 TEST(FitModel, WritesTheAlgorithmLinesAndTheMaximumBlock) {
-  auto fx = run_fit(fit_model, load("rotenone"), 1, 1, 1);
+  FitResult result;
+  auto fx = run_fit(kVariableMetricEdition, load("rotenone"), 1, 1, 1, &result);
   const AnalysisState& s = fx->state();
   const std::string algorithm =
       "Optimization Algorithm\n  Davidon-Fletcher-Powell (Variable Metric Method)\n";
@@ -205,22 +206,41 @@ TEST(FitModel, WritesTheAlgorithmLinesAndTheMaximumBlock) {
       algorithm + "  Maximizing the Log(Likelihood) Function.\n" + "\n" + block(s);
   ASSERT_GE(screen.size(), tail.size());
   EXPECT_EQ(screen.substr(screen.size() - tail.size()), tail);
-  // Only the second run's count is shown; it starts next to the optimum.
+  // Only the last run's count is shown; it starts next to the optimum. No C
+  // or D on the bound: two runs. The last one ends where no step decreases
+  // the objective any more: its line search fails at the maximum, which
+  // the check then finds nothing above.
   EXPECT_GE(s.iterations, 1);
   EXPECT_LT(s.iterations, 100);
+  ASSERT_EQ(result.runs.size(), 2u);
+  EXPECT_EQ(s.iterations, result.runs.back().iterations);
+  EXPECT_EQ(result.runs.back().stop, SolverStop::kLineSearchFailed);
+  EXPECT_TRUE(result.check.unverified);
+  EXPECT_FALSE(result.check.improved);
+  EXPECT_TRUE(result.inversions.empty()) << "the metric of the last run is the covariance";
   EXPECT_NEAR(s.lr_chi2, 2 * (saturated_loglik(s) - s.max_loglik), kSixDigits);
 }
 
 TEST(FitModel, EveryEntryIsShiftedBeforeTheSecondRun) {
   // Model 2 fits a1, b, C; entry 4 is never touched by the minimiser and
   // keeps its start (0) plus the shift of the second run.
-  auto fx = run_fit(fit_model, load("rotenone"), 1, 2, 1);
+  auto fx = run_fit(kVariableMetricEdition, load("rotenone"), 1, 2, 1);
   EXPECT_EQ(fx->state().params[4], 0.0003);
 }
 
 TEST(FitModelSimplex, WritesTheAlgorithmLinesAndTheMaximumBlock) {
-  auto fx = run_fit(fit_model_simplex, load("beetle"), 2, 1, 1);
+  FitResult result;
+  auto fx = run_fit(kSimplexEdition, load("beetle"), 2, 1, 1, &result);
   const AnalysisState& s = fx->state();
+  // The first run and its restarts, every one converged, their counts summed.
+  ASSERT_GE(result.runs.size(), 2u);
+  int evaluations = 0;
+  for (const SolverSummary& run : result.runs) {
+    EXPECT_TRUE(run.converged());
+    EXPECT_EQ(run.restart, &run != &result.runs.front());
+    evaluations += run.evaluations;
+  }
+  EXPECT_EQ(s.iterations, evaluations);
   EXPECT_EQ(fx->report(),
             "Optimization Algorithm\n\tNelder-Mead (Downhill Simplex Method)\n\n" + block(s));
   const std::string tail =
@@ -241,7 +261,7 @@ TEST(FitModelSimplex, ACoordinateThatStartsAtZeroLeavesItForAnInteriorMaximum) {
   // the first simplex gives D an edge of its own, and the simplex reaches
   // the maximum, where D is about 0.017.
   if (!reference_available()) GTEST_SKIP() << "reference values not generated yet";
-  auto fx = run_fit(fit_model_simplex, load("beetle"), 3, 7, 1);
+  auto fx = run_fit(kSimplexEdition, load("beetle"), 3, 7, 1);
   const double D = ReferenceValues::get().at("beetle.d3.m7.common", "D");
   EXPECT_NEAR(fx->state().params[3], D, kSimplexEstimateTol);
   EXPECT_EQ(fx->report().find("stopped short"), std::string::npos) << "reached by the simplex";
@@ -257,9 +277,12 @@ TEST(FitModelSimplex, ARestartThatGainsNothingEndsQuietlyAtTheRoundingOfTheObjec
   double reference = 0.0;
   for (const testing::BatteryFit& fit : battery.fits())
     if (fit.set == "X4" && fit.distribution == 1 && fit.model == 2) reference = fit.max_loglik;
-  auto fx = run_fit(fit_model_simplex, {"X4", battery.set("X4").preps}, 1, 2, 1);
+  FitResult result;
+  auto fx = run_fit(kSimplexEdition, {"X4", battery.set("X4").preps}, 1, 2, 1, &result);
   const AnalysisState& s = fx->state();
   EXPECT_EQ(fx->report().find("NMAX"), std::string::npos) << fx->report();
+  ASSERT_EQ(result.runs.size(), 2u);
+  EXPECT_EQ(result.runs[1].stop, SolverStop::kWithinNoise);
   EXPECT_LT(s.iterations, 1000) << "the first run takes about 450 evaluations";
   EXPECT_NEAR(s.max_loglik, reference, kSixDigits * std::fabs(reference));
 }
@@ -274,7 +297,7 @@ TEST(FitModel, AControlWithoutRespondersLeavesCOnTheBoundAtTheSupremum) {
   const DataSet data{"control", {{{-99.0, 10, 0}, {0.0, 10, 0}, {0.5, 10, 3}, {1.0, 10, 10}}}};
   for (int model : {2, 4})
     for (int distribution = 1; distribution <= 3; ++distribution) {
-      auto fx = run_fit(fit_model, data, distribution, model, 1);
+      auto fx = run_fit(kVariableMetricEdition, data, distribution, model, 1);
       const AnalysisState& s = fx->state();
       EXPECT_NEAR(s.max_loglik, supremum, kSixDigits * std::fabs(supremum))
           << "model " << model << " distribution " << distribution;
@@ -293,11 +316,11 @@ TEST(FitSteps, DegenerateDataEndWithoutHangingOrCrashing) {
       {{{0.0, 10, 2}, {1.0, 10, 8}}},                   // two groups
       {{{0.0, 10, 0}, {1.0, 10, 10}}},                  // complete separation
   };
-  for (FitStep fit : {fit_model, fit_model_simplex})
+  for (const Edition* fit : {&kVariableMetricEdition, &kSimplexEdition})
     for (const auto& preps : cases)
       for (int model : {1, 2, 4, 8})
         for (int distribution : {1, 3}) {
-          auto fx = run_fit(fit, {"degenerate", preps}, distribution, model, 1);
+          auto fx = run_fit(*fit, {"degenerate", preps}, distribution, model, 1);
           EXPECT_NE(fx->report().find("The Maximum Log-Likelihood\n"), std::string::npos)
               << "model " << model << " distribution " << distribution;
         }

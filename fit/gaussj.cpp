@@ -12,7 +12,6 @@
 #include <cmath>
 #include <utility>
 
-#include "foundation/output.h"
 
 namespace varnalo {
 
@@ -28,7 +27,8 @@ void swap_columns(Matrix& a, int c1, int c2, int n) {
 
 }  // namespace
 
-void gaussj(AnalysisState& s, Matrix& a, int n) {
+InversionSummary gaussj(Matrix& a, int n) {
+  InversionSummary summary;
   IVector pivot_count = ivector(1, n);
   IVector pivot_row = ivector(1, n);
   IVector pivot_col = ivector(1, n);
@@ -48,7 +48,7 @@ void gaussj(AnalysisState& s, Matrix& a, int n) {
             pc = k;
           }
         } else if (pivot_count[k] > 1) {
-          screen(s, "gaussj: Singular Matrix-1\n");
+          summary.failures.push_back(PivotFailure::kRepeatedPivot);
         }
       }
     }
@@ -68,7 +68,7 @@ void gaussj(AnalysisState& s, Matrix& a, int n) {
     pivot_row[i] = pr;
     pivot_col[i] = pc;
 
-    if (no_candidate || a[pc][pc] == 0.0) screen(s, "gaussj: Singular Matrix-2\n");
+    if (no_candidate || a[pc][pc] == 0.0) summary.failures.push_back(PivotFailure::kZeroPivot);
 
     const double v = 1.0 / a[pc][pc];
     a[pc][pc] = 1.0;
@@ -88,6 +88,7 @@ void gaussj(AnalysisState& s, Matrix& a, int n) {
   ivector_free(pivot_col, 1, n);
   ivector_free(pivot_row, 1, n);
   ivector_free(pivot_count, 1, n);
+  return summary;
 }
 
 }  // namespace varnalo

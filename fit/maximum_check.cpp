@@ -38,10 +38,10 @@
 #include <limits>
 #include <vector>
 
-#include "foundation/output.h"
 #include "model/initial_values.h"
 #include "model/likelihood.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 
 namespace varnalo {
 
@@ -84,11 +84,13 @@ struct Search {
   DVector gradient;  // [1..npar]
   double best_f = std::numeric_limits<double>::infinity();
   std::vector<double> best_point;  // entries 1..npar of the best point
+  int evaluations = 0;
 };
 
 double search_objective(unsigned n, const double* x, double* grad, void* data) {
   Search& search = *static_cast<Search*>(data);
   AnalysisState& s = *search.s;
+  ++search.evaluations;
   for (unsigned i = 0; i < n; ++i) search.point[search.free[i]] = x[i];
   const double f = exact_objective(s, search.point);
   if (grad != nullptr) {
@@ -107,7 +109,7 @@ double search_objective(unsigned n, const double* x, double* grad, void* data) {
   return f;
 }
 
-// C + D <= 1 - kRateMargin, for models with both rates in P = C + (1-C-D) P0;
+// C + D <= kHighestRate, for models with both rates in P = C + (1-C-D) P0;
 // data holds the positions of C and D in the searched vector.
 double rate_sum_constraint(unsigned n, const double* x, double* grad, void* data) {
   const auto* at = static_cast<const std::pair<int, int>*>(data);
@@ -116,7 +118,7 @@ double rate_sum_constraint(unsigned n, const double* x, double* grad, void* data
     grad[at->first] = 1.0;
     grad[at->second] = 1.0;
   }
-  return x[at->first] + x[at->second] - (1.0 - kRateMargin);
+  return x[at->first] + x[at->second] - kHighestRate;
 }
 
 // Up to this many fitted parameters (five preparations with separate
@@ -145,7 +147,8 @@ bool on_a_ridge_to_a_step(AnalysisState& s, const std::vector<double>& x, double
 // One local search from start over the entries 1..npar. Returns the best
 // point evaluated (entries 1..npar) and its value when the search converged
 // and the point is not on a ridge towards a step; an empty vector otherwise.
-std::vector<double> local_search(AnalysisState& s, DRef start, double* value) {
+// Adds its objective evaluations to *evaluations.
+std::vector<double> local_search(AnalysisState& s, DRef start, double* value, int* evaluations) {
   const int N = s.param_capacity();
   const RateIndices at = rate_indices(s);
   Search search;
@@ -161,7 +164,7 @@ std::vector<double> local_search(AnalysisState& s, DRef start, double* value) {
     if (i == at.d) rate_positions.second = static_cast<int>(x.size());
     search.free.push_back(i);
     lower.push_back(rate ? 0.0 : -HUGE_VAL);
-    upper.push_back(rate ? 1.0 - kRateMargin : HUGE_VAL);
+    upper.push_back(rate ? kHighestRate : HUGE_VAL);
     x.push_back(std::clamp(start[i], lower.back(), upper.back()));
   }
   const unsigned n = static_cast<unsigned>(x.size());
@@ -180,8 +183,8 @@ std::vector<double> local_search(AnalysisState& s, DRef start, double* value) {
     nlopt_set_min_objective(opt, search_objective, &search);
     // (The limited-memory method takes bounds only; for it the objective's
     // cap keeps C + D below 1.)
-    if (small && rate_positions.first >= 0 && rate_positions.second >= 0 && s.model >= 2 &&
-        s.model <= 4)
+    if (small && rate_positions.first >= 0 && rate_positions.second >= 0 &&
+        model_form(s).rates_share_population())
       nlopt_add_inequality_constraint(opt, rate_sum_constraint, &rate_positions, 0.0);
     nlopt_set_ftol_rel(opt, kObjectiveTolerance);
     nlopt_set_xtol_rel(opt, kParameterTolerance);
@@ -199,6 +202,7 @@ std::vector<double> local_search(AnalysisState& s, DRef start, double* value) {
   }
   dvector_free(search.point, 1, N);
   dvector_free(search.gradient, 1, N);
+  *evaluations += search.evaluations;
   if (!converged || search.best_point.empty()) return {};
   if (on_a_ridge_to_a_step(s, search.best_point, search.best_f)) return {};
   *value = search.best_f;
@@ -206,13 +210,13 @@ std::vector<double> local_search(AnalysisState& s, DRef start, double* value) {
 }
 
 // The starting rates: (C, D) on the grid for a model with both (C + D below
-// 1 where both enter P = C + (1 - C - D) P0), one rate over the grid for a
+// 1 where both are shares of one population), one rate over the grid for a
 // model with one; a model without them (a known C alone can also give
 // several maxima) starts from its regression lines alone.
 std::vector<std::pair<double, double>> start_rates(const AnalysisState& s) {
   const RateIndices at = rate_indices(s);
   std::vector<std::pair<double, double>> rates;
-  const bool sum_below_one = s.model >= 2 && s.model <= 4;
+  const bool sum_below_one = model_form(s).rates_share_population();
   for (double c : kStartRates) {
     if (at.c == 0 && c != kStartRates[0]) break;
     for (double d : kStartRates) {
@@ -226,10 +230,11 @@ std::vector<std::pair<double, double>> start_rates(const AnalysisState& s) {
 
 }  // namespace
 
-MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin) {
+MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin, bool maximiser_converged) {
   const int N = s.param_capacity();
   const RateIndices at = rate_indices(s);
   MaximumCheck check;
+  check.unverified = !maximiser_converged;
   check.outside = move_rates_into_space(s, p);
   *fmin = exact_objective(s, p);
 
@@ -243,7 +248,8 @@ MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin) {
   auto search_from = [&](const std::vector<double>& from) {
     for (int i = 1; i <= N; ++i) start[i] = i <= s.npar ? from[static_cast<std::size_t>(i) - 1] : p[i];
     double f = 0.0;
-    std::vector<double> x = local_search(s, start, &f);
+    ++check.searches;
+    std::vector<double> x = local_search(s, start, &f, &check.evaluations);
     if (!x.empty()) found.push_back({f, std::move(x)});
   };
 
@@ -256,7 +262,7 @@ MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin) {
   // about their ED50s.
   for (const auto& [c, d] : start_rates(s)) {
     for (int i = 1; i <= N; ++i) start[i] = p[i];
-    const double C0 = at.c != 0 ? c : (s.model == 5 || s.model == 7 ? s.fixed_c : 0.0);
+    const double C0 = at.c != 0 ? c : (model_form(s).known_c() ? s.fixed_c : 0.0);
     regression_lines(s, start, C0, d);
     if (at.c != 0) start[at.c] = c;
     if (at.d != 0) start[at.d] = d;
@@ -302,6 +308,7 @@ MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin) {
       }
     }
   dvector_free(start, 1, N);
+  check.candidates = static_cast<int>(found.size());
 
   if (found.empty()) return check;
   const auto best = std::min_element(found.begin(), found.end(),
@@ -318,20 +325,6 @@ MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin) {
     check.gain = gain;
   }
   return check;
-}
-
-void report_maximum_check(AnalysisState& s, const MaximumCheck& check) {
-  if (check.outside && check.improved) {
-    both(s, "  The maximiser left the parameter space (a rate at or above 1): the estimates\n"
-            "  are those of the maximum that a bound-constrained search found inside it.\n");
-  } else if (check.outside) {
-    both(s, "  The maximiser left the parameter space (a rate at or above 1): its end point\n"
-            "  was moved to the nearest point inside.\n");
-  } else if (check.improved) {
-    both(s, "  The maximiser stopped short of the maximum: a bound-constrained search\n"
-            "  from several starts raised ^L by %.7lf.\n",
-         check.gain);
-  }
 }
 
 }  // namespace varnalo

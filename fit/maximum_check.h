@@ -15,10 +15,15 @@
 // Data with no finite maximum (complete or quasi-complete separation) give
 // searches that run away along a ridge towards a step; such a search yields
 // no candidate, so those fits end as the maximiser left them.
-// Inputs: the state (data, model, nprep, nslopes, npar) and the end point p
-// [1..nprep+nslopes+2]. Outputs: p holds the point to report, *fmin its
-// exact objective value; the result says whether the point left the space,
-// whether it changed and by how much ^L rose. Nothing is printed here.
+// An end point where the maximiser's last run did not converge (a line
+// search that found no decrease, an iteration or evaluation limit) is
+// marked unverified; it is searched from like any other.
+// Inputs: the state (data, model, nprep, nslopes, npar), the end point p
+// [1..nprep+nslopes+2] and whether the maximiser converged there. Outputs:
+// p holds the point to report, *fmin its exact objective value; the record
+// says whether the point left the space, whether it was verified by the
+// maximiser, whether it changed and by how much ^L rose, and how many
+// searches (and evaluations) the check took. Nothing is printed.
 #pragma once
 
 #include "foundation/arrays.h"
@@ -36,15 +41,15 @@ inline constexpr double kKeepGain = 1e-9;
 inline constexpr double kSmallestShownGain = 5e-8;
 
 struct MaximumCheck {
-  bool outside = false;   // the end point's rates were outside the space
-  bool improved = false;  // a better point replaced the end point
-  double gain = 0.0;      // rise of ^L over the end point (inside the space)
+  bool outside = false;     // the end point's rates were outside the space
+  bool unverified = false;  // the maximiser did not converge at the end point
+  bool improved = false;    // a better point replaced the end point
+  double gain = 0.0;        // rise of ^L over the end point (inside the space)
+  int searches = 0;         // local searches started
+  int candidates = 0;       // ... that converged off any ridge to a step
+  int evaluations = 0;      // objective evaluations of all searches
 };
 
-MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin);
-
-// Prints, on screen and report, the line that says the end point was
-// replaced, and why (nothing when it was kept).
-void report_maximum_check(AnalysisState& s, const MaximumCheck& check);
+MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin, bool maximiser_converged);
 
 }  // namespace varnalo

@@ -13,7 +13,8 @@
 // a restart no longer gains: a simplex that has collapsed onto a face then
 // opens up again. A restart ends as soon as its values agree within the
 // rounding of the objective. Finally the best vertex is checked, and moved
-// to a better maximum when there is one (fit/maximum_check.cpp).
+// to a better maximum when there is one (fit/maximum_check.cpp). Each run
+// returns its record; nothing but the heading is printed here.
 // Accuracy: the simplex stops when the objective values of its best and worst
 // vertices agree to a fractional tolerance (1e-12 here); the parameters are
 // then typically known to about the square root of that. The method has no
@@ -27,9 +28,9 @@
 
 #include "fit/maximum_check.h"
 #include "foundation/output.h"
-#include "model/initial_values.h"
 #include "model/likelihood.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 
 namespace varnalo {
 
@@ -141,13 +142,14 @@ double simplex_trial(Matrix& simplex, DVector& y, DVector& centroid_sum, int ndi
   return t;
 }
 
-void Amoeba(AnalysisState& s, Matrix& simplex, DVector& y, int ndim, double tolerance,
-            const ObjectiveFn& objective, int* evaluations, AmoebaEnd end) {
+SolverSummary Amoeba(Matrix& simplex, DVector& y, int ndim, double tolerance,
+                     const ObjectiveFn& objective, AmoebaEnd end) {
   const int m = ndim + 1;
   const int len = vector_length(simplex, ndim);
   DVector centroid_sum = dvector(1, len);
   sum_vertices(simplex, centroid_sum, ndim);
-  *evaluations = 0;
+  SolverSummary summary;
+  summary.restart = end.restart;
 
   for (;;) {
     int best = 1;
@@ -172,20 +174,26 @@ void Amoeba(AnalysisState& s, Matrix& simplex, DVector& y, int ndim, double tole
     double d = std::fabs(y[worst]) + std::fabs(y[best]);
     if (d == 0.0) d = kZeroGuard;
     const bool within_noise = std::fabs(y[worst] - y[best]) <= end.noise;
-    if (2.0 * std::fabs(y[worst] - y[best]) / d < tolerance || d < tolerance ||
-        (end.restart && within_noise)) {
+    if (2.0 * std::fabs(y[worst] - y[best]) / d < tolerance || d < tolerance) {
+      summary.stop = SolverStop::kValueTolerance;
       best_to_front(simplex, y, ndim, best);
       break;
     }
-    if (*evaluations >= NMAX) {
-      // A restart, or a run whose values agree within the rounding of the
-      // objective, has converged as far as can be told: no message.
-      if (!end.restart && !within_noise) both(s, "  Error in Amoeba: NMAX exceeded\n");
+    if (end.restart && within_noise) {
+      summary.stop = SolverStop::kWithinNoise;
       best_to_front(simplex, y, ndim, best);
       break;
     }
+    if (summary.evaluations >= NMAX) {
+      // A run whose values agree within the rounding of the objective has
+      // converged as far as can be told.
+      summary.stop = within_noise ? SolverStop::kWithinNoise : SolverStop::kEvaluationLimit;
+      best_to_front(simplex, y, ndim, best);
+      break;
+    }
+    ++summary.iterations;
 
-    *evaluations += 2;
+    summary.evaluations += 2;
     double t = simplex_trial(simplex, y, centroid_sum, ndim, objective, worst, kReflection);
     if (t <= y[best]) {
       simplex_trial(simplex, y, centroid_sum, ndim, objective, worst, kExpansion);
@@ -206,14 +214,15 @@ void Amoeba(AnalysisState& s, Matrix& simplex, DVector& y, int ndim, double tole
           }
           y[i] = objective(centroid_sum);
         }
-        *evaluations += ndim;
+        summary.evaluations += ndim;
         sum_vertices(simplex, centroid_sum, ndim);
       }
     } else {
-      --*evaluations;
+      --summary.evaluations;
     }
   }
   dvector_free(centroid_sum, 1, len);
+  return summary;
 }
 
 namespace {
@@ -232,16 +241,14 @@ double objective_noise(AnalysisState& s) {
 
 }  // namespace
 
-void fit_model_simplex(AnalysisState& s) {
+FitResult fit_model_simplex(AnalysisState& s, DRef start) {
   const int k = s.nprep + s.nslopes;
   const int N = k + 2;
   Matrix simplex = matrix(1, k + 3, 1, k + 2);
   DVector y = dvector(1, k + 3);
-  int evaluations = 0;
+  FitResult result;
 
-  DRef start = simplex[1];
-  initial_values(s, start);
-  edit_initial_values(s, start);
+  for (int j = 1; j <= N; ++j) simplex[1][j] = start[j];
 
   screen(s, "Optimization Algorithm\n\tNelder-Mead (Downhill Simplex Method)\n");
   report(s, "Optimization Algorithm\n\tNelder-Mead (Downhill Simplex Method)\n\n");
@@ -249,7 +256,7 @@ void fit_model_simplex(AnalysisState& s) {
   // Models without an estimated C or D move the slopes and intercepts only;
   // every other model moves both extra coordinates, the objective ignoring
   // the one the model does not use.
-  const int ndim = (s.model == 1 || s.model == 5) ? k : k + 2;
+  const int ndim = model_form(s).extra_count() == 0 ? k : k + 2;
   const ObjectiveFn objective = [&s](DRef x) { return simplex_objective(s, x); };
   const RateIndices rates = rate_indices(s);
 
@@ -260,7 +267,8 @@ void fit_model_simplex(AnalysisState& s) {
 
   screen(s, "\tMaximizing the Log(Likelihood) Function.\n\n");
   const AmoebaEnd first_run{objective_noise(s), false};
-  Amoeba(s, simplex, y, ndim, kSimplexTolerance, objective, &evaluations, first_run);
+  result.runs.push_back(Amoeba(simplex, y, ndim, kSimplexTolerance, objective, first_run));
+  int evaluations = result.runs.back().evaluations;
 
   // A simplex can collapse onto a point that is not the minimum; restarting
   // from its best vertex with a fresh simplex lets it move again. Restarts
@@ -269,9 +277,8 @@ void fit_model_simplex(AnalysisState& s) {
   for (int restart = 1; restart <= kMaxRestarts && evaluations < NMAX; ++restart) {
     const double before = y[1];
     build_restart_simplex(simplex, y, ndim, unused, objective);
-    int more = 0;
-    Amoeba(s, simplex, y, ndim, kSimplexTolerance, objective, &more, restart_run);
-    evaluations += more;
+    result.runs.push_back(Amoeba(simplex, y, ndim, kSimplexTolerance, objective, restart_run));
+    evaluations += result.runs.back().evaluations;
     if (!(before - y[1] > kRestartGain * std::max(std::fabs(before), 1.0))) break;
   }
 
@@ -286,18 +293,12 @@ void fit_model_simplex(AnalysisState& s) {
 
   // The point is checked on the exact likelihood, whose value is the one
   // reported.
-  const MaximumCheck check = check_maximum(s, p, &fmin);
-  if (check.improved || check.outside) {
-    report_maximum_check(s, check);
-    both(s, "\n");
-  }
-  if (s.model == 7 && ndim == k + 2) p[k + 2] = s.fixed_c;
+  result.check = check_maximum(s, p, &fmin, result.runs.back().converged());
+  if (model_form(s).known_c() && ndim == k + 2) p[k + 2] = s.fixed_c;
 
   s.max_loglik = saturated_loglik(s) - fmin;
   s.lr_chi2 = 2.0 * fmin;
   s.iterations = evaluations;
-  both(s, "The Maximum Log-Likelihood\n  ^L =%13.7lf    Iterations : %d\n\n", s.max_loglik,
-       evaluations);
 
   for (int j = 1; j <= N; ++j) s.params[j] = (j <= ndim) ? p[j] : 0.0;
 
@@ -305,6 +306,7 @@ void fit_model_simplex(AnalysisState& s) {
   ivector_free(unused, 1, ndim + 1);
   dvector_free(y, 1, k + 3);
   matrix_free(simplex, 1, k + 3, 1, k + 2);
+  return result;
 }
 
 }  // namespace varnalo

@@ -5,13 +5,9 @@
 #include <cmath>
 #include <string>
 
-#include "support/harness.h"
 
 namespace varnalo {
 namespace {
-
-using testing::count_of;
-using testing::StageFixture;
 
 // The simplex stops when best and worst values agree to 1e-12 relative; for
 // a quadratic with minimum value 3 the point is then within about
@@ -37,48 +33,62 @@ struct Simplex {
 };
 
 TEST(Amoeba, FindsTheMinimumOfAQuadratic) {
-  StageFixture fx;
   ObjectiveFn f = [](DRef x) {
     return 3.0 + (x[1] - 1) * (x[1] - 1) + 2 * (x[2] + 0.5) * (x[2] + 0.5);
   };
   Simplex sx(2, {{0.2, 0.3}, {0.22, 0.3}, {0.2, 0.33}}, f);
-  int evaluations = -1;
-  Amoeba(fx.state(), sx.rows, sx.y, 2, kTolerance, f, &evaluations);
+  const SolverSummary run = Amoeba(sx.rows, sx.y, 2, kTolerance, f);
+  EXPECT_EQ(run.stop, SolverStop::kValueTolerance);
   EXPECT_NEAR(sx.rows[1][1], 1.0, kQuadraticPointTol);
   EXPECT_NEAR(sx.rows[1][2], -0.5, kQuadraticPointTol);
   EXPECT_EQ(sx.y[1], f(sx.rows[1]));
   // Row 1 is the best vertex.
   EXPECT_LE(sx.y[1], sx.y[2]);
   EXPECT_LE(sx.y[1], sx.y[3]);
-  EXPECT_GT(evaluations, 0);
-  EXPECT_LT(evaluations, 10000);
-  EXPECT_EQ(fx.screen(), "");
-  EXPECT_EQ(fx.report(), "");
+  EXPECT_GT(run.evaluations, 0);
+  EXPECT_LT(run.evaluations, 10000);
+  EXPECT_GT(run.iterations, 0);
 }
 
-TEST(Amoeba, EvaluationLimitIsReportedOnceAndTheBestVertexIsKept) {
-  StageFixture fx;
-  // No minimum: the simplex expands downhill until the limit.
-  ObjectiveFn f = [](DRef x) { return -x[1] - x[2]; };
-  Simplex sx(2, {{0, 0}, {1, 0}, {0, 1}}, f);
-  int evaluations = 0;
-  Amoeba(fx.state(), sx.rows, sx.y, 2, kTolerance, f, &evaluations);
-  EXPECT_GE(evaluations, 10000);
-  EXPECT_EQ(fx.screen(), "  Error in Amoeba: NMAX exceeded\n");
-  EXPECT_EQ(fx.report(), "  Error in Amoeba: NMAX exceeded\n");
-  EXPECT_EQ(count_of(fx.screen(), "NMAX"), 1);
-  EXPECT_FALSE(sx.y[1] > sx.y[2]);
-  EXPECT_FALSE(sx.y[1] > sx.y[3]);
+// Why a run stopped: the evaluation limit on an objective without a minimum
+// (the best vertex kept in row 1), a first run or a restart alike; the
+// fractional tolerance; and for a restart, values that agree within the
+// objective's rounding.
+TEST(Amoeba, TheRecordSaysWhyTheRunStopped) {
+  const ObjectiveFn downhill = [](DRef x) { return -x[1] - x[2]; };
+  const ObjectiveFn bowl = [](DRef x) { return 2.0 + x[1] * x[1] + x[2] * x[2]; };
+  struct Case {
+    const char* what;
+    const ObjectiveFn& f;
+    AmoebaEnd end;
+    SolverStop stop;
+    bool at_limit;
+  };
+  const Case cases[] = {
+      {"limit", downhill, {}, SolverStop::kEvaluationLimit, true},
+      {"restart at the limit", downhill, {0.0, true}, SolverStop::kEvaluationLimit, true},
+      {"restart within the noise", bowl, {1.0, true}, SolverStop::kWithinNoise, false},
+      {"tolerance", bowl, {1.0, false}, SolverStop::kValueTolerance, false},
+  };
+  for (const Case& c : cases) {
+    Simplex sx(2, {{0, 0}, {1, 0}, {0, 1}}, c.f);
+    const SolverSummary run = Amoeba(sx.rows, sx.y, 2, kTolerance, c.f, c.end);
+    EXPECT_EQ(run.stop, c.stop) << c.what;
+    EXPECT_EQ(run.converged(), c.stop != SolverStop::kEvaluationLimit) << c.what;
+    EXPECT_EQ(run.restart, c.end.restart) << c.what;
+    EXPECT_EQ(run.evaluations >= 10000, c.at_limit) << c.what;
+    EXPECT_FALSE(sx.y[1] > sx.y[2]) << c.what;
+    EXPECT_FALSE(sx.y[1] > sx.y[3]) << c.what;
+  }
 }
 
 TEST(Amoeba, StopsAtOnceOnAFlatObjectiveAndTiesGoToTheLaterVertex) {
   for (double level : {0.0, 5.0}) {
-    StageFixture fx;
     ObjectiveFn f = [level](DRef) { return level; };
     Simplex sx(2, {{1, 2}, {3, 4}, {5, 6}}, f);
-    int evaluations = -1;
-    Amoeba(fx.state(), sx.rows, sx.y, 2, kTolerance, f, &evaluations);
-    EXPECT_EQ(evaluations, 0) << level;
+    const SolverSummary run = Amoeba(sx.rows, sx.y, 2, kTolerance, f);
+    EXPECT_EQ(run.evaluations, 0) << level;
+    EXPECT_EQ(run.stop, SolverStop::kValueTolerance) << level;
     // All three are equally good: the last one met becomes row 1, and the
     // old row 1 takes its place.
     EXPECT_EQ(sx.rows[1][1], 5.0) << level;
@@ -90,14 +100,12 @@ TEST(Amoeba, StopsAtOnceOnAFlatObjectiveAndTiesGoToTheLaterVertex) {
 }
 
 TEST(Amoeba, ACoordinateSharedByEveryVertexNeverMoves) {
-  StageFixture fx;
   // Every vertex has coordinate 2 equal to 0, as when a starting value is 0
   // and 0 * 1.1 = 0: reflections, expansions, contractions and shrinks
   // keep it at 0 although the minimum lies at 1.
   ObjectiveFn f = [](DRef x) { return 1.0 + (x[1] - 2) * (x[1] - 2) + (x[2] - 1) * (x[2] - 1); };
   Simplex sx(2, {{0.5, 0}, {0.55, 0}, {0.5, 0}}, f);
-  int evaluations = 0;
-  Amoeba(fx.state(), sx.rows, sx.y, 2, kTolerance, f, &evaluations);
+  Amoeba(sx.rows, sx.y, 2, kTolerance, f);
   EXPECT_EQ(sx.rows[1][2], 0.0);
   EXPECT_NEAR(sx.rows[1][1], 2.0, kQuadraticPointTol);
 }

@@ -59,6 +59,20 @@ int read_char(Console& console) {
   return c;
 }
 
+int read_key_line(Console& console) {
+  const int key = read_char(console);
+  if (key == '\n') return key;
+  std::uintmax_t length = 1;
+  while (console.peek_char() != EOF) {
+    if (read_char(console) == '\n') break;
+    if (++length > kLongestLine) {
+      write_error(kLongLineMessage);
+      end_run(1);
+    }
+  }
+  return key;
+}
+
 std::string read_line(Console& console, std::size_t max_chars) {
   std::string line;
   std::uintmax_t length = 0;

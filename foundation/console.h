@@ -80,6 +80,15 @@ inline constexpr const char* kLongLineMessage =
 // like those with LF, single-key answers and pauses included.
 int read_char(Console& console);
 
+// Reads a single-key answer or a pause: the first character of the next line
+// ('\n' for an empty line), the rest of that line read and discarded. An
+// answer is typed with Enter, so "no" answers 'n' and leaves nothing behind
+// for the next prompt; answer files with one answer per line read the same.
+// The last line of the input may lack its line end (a final "q"). End of
+// input before the first character ends the run with status 1, and so does a
+// line longer than kLongestLine.
+int read_key_line(Console& console);
+
 // Reads one line up to its line end (consumed, not stored; CR LF counts as
 // one line end). The line is consumed whole but at most max_chars characters
 // are kept, so a long line costs no memory. At end of input (even in

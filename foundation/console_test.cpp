@@ -30,6 +30,38 @@ TEST(ReadChar, CarriageReturnBeforeLineFeedIsOneLineEnd) {
   }
 }
 
+TEST(ReadKeyLine, FirstCharacterOfTheLineAndTheRestDiscarded) {
+  const struct {
+    std::string input;
+    int key;
+    std::string unread;
+  } cases[] = {
+      {"\nq", '\n', "q"},          // a pause answered with Enter
+      {"\r\nq", '\n', "q"},        // ... on Windows
+      {"y\nq", 'y', "q"},
+      {"no\nq", 'n', "q"},          // the "o" is not left for the next prompt
+      {"yes\r\nq", 'y', "q"},
+      {"\r\r\nq", '\r', "q"},      // a lone CR is the key, CR LF still ends its line
+      {"q", 'q', ""},              // the last line of a file without its line end
+      {"quit", 'q', ""},
+      {"x" + std::string(1'000'000, 'x') + "\nq", 'x', "q"},
+  };
+  for (const auto& c : cases) {
+    ScriptedConsole console(c.input);
+    EXPECT_EQ(read_key_line(console), c.key) << c.input.substr(0, 8);
+    EXPECT_EQ(console.unread(), c.unread) << c.input.substr(0, 8);
+  }
+}
+
+TEST(ReadKeyLine, EndOfInputBeforeTheKeyEndsTheRun) {
+  std::string errors;
+  const ErrorSink previous = set_error_sink([&](std::string_view t) { errors.append(t); });
+  ScriptedConsole console("");
+  EXPECT_EQ(testing::run_end_status([&] { read_key_line(console); }), 1);
+  set_error_sink(previous);
+  EXPECT_EQ(errors, kEndOfInputMessage);
+}
+
 TEST(ReadLine, KeepsTheStartOfTheLineAndConsumesItAll) {
   const struct {
     std::string input;

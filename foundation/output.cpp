@@ -67,7 +67,7 @@ void both(AnalysisState& s, const char* fmt, ...) {
   report_text(s, text);
 }
 
-int read_key(AnalysisState& s) { return read_char(*s.console); }
+int read_key(AnalysisState& s) { return read_key_line(*s.console); }
 
 std::string read_answer(AnalysisState& s) { return read_line(*s.console, kAnswerChars); }
 

@@ -1,5 +1,5 @@
-// Formatted output to the screen and the report, and the console reads that
-// every stage uses.
+// Formatted output to the screen and the report, which every stage uses, and
+// the console reads of the dialogue (dialogue/).
 //
 // All result lines are printf formats. both() writes a line to the screen and
 // then the identical line to REPORT.TXT; screen() and report() write to one
@@ -32,8 +32,9 @@ void both(AnalysisState& s, const char* fmt, ...) VARNALO_PRINTF(2, 3);
 void screen_text(AnalysisState& s, const std::string& text);
 void report_text(AnalysisState& s, const std::string& text);
 
-// Reads one character from the console (a pause or a single-key answer).
-// Ends the run with status 1 at end of input.
+// Reads a pause or a single-key answer: the first character of the next
+// line, the rest of the line discarded (read_key_line). Ends the run with
+// status 1 at end of input.
 int read_key(AnalysisState& s);
 
 // Reads one answer line into the answer buffer: at most 19 characters are

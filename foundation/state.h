@@ -2,9 +2,10 @@
 //
 // Created at start-up and kept for the whole run. Every stage takes it, reads
 // its inputs from it and leaves its results in it. It holds the run-wide
-// settings (menus), the loaded data (GroupTable), the per-fit work arrays,
-// the fit and test results, the working data of the potency stage, and the
-// ways out: the console, the working folder and the open output files.
+// settings (as answered), the loaded data (GroupTable), the per-fit work
+// arrays, the fit and test results, the working data of the potency stage,
+// and the ways out: the console, the working folder and the open output
+// files.
 //
 // Index conventions: parameter vectors are [1..N] with
 // N = nprep + nslopes + 2 (intercepts, slopes, then C and D), per-preparation
@@ -21,24 +22,13 @@
 namespace varnalo {
 
 class Console;
-struct AnalysisState;
-
-// What differs between the two programs built from this source tree.
-struct Edition {
-  // Name in the banner and in the screen heading of every analysis.
-  const char* program_name;
-  // Algorithm name written to TABLE.TXT and the plot files.
-  const char* algorithm_name;
-  // The fit step of the fit sequence: leaves params, max_loglik, lr_chi2
-  // (and, for the variable-metric fit, fit_cov).
-  void (*fit)(AnalysisState& s);
-  // True when the fit leaves no covariance matrix: the inverse information
-  // matrix is then copied into fit_cov after every fit.
-  bool fit_cov_from_info;
-};
+struct Edition;  // fit/edition.h
 
 // The program version, printed with "%2.2lf".
 inline constexpr double kVersion = 1.63;
+
+// Names of variance methods 1 and 2, as the menu and the report show them.
+inline constexpr const char* kVarianceMethodNames[] = {"SAS Equivalent", "Finney Equivalent"};
 
 // Largest number of preparations in one analysis (slots 1..99).
 inline constexpr int kMaxPreparations = 99;
@@ -49,6 +39,11 @@ inline constexpr std::size_t kMaxNameChars = 29;
 // one; a missing lower / upper confidence limit is held as -99 / 99.
 inline constexpr double kZeroDoseLog = -99.0;
 inline constexpr double kInfiniteDoseLog = 99.0;
+
+// A count of 0 (or less) is stored as this floor in the GroupTable, so that
+// r ln r and n ln n stay finite in the likelihood; a count at the floor
+// stands for 0.
+inline constexpr double kCountFloor = 1e-50;
 
 struct AnalysisState {
   // ---- ways out ----------------------------------------------------------
@@ -61,11 +56,10 @@ struct AnalysisState {
   // ---- run-wide settings (menus) -----------------------------------------
   int dose_scale = 1;       // 1 doses, 2 log10 doses in the data files
   std::string dose_unit;    // unit of the doses for the pictures' axes; empty: none given
-  int variance_method = 1;  // 1 "SAS Equivalent", 2 "Finney Equivalent"
+  int variance_method = 1;  // kVarianceMethodNames: 1 "SAS Equivalent", 2 "Finney Equivalent"
   int distribution = 1;     // 1 Normal, 2 Logistic, 3 Complementary Log-Log
   int model = 1;            // ModelType 1..8
   double fixed_c = 0.5;     // known C of models 5 and 7, in (0, 1)
-  int nextra = 0;           // number of extra parameters C, D
   int chi_choice = 1;       // 1 Pearson test, 2 likelihood ratio test
   double chi2_level = 0.05;
   double vr_level = 0.05;

@@ -5,17 +5,10 @@
 #include <cmath>
 
 #include "foundation/output.h"
+#include "inference/estimates_report.h"
 #include "model/model_family.h"
 
 namespace varnalo {
-
-namespace {
-
-constexpr const char* kNoStandardErrors =
-    "  Standard errors are not available for this fit (singular or non-positive variance "
-    "matrix).\n";
-
-}  // namespace
 
 void print_asy_var_head(AnalysisState& s, const char* name) {
   both(s, "Asymptotic Variance for %s\n", name);

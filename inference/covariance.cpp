@@ -14,28 +14,26 @@
 #include "fit/gaussj.h"
 #include "model/likelihood.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 
 namespace varnalo {
 
 namespace {
 
-// Floor of the density in the distribution functions.
-constexpr double kDensityFloor = 1e-99;
 
 }  // namespace
 
-void build_info_matrix(AnalysisState& s) {
+InversionSummary build_info_matrix(AnalysisState& s) {
   const int P = s.nprep;
   const int K = s.param_capacity();
-  const int c = P + s.nslopes + 1;
-  const int d = c + 1;
+  const RateIndices at = rate_indices(s);
   Matrix& I = s.info_cov;
   for (int i = 1; i <= K; ++i)
     for (int j = 1; j <= K; ++j) I[i][j] = 0.0;
 
   double C = 0.0, D = 0.0;
   fitted_c_d(s, &C, &D);
-  const int model = s.model;
+  const ModelForm& form = model_form(s);
 
   for (int j = 1; j <= P; ++j) {
     double Sw = 0, Sx = 0, Sxx = 0, SC = 0, SCx = 0, SCC = 0, SD = 0, SDx = 0, SDD = 0, SCD = 0;
@@ -53,35 +51,18 @@ void build_info_matrix(AnalysisState& s) {
       // A zero or infinite dose has f = 0: it carries no information on a
       // and b. The density at its floor keeps the C and D terms, which are
       // formed by dividing by f, finite.
-      if (pr.f < kDensityFloor) pr.f = kDensityFloor;
+      if (pr.f < kProbabilityFloor) pr.f = kProbabilityFloor;
       const double P0 = pr.P0, f = pr.f, Pm = pr.P, Qm = pr.Q;
-      double w0 = 1.0, gC = 0.0, gD = 0.0;
-      switch (model) {
-        case 2:
-        case 3:
-        case 4:
-          w0 = 1.0 - C - D;
-          gC = (1.0 - P0) / f;
-          gD = -P0 / f;
-          break;
-        case 5:
-          w0 = 1.0 - C;
-          break;
-        case 6:
-        case 7:
-        case 8:
-          w0 = (1.0 - C) * (1.0 - D);
-          gC = (1.0 - (1.0 - D) * P0) / f;
-          gD = -(1.0 - C) * P0 / f;
-          break;
-        default:
-          break;
-      }
+      // dP/dP0, and the derivatives of P in C and D divided by f.
+      const ResponseDerivatives dP = form.derivatives(P0, C, D);
+      const double w0 = dP.dP0;
+      const double gC = dP.dC / f;
+      const double gD = dP.dD / f;
       const double w = w0 * w0 * f * f * n / Pm / Qm;
       Sw += w;
       Sx += w * x;
       Sxx += w * x * x;
-      if (model == 1 || model == 5) continue;
+      if (form.extra_count() == 0) continue;
       SC += w * gC / w0;
       SCx += w * gC * x / w0;
       SCC += w * gC * gC / w0 / w0;
@@ -103,27 +84,14 @@ void build_info_matrix(AnalysisState& s) {
       I[e][slope] += with_slope;
       I[slope][e] = I[e][slope];
     };
-    switch (model) {
-      case 2:
-      case 6:
-        add_extra(c, SC, SCx, SCC);
-        break;
-      case 3:
-      case 7:
-        add_extra(c, SD, SDx, SDD);
-        break;
-      case 4:
-      case 8:
-        add_extra(c, SC, SCx, SCC);
-        add_extra(d, SD, SDx, SDD);
-        I[d][c] += SCD;
-        I[c][d] = I[d][c];
-        break;
-      default:
-        break;
+    if (at.c != 0) add_extra(at.c, SC, SCx, SCC);
+    if (at.d != 0) add_extra(at.d, SD, SDx, SDD);
+    if (at.c != 0 && at.d != 0) {
+      I[at.d][at.c] += SCD;
+      I[at.c][at.d] = I[at.d][at.c];
     }
   }
-  gaussj(s, I, s.npar);
+  return gaussj(I, s.npar);
 }
 
 Matrix& selected_cov(AnalysisState& s) { return s.variance_method == 1 ? s.fit_cov : s.info_cov; }

@@ -1,7 +1,8 @@
 // Variance-covariance matrices of the fitted parameters.
 //
 // build_info_matrix: the inverse of the expected information at the fitted
-// params (info_cov, leading npar x npar block; everything else 0), with the
+// params (info_cov, leading npar x npar block; everything else 0; the
+// record of the inversion is returned for the session to report), with the
 // per-preparation weight sums prep_sum_w and weighted mean log doses
 // prep_mean_x. selected_cov: the matrix of the chosen variance method
 // (fit_cov under 1, info_cov under 2); every consumer reads it. Rescaling by
@@ -11,12 +12,14 @@
 // All vectors and matrices are 1-based, N = nprep + nslopes + 2.
 #pragma once
 
+#include "fit/gaussj.h"
 #include "foundation/arrays.h"
 #include "foundation/state.h"
 
 namespace varnalo {
 
-void build_info_matrix(AnalysisState& s);
+// Returns the record of the inversion.
+InversionSummary build_info_matrix(AnalysisState& s);
 // fit_cov under variance method 1, info_cov under 2.
 Matrix& selected_cov(AnalysisState& s);
 void scale_by_het_factor(AnalysisState& s);

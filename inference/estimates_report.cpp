@@ -16,6 +16,7 @@
 #include "inference/covariance.h"
 #include "inference/probability.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 
 namespace varnalo {
 
@@ -23,11 +24,11 @@ namespace {
 
 // Columns of the covariance matrix shown side by side.
 constexpr int kBlockColumns = 5;
+// Width of the standard-error cell of a rate's row.
+constexpr int kErrorWidth = 12;
 
-// The notices that replace numbers that cannot be formed.
-constexpr const char* kNoStandardErrors =
-    "  Standard errors are not available for this fit (singular or non-positive variance "
-    "matrix).\n";
+// The notice that replaces the location/scale form where it cannot be
+// formed.
 constexpr const char* kNoLocationScale =
     "  The location/scale form (m = -a/b, s = 1/b) is not available for this fit (zero "
     "slope).\n";
@@ -60,23 +61,16 @@ bool print_tested_row(AnalysisState& s, bool slope, const std::string& label, do
   return true;
 }
 
-// An extra-parameter row (no Wald test); wide selects the wider error cell.
-bool print_extra_row(AnalysisState& s, bool wide, const std::string& label, double value,
+// An extra-parameter row (no Wald test), its error cell `width` wide.
+bool print_extra_row(AnalysisState& s, int width, const std::string& label, double value,
                      double v, const char* description) {
-  const bool ok = variance_ok(v);
-  if (!ok) {
-    if (wide)
-      both(s, "  %-3s%13.7lf    %13s %21s  %s\n", label.c_str(), value, "-", "", description);
-    else
-      both(s, "  %-3s%13.7lf    %12s %21s  %s\n", label.c_str(), value, "-", "", description);
-  } else if (wide) {
-    both(s, "  %-3s%13.7lf    %13.7lf %21s  %s\n", label.c_str(), value, std::sqrt(v), "",
-         description);
-  } else {
-    both(s, "  %-3s%13.7lf    %12.7lf %21s  %s\n", label.c_str(), value, std::sqrt(v), "",
-         description);
+  if (!variance_ok(v)) {
+    both(s, "  %-3s%13.7lf    %*s %21s  %s\n", label.c_str(), value, width, "-", "", description);
+    return false;
   }
-  return ok;
+  both(s, "  %-3s%13.7lf    %*.7lf %21s  %s\n", label.c_str(), value, width, std::sqrt(v), "",
+       description);
+  return true;
 }
 
 void print_fixed_row(AnalysisState& s, const std::string& label, double value,
@@ -85,53 +79,54 @@ void print_fixed_row(AnalysisState& s, const std::string& label, double value,
 }
 
 // The form-2 reports when the slope is zero: the notice and the usual pause.
-void location_scale_unavailable(AnalysisState& s) {
+void location_scale_unavailable(AnalysisState& s, Pauses& pauses) {
   both(s, "%s", kNoLocationScale);
-  read_key(s);
+  pauses.pause();
   report(s, "\n");
 }
 
 }  // namespace
 
-void report_estimates(AnalysisState& s, int form) {
+void report_estimates(AnalysisState& s, int form, Pauses& pauses) {
   LabelTable labels;
   make_param_labels(s, form, labels);
   Matrix& V = selected_cov(s);
   if (form == 1) {
-    print_estimates(s, s.params, V, labels);
+    print_estimates(s, s.params, V, labels, pauses);
     return;
   }
   if (!location_scale_defined(s, s.params)) {
-    location_scale_unavailable(s);
+    location_scale_unavailable(s, pauses);
     return;
   }
   derive_location_scale(s, s.params, s.derived_params, V, s.derived_cov);
-  print_estimates(s, s.derived_params, s.derived_cov, labels);
+  print_estimates(s, s.derived_params, s.derived_cov, labels, pauses);
 }
 
-void report_covariance(AnalysisState& s, int form) {
+void report_covariance(AnalysisState& s, int form, Pauses& pauses) {
   LabelTable labels;
   make_param_labels(s, form, labels);
   Matrix& V = selected_cov(s);
   if (form == 1) {
-    print_cov_matrix(s, V, labels);
+    print_cov_matrix(s, V, labels, pauses);
     return;
   }
   if (!location_scale_defined(s, s.params)) {
-    location_scale_unavailable(s);
+    location_scale_unavailable(s, pauses);
     return;
   }
   derive_location_scale(s, s.params, s.derived_params, V, s.derived_cov);
-  print_cov_matrix(s, s.derived_cov, labels);
+  print_cov_matrix(s, s.derived_cov, labels, pauses);
 }
 
-void print_estimates(AnalysisState& s, DRef e, const Matrix& V, const LabelTable& labels) {
-  const int c = s.nprep + s.nslopes + 1;
-  const int d = c + 1;
+void print_estimates(AnalysisState& s, DRef e, const Matrix& V, const LabelTable& labels,
+                     Pauses& pauses) {
+  const ModelForm& form = model_form(s);
+  const RateIndices at = rate_indices(s);
+  // The label C stands after D where D is the first extra entry.
+  const int c_label = s.nprep + s.nslopes + (form.d_first() ? 2 : 1);
   double C = 0.0, D = 0.0;
   fitted_c_d(s, &C, &D);
-  const double varC = V[c][c];
-  const double varD = V[d][d];
 
   both(s, "Parameter Estimates\n");
   both(s, "  #  %13s    %13s%13s%5s     %s\n", "Parameter", "Std. Error", "Wald's Chi2", "p",
@@ -145,46 +140,26 @@ void print_estimates(AnalysisState& s, DRef e, const Matrix& V, const LabelTable
   };
   visit_intercepts_and_slopes(s, intercept, slope);
 
-  switch (s.model) {
-    case 2:
-      all_ok &= print_extra_row(s, false, labels[c], C, varC, "Natural Response Rate");
-      break;
-    case 3:
-      all_ok &= print_extra_row(s, false, labels[c], D, varC, "Natural Immunity Rate");
-      break;
-    case 4:
-      all_ok &= print_extra_row(s, false, labels[c], C, varC, "Natural Response Rate");
-      all_ok &= print_extra_row(s, false, labels[d], D, varD, "Natural Immunity Rate");
-      break;
-    case 5:
-      print_fixed_row(s, labels[c], s.fixed_c, "Fixed Preference");
-      break;
-    case 6:
-      all_ok &= print_extra_row(s, true, labels[c], C, varC, "Natural Preference");
-      break;
-    case 7:
-      print_fixed_row(s, labels[d], s.fixed_c, "Fixed Preference");
-      all_ok &= print_extra_row(s, false, labels[c], D, varC, "Natural Immunity Rate");
-      break;
-    case 8:
-      all_ok &= print_extra_row(s, false, labels[c], C, varC, "Natural Preference");
-      all_ok &= print_extra_row(s, false, labels[d], D, varD, "Natural Immunity Rate");
-      break;
-    default:
-      break;
-  }
+  if (form.known_c()) print_fixed_row(s, labels[c_label], s.fixed_c, form.c_description());
+  if (at.c != 0)
+    all_ok &= print_extra_row(s, form.c_error_width, labels[at.c], C, V[at.c][at.c],
+                              form.c_description());
+  if (at.d != 0)
+    all_ok &= print_extra_row(s, kErrorWidth, labels[at.d], D, V[at.d][at.d],
+                              form.d_description());
   if (!all_ok) both(s, "%s", kNoStandardErrors);
-  read_key(s);
+  pauses.pause();
   report(s, "\n");
 }
 
-void print_cov_matrix(AnalysisState& s, const Matrix& V, const LabelTable& labels) {
+void print_cov_matrix(AnalysisState& s, const Matrix& V, const LabelTable& labels,
+                      Pauses& pauses) {
   const int N = s.npar;
   both(s, "Matrix of Variances, Covariances, and (Correlations)\n");
   if (!covariance_usable(s, V)) {
     // Correlations need finite, positive variances; one notice instead.
     both(s, "%s", kNoStandardErrors);
-    read_key(s);
+    pauses.pause();
     report(s, "\n");
     return;
   }
@@ -207,7 +182,7 @@ void print_cov_matrix(AnalysisState& s, const Matrix& V, const LabelTable& label
       line += "\n";
       both(s, "%s", line.c_str());
     }
-    read_key(s);
+    pauses.pause();
   }
   report(s, "\n");
 }

@@ -45,7 +45,7 @@ TEST(EstimatesReport, OnePreparationTableAndMatrix) {
   s.params[2] = 3.0;
   s.fit_cov[2][2] = 0.25;
   s.fit_cov[1][2] = s.fit_cov[2][1] = -0.3;
-  report_estimates(s, 1);
+  report_estimates(s, 1, f.answers());
   // a1: se 1, Wald 4, p = erfc(sqrt 2) = 0.0455; b: se 0.5, Wald 36, p ~ 2e-9.
   const std::string table =
       "Parameter Estimates\n"
@@ -55,7 +55,7 @@ TEST(EstimatesReport, OnePreparationTableAndMatrix) {
       "  RegressionCoefficient\n";
   EXPECT_EQ(f.screen(), table);
   EXPECT_EQ(f.report(), table + "\n");
-  report_covariance(s, 1);
+  report_covariance(s, 1, f.answers());
   const std::string matrix =
       "Matrix of Variances, Covariances, and (Correlations)\n"
       "       " "    a1       " "     b       \n"
@@ -68,8 +68,8 @@ TEST(EstimatesReport, OnePreparationTableAndMatrix) {
 
 TEST(EstimatesReport, RowOrderOfSeparateAndCommonSlopes) {
   StageFixture sep("\n"), common("\n");
-  report_estimates(prepare(sep, 2, 2, 1), 1);
-  report_estimates(prepare(common, 2, 1, 1), 1);
+  report_estimates(prepare(sep, 2, 2, 1), 1, sep.answers());
+  report_estimates(prepare(common, 2, 1, 1), 1, common.answers());
   auto labels = [](const std::string& text) {
     std::string order;
     for (const std::string& line : lines_starting(text, "  ")) order += line.substr(2, 3);
@@ -87,19 +87,19 @@ TEST(EstimatesReport, ExtraParameterRowsByModel) {
     AnalysisState& s = prepare(f, 1, 1, 7);
     s.params[3] = 0.1;
     s.fit_cov[3][3] = 0.0025;
-    report_estimates(s, 1);
+    report_estimates(s, 1, f.answers());
     EXPECT_NE(f.screen().find("RegressionCoefficient\n" + fixed_c + "  D  " "    0.1000000" "    "
                               "   0.0500000" " " + kSpaces21 + "  Natural Immunity Rate\n"),
               std::string::npos)
         << f.screen();
-    report_covariance(s, 1);  // rows a1, b, D; C is no parameter
+    report_covariance(s, 1, f.answers());  // rows a1, b, D; C is no parameter
     EXPECT_NE(f.screen().find("       " "    a1       " "     b       " "     D       \n"),
               std::string::npos);
     EXPECT_EQ(lines_starting(f.screen(), "  C  ").size(), 1u);
   }
   {  // model 5: the fixed C alone
     StageFixture f("\n");
-    report_estimates(prepare(f, 1, 1, 5), 1);
+    report_estimates(prepare(f, 1, 1, 5), 1, f.answers());
     EXPECT_NE(f.screen().find("RegressionCoefficient\n" + fixed_c), std::string::npos);
   }
   {  // model 6: one column wider error cell; model 4: C then D
@@ -107,13 +107,13 @@ TEST(EstimatesReport, ExtraParameterRowsByModel) {
     AnalysisState& s6 = prepare(f6, 1, 1, 6);
     s6.params[3] = 0.2;
     s6.fit_cov[3][3] = 0.0004;
-    report_estimates(s6, 1);
+    report_estimates(s6, 1, f6.answers());
     EXPECT_NE(f6.screen().find("  C  " "    0.2000000" "    " "    0.0200000" " " + kSpaces21 +
                                "  Natural Preference\n"),
               std::string::npos);
     AnalysisState& s4 = prepare(f4, 1, 1, 4);
     s4.fit_cov[4][4] = 0.01;
-    report_estimates(s4, 1);
+    report_estimates(s4, 1, f4.answers());
     EXPECT_NE(f4.screen().find("   1.0000000 " + kSpaces21 + "  Natural Response Rate\n" +
                                "  D  " "    1.0000000" "    " "   0.1000000 " + kSpaces21 +
                                "  Natural Immunity Rate\n"),
@@ -126,13 +126,13 @@ TEST(EstimatesReport, MatrixBlocksOfFiveColumns) {
   LabelTable labels;
   AnalysisState& s5 = prepare(five, 4, 1, 1);  // 5 parameters
   make_param_labels(s5, 1, labels);
-  print_cov_matrix(s5, s5.fit_cov, labels);
+  print_cov_matrix(s5, s5.fit_cov, labels, five.answers());
   EXPECT_EQ(lines_starting(five.screen(), "  a1 ").size(), 1u);
   EXPECT_EQ(five.console().unread(), "X");
 
   AnalysisState& s6 = prepare(six, 2, 2, 4);  // 6 parameters: a1 a2 b1 b2 C D
   make_param_labels(s6, 1, labels);
-  print_cov_matrix(s6, s6.fit_cov, labels);
+  print_cov_matrix(s6, s6.fit_cov, labels, six.answers());
   const auto a1 = lines_starting(six.screen(), "  a1 ");
   ASSERT_EQ(a1.size(), 2u);
   EXPECT_EQ(a1[1], "  a1  (  0.000000)");
@@ -148,9 +148,9 @@ TEST(EstimatesReport, LocationScaleFormKeepsExtraRows) {
   s.params[2] = 4.0;
   s.params[3] = 0.05;
   s.fit_cov[3][3] = 0.0001;
-  report_estimates(s, 1);
+  report_estimates(s, 1, f.answers());
   const std::string form1 = f.screen();
-  report_estimates(s, 2);
+  report_estimates(s, 2, f.answers());
   const std::string form2 = f.screen().substr(form1.size());
   EXPECT_NE(form2.find("  m1     0.5000000"), std::string::npos);     // -a/b
   EXPECT_NE(form2.find("  s          0.2500000"), std::string::npos);  // 1/b
@@ -165,8 +165,8 @@ TEST(EstimatesReport, UnusableVariancesAreNamedNotPrinted) {
   StageFixture f("\n\n\n\n");
   AnalysisState& s = prepare(f, 1, 1, 1);
   s.fit_cov[2][2] = -0.04;
-  report_estimates(s, 1);
-  report_covariance(s, 1);
+  report_estimates(s, 1, f.answers());
+  report_covariance(s, 1, f.answers());
   const std::string& t = f.screen();
   EXPECT_EQ(t.find("nan"), std::string::npos);
   EXPECT_EQ(t.find("inf"), std::string::npos);
@@ -181,8 +181,8 @@ TEST(EstimatesReport, UnusableVariancesAreNamedNotPrinted) {
   s.fit_cov[2][2] = 1.0;
   s.params[2] = 0.0;  // a zero slope has no location/scale form
   const std::size_t before = t.size();
-  report_estimates(s, 2);
-  report_covariance(s, 2);
+  report_estimates(s, 2, f.answers());
+  report_covariance(s, 2, f.answers());
   const std::string zero_slope =
       "  The location/scale form (m = -a/b, s = 1/b) is not available for this fit (zero "
       "slope).\n";

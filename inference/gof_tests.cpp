@@ -12,8 +12,6 @@
 // the exact incomplete gamma function below).
 #include "inference/gof_tests.h"
 
-#include "data/data_files.h"
-#include "foundation/menus.h"
 #include "foundation/output.h"
 #include "inference/covariance.h"
 #include "inference/probability.h"
@@ -57,33 +55,76 @@ void compute_pearson(AnalysisState& s) {
   s.pearson_chi2 = sum;
 }
 
-void chi_square_tests(AnalysisState& s) {
-  if (s.sep_df == 0.0) {
-    screen(s, "CAUTION!! DF= 0 (zero)  Change the model or use more dose groups.\n");
-    read_key(s);
-  }
-  int pearson_het = 0, pearson_par = 0, lr_het = 0, lr_par = 0;
-  both(s, "Pearson Chi-square Test on Sum of Squares\n");
-  both(s, "  %19s%10s%14s%14s\n", "DF", "SS", "MS", "p");
-  print_test_table(s, &pearson_het, &pearson_par, &s.pearson_chi2, &s.sep_pearson_chi2, &s.df,
-                   &s.sep_df);
-  both(s, "Likelihood Ratio Chi-square Test\n");
-  both(s, "  %19s%10s%14s%14s\n", "DF", "LR", "MLR", "p");
-  print_test_table(s, &lr_het, &lr_par, &s.lr_chi2, &s.sep_lr_chi2, &s.df, &s.sep_df);
+bool warn_no_degrees_of_freedom(AnalysisState& s) {
+  if (s.sep_df != 0.0) return false;
+  screen(s, "CAUTION!! DF= 0 (zero)  Change the model or use more dose groups.\n");
+  return true;
+}
 
-  ask_chi_choice(s);
-  int het_flag, par_flag;
+TestTable print_test_table(AnalysisState& s, TestKind kind) {
+  const bool pearson = kind == TestKind::kPearson;
+  if (pearson) {
+    both(s, "Pearson Chi-square Test on Sum of Squares\n");
+    both(s, "  %19s%10s%14s%14s\n", "DF", "SS", "MS", "p");
+  } else {
+    both(s, "Likelihood Ratio Chi-square Test\n");
+    both(s, "  %19s%10s%14s%14s\n", "DF", "LR", "MLR", "p");
+  }
+  const double x = pearson ? s.pearson_chi2 : s.lr_chi2;
+  TestTable t;
+  t.het_chi2 = pearson ? s.sep_pearson_chi2 : s.sep_lr_chi2;
+  t.het_df = s.sep_df;
+  if (s.nprep > 1) {
+    t.par_chi2 = x - t.het_chi2;
+    t.par_df = s.df - t.het_df;
+    t.par_known = print_row(s, "Parallelism ", t.par_df, t.par_chi2, &t.par_p, false);
+  }
+  t.het_known = print_row(s, "Heterogeneity", t.het_df, t.het_chi2, &t.het_p, true);
+  if (s.nprep > 1) {
+    double pt = 0.0;
+    print_row(s, "Total        ", s.df, x, &pt, false);
+  }
+  return t;
+}
+
+TestVerdict judge_test_table(const AnalysisState& s, const TestTable& t, double level) {
+  // Without a degree of freedom left there is nothing to judge heterogeneity
+  // with: it counts as not significant.
+  TestVerdict v;
+  v.heterogeneity = t.het_known && t.het_p < level;
+  v.parallelism = s.nprep > 1 && t.par_known && t.par_p < level && !v.heterogeneity;
+  return v;
+}
+
+bool needs_variance_ratio(const AnalysisState& s, const TestVerdict& v) {
+  return s.nprep > 1 && v.heterogeneity;
+}
+
+double print_parallelism_ratio(AnalysisState& s, const TestTable& t) {
+  both(s, "\n");
+  return print_variance_ratio(s, "parallelism", "heterogeneity", t.par_df, t.het_df, t.par_chi2,
+                              t.het_chi2);
+}
+
+void judge_parallelism_ratio(AnalysisState& s, double p, double level, TestVerdict* v) {
+  v->parallelism = variance_ratio_verdict(s, p, level) ? false : true;
+}
+
+void end_test_table(AnalysisState& s) { both(s, "\n"); }
+
+void adopt_test(AnalysisState& s, const TestVerdict& pearson, const TestVerdict& lr) {
+  bool het_flag, par_flag;
   double het_chi2;
   if (s.chi_choice == 1) {
     het_chi2 = s.sep_pearson_chi2;
     report(s, "* Chi-square Test on SS (Pearson Test) is adopted.\n");
-    het_flag = pearson_het;
-    par_flag = pearson_par;
+    het_flag = pearson.heterogeneity;
+    par_flag = pearson.parallelism;
   } else {
     het_chi2 = s.sep_lr_chi2;
     report(s, "* Likelihood Ratio Test is adopted.\n");
-    het_flag = lr_het;
-    par_flag = lr_par;
+    het_flag = lr.heterogeneity;
+    par_flag = lr.parallelism;
   }
   if (s.nprep > 1) {
     if (par_flag)
@@ -95,7 +136,7 @@ void chi_square_tests(AnalysisState& s) {
     s.het_factor = 1.0;
     both(s, "* Since heterogeneity is small (p>%6.3f), a normal deviate is used.\n", s.chi2_level);
   } else {
-    // A set flag implies sep_df >= 1, so the division is safe.
+    // A significant heterogeneity implies sep_df >= 1, so the division is safe.
     s.het_factor = het_chi2 / s.sep_df;
     both(s, "* Since heterogeneity is large (p<%6.3f), a t-deviate (%2.0f DF) is used.\n",
          s.chi2_level, s.sep_df);
@@ -103,39 +144,7 @@ void chi_square_tests(AnalysisState& s) {
     both(s, "  factor, h =%13.7f\n", s.het_factor);
   }
   scale_by_het_factor(s);
-  read_key(s);
   report(s, "\n");
-}
-
-void print_test_table(AnalysisState& s, int* het_flag, int* par_flag, double* x, double* xs,
-                      double* f, double* fs) {
-  double xp = 0.0, fp = 0.0, pp = 1.0;
-  bool pp_known = false;
-  if (s.nprep > 1) {
-    xp = *x - *xs;
-    fp = *f - *fs;
-    pp_known = print_row(s, "Parallelism ", fp, xp, &pp, false);
-  }
-  double ph = 1.0;
-  const bool ph_known = print_row(s, "Heterogeneity", *fs, *xs, &ph, true);
-  if (s.nprep > 1) {
-    double pt = 0.0;
-    print_row(s, "Total        ", *f, *x, &pt, false);
-  }
-  ask_level(s, s.chi2_level);
-  // Without a degree of freedom left there is nothing to judge heterogeneity
-  // with: it counts as not significant.
-  *het_flag = (ph_known && ph < s.chi2_level) ? 1 : 0;
-  if (s.nprep > 1) {
-    *par_flag = (pp_known && pp < s.chi2_level && *het_flag == 0) ? 1 : 0;
-    if (*het_flag == 1) {
-      both(s, "\n");
-      *par_flag = variance_ratio_test(s, "parallelism", "heterogeneity", &fp, fs, &xp, xs) ? 0 : 1;
-    }
-  } else {
-    *par_flag = 0;
-  }
-  both(s, "\n");
 }
 
 }  // namespace varnalo

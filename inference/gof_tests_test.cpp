@@ -5,6 +5,7 @@
 #include <string>
 
 #include "inference/variance_ratio.h"
+#include "session/analysis.h"
 #include "support/harness.h"
 
 namespace varnalo {
@@ -86,7 +87,7 @@ TEST(ChiSquareTests, OnePreparationNotSignificant) {
   AnalysisState& s = prepare(f, 1);
   // p = exp(-1) and exp(-1.5) with 2 DF.
   set_tests(s, 2.0, 2.0, 3.0, 3.0, 2.0, 2.0);
-  chi_square_tests(s);
+  chi_square_tests(s, f.answers());
   EXPECT_EQ(f.report(), kPearsonHead +
                             "  Heterogeneity     2     2.0000000     1.0000000     0.3678794\n"
                             "\n" +
@@ -108,7 +109,7 @@ TEST(ChiSquareTests, SeveralPreparationsRows) {
   AnalysisState& s = prepare(f, 3);
   // 2 DF at 2, 6 DF at 6, 8 DF at 8: p = e^-1, 8.5 e^-3, (71/3) e^-4.
   set_tests(s, 8.0, 6.0, 8.0, 6.0, 8.0, 6.0);
-  chi_square_tests(s);
+  chi_square_tests(s, f.answers());
   const std::string rows =
       "  Parallelism    " " " "  2" " " "    2.0000000" " " "    1.0000000" " " "    0.3678794\n"
       "  Heterogeneity  " " " "  6" " " "    6.0000000" " " "    1.0000000" " " "    0.4231901\n"
@@ -123,7 +124,7 @@ TEST(ChiSquareTests, SignificantHeterogeneityScalesBothMatrices) {
   StageFixture f("\n\n2\n\n");
   AnalysisState& s = prepare(f, 1);
   set_tests(s, 20.0, 20.0, 21.0, 21.0, 2.0, 2.0);
-  chi_square_tests(s);
+  chi_square_tests(s, f.answers());
   EXPECT_EQ(s.chi_choice, 2);
   EXPECT_DOUBLE_EQ(s.het_factor, 10.5);
   const std::string tail =
@@ -149,7 +150,7 @@ TEST(ChiSquareTests, HeterogeneityHandsParallelismToVarianceRatio) {
   StageFixture f("\n\n\n\n\n");
   AnalysisState& s = prepare(f, 2);
   set_tests(s, 30.0, 20.0, 2.0, 1.0, 3.0, 2.0);
-  chi_square_tests(s);
+  chi_square_tests(s, f.answers());
   const std::string screen_h0 = "Variance Ratio Test\n  H0: MLparallelism =  ML heterogeneity \n";
   const std::string report_h0 =
       "Variance Ratio Test\n  H0: ML parallelism =  ML heterogeneity variance\n";
@@ -172,7 +173,7 @@ TEST(ChiSquareTests, NoDegreesOfFreedomLeft) {
   StageFixture one("\n\n\n\n\n"), two("\n\n\n\n\n");
   AnalysisState& s = prepare(one, 1);
   set_tests(s, 1.5, 1.5, 1.2, 1.2, 0.0, 0.0);
-  chi_square_tests(s);
+  chi_square_tests(s, one.answers());
   EXPECT_EQ(one.screen().rfind("CAUTION!! DF= 0 (zero)  Change the model or use more dose groups.\n", 0),
             0u);
   const std::string report = one.report();
@@ -190,7 +191,7 @@ TEST(ChiSquareTests, NoDegreesOfFreedomLeft) {
   // by its row; heterogeneity has nothing to test, so no variance ratio test.
   AnalysisState& s2 = prepare(two, 2);
   set_tests(s2, 5.0, 0.5, 5.0, 0.5, 1.0, 0.0);
-  chi_square_tests(s2);
+  chi_square_tests(s2, two.answers());
   const std::string report2 = two.report();
   EXPECT_EQ(report2.find("Variance Ratio Test"), std::string::npos);
   EXPECT_NE(report2.find("* Problems may exist in parallelism.Anyway the following will be completed\n"),
@@ -203,22 +204,23 @@ TEST(ChiSquareTests, NoDegreesOfFreedomLeft) {
 }
 
 TEST(VarianceRatio, DecisionFollowsLevel) {
-  StageFixture f("\n1\n\n");
+  StageFixture f;
   AnalysisState& s = prepare(f, 2);
-  double f1 = 2, f2 = 2, x1 = 4, x2 = 4;
   // Equal mean chi-squares: F0 = 1 and p = 1/2 with 2 and 2 DF.
-  EXPECT_EQ(variance_ratio_test(s, "parallelism", "heterogeneity", &f1, &f2, &x1, &x2), 1);
+  const double p = print_variance_ratio(s, "parallelism", "heterogeneity", 2, 2, 4, 4);
+  EXPECT_NEAR(p, 0.5, 1e-12);
+  EXPECT_EQ(variance_ratio_verdict(s, p, 0.05), 1);
   EXPECT_NE(f.report().find("  F( 2, 2; 0.5000000) = 1.0000000    \n"
                             "  H0 is not rejected at p=0.050 : variances may be equal.\n"),
             std::string::npos);
   // A level of 1 rejects whenever p < 1.
-  EXPECT_EQ(variance_ratio_test(s, "parallelism", "heterogeneity", &f1, &f2, &x1, &x2), 0);
+  EXPECT_EQ(variance_ratio_verdict(s, p, 1.0), 0);
   EXPECT_NE(f.report().find("  H0 is rejected at p=1.000 : variances are not equal.\n"),
             std::string::npos);
   // A zero first chi-square gives the smallest ratio and p of 1 in double
   // precision, which even a level of 1 does not reject.
-  double zero = 0;
-  EXPECT_EQ(variance_ratio_test(s, "a", "b", &f1, &f2, &zero, &x2), 1);
+  const double one = print_variance_ratio(s, "a", "b", 2, 2, 0, 4);
+  EXPECT_EQ(variance_ratio_verdict(s, one, 1.0), 1);
   EXPECT_NE(f.report().find("  F0 = ML a / ML b = 0.0000000    \n"
                             "  F( 2, 2; 1.0000000) = 0.0000000    \n"),
             std::string::npos);

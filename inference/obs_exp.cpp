@@ -13,21 +13,23 @@
 #include "foundation/output.h"
 #include "model/distributions.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 
 namespace varnalo {
 
 namespace {
 
-// Floor mode of the reporting stages (Normal P floored at 1e-16).
-constexpr int kReportingFloor = 2;
 // Dose shown for a group at the infinite-dose sentinel.
 constexpr double kInfiniteDoseShown = 1e50;
 
 }  // namespace
 
-void print_obs_exp(AnalysisState& s) {
+void print_obs_exp(AnalysisState& s, Pauses& pauses) {
   both(s, "Observed and Expected Frequencies\n");
-  for (int j = 1; j <= s.nprep; ++j) print_obs_exp_prep(s, j);
+  for (int j = 1; j <= s.nprep; ++j) {
+    print_obs_exp_prep(s, j);
+    pauses.pause();
+  }
 }
 
 void print_obs_exp_prep(AnalysisState& s, int j) {
@@ -55,10 +57,10 @@ void print_obs_exp_prep(AnalysisState& s, int j) {
       marker = "   +  ";
     } else {
       double f = 0.0;
-      tolerance_cdf(s.distribution, kReportingFloor, a + b * x, &P0, &f);
+      tolerance_cdf(s.distribution, kReportingFloors, a + b * x, &P0, &f);
     }
     double Pm = 0.0, Qm = 0.0;
-    response_probability(s.model, P0, &Pm, &Qm, C, D);
+    model_form(s).probability(P0, C, D, &Pm, &Qm);
     const double expected = Pm * n;
     if (marker)
       both(s, "  %2d %10.4e  %8s %4.0f %4.0f  %7.3f  %7.3f   %6.4f   %6.4f\n", k, dose, marker, n,
@@ -69,7 +71,6 @@ void print_obs_exp_prep(AnalysisState& s, int j) {
     g[4] = expected;
   }
   report(s, "\n");
-  read_key(s);
 }
 
 }  // namespace varnalo

@@ -4,11 +4,12 @@
 // each GroupTable row (read by compute_pearson). One pause per preparation.
 #pragma once
 
+#include "foundation/pauses.h"
 #include "foundation/state.h"
 
 namespace varnalo {
 
-void print_obs_exp(AnalysisState& s);
+void print_obs_exp(AnalysisState& s, Pauses& pauses);
 void print_obs_exp_prep(AnalysisState& s, int j);
 
 }  // namespace varnalo

@@ -20,7 +20,7 @@ TEST(ObsExp, ControlOrdinaryAndInfiniteDoseRows) {
   s.params[1] = 0.0;
   s.params[2] = 2.0;
   s.params[3] = 0.04;
-  print_obs_exp(s);
+  print_obs_exp(s, f.answers());
   // Control: Pm = C. Log dose 0: P0 = 1/2, Pm = 0.04 + 0.96/2. Infinite
   // dose: Pm = C + (1 - C) = 1.
   const std::string rows =

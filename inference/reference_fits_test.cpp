@@ -86,7 +86,7 @@ TEST(ReferenceFits, InformationExpectedCountsPearsonAndAic) {
       EXPECT_NEAR(s.prep_sum_w[j], sumw, kFiveDigits * sumw);
       EXPECT_NEAR(s.prep_mean_x[j], meanx, kFiveDigits * std::fabs(meanx) + kCountError);
     }
-    print_obs_exp(s);
+    print_obs_exp(s, f.answers());
     for (int j = 1; j <= s.nprep; ++j)
       for (int k = 1; k <= s.ngroups[j]; ++k)
         EXPECT_NEAR(s.groups[j][k][4], ref.at(c.name, matrix_entry("exp_", j, k)), kCountError) << j << "," << k;

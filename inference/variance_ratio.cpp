@@ -7,7 +7,6 @@
 // series, exact up to rounding for integer DF); AIC exact up to rounding.
 #include "inference/variance_ratio.h"
 
-#include "foundation/menus.h"
 #include "foundation/output.h"
 #include "inference/probability.h"
 
@@ -21,24 +20,27 @@ constexpr double kSmallestRatio = 1e-50;
 
 }  // namespace
 
-int variance_ratio_test(AnalysisState& s, const char* name1, const char* name2, double* f1,
-                        double* f2, double* x1, double* x2) {
+double print_variance_ratio(AnalysisState& s, const char* name1, const char* name2, double f1,
+                            double f2, double x1, double x2) {
   screen(s, "Variance Ratio Test\n");
   screen(s, "  H0: ML%s =  ML %s \n", name1, name2);
   report(s, "Variance Ratio Test\n");
   report(s, "  H0: ML %s =  ML %s variance\n", name1, name2);
-  double f0 = (*f2 / *x2) * (*x1 / *f1);
+  double f0 = (f2 / x2) * (x1 / f1);
   if (!(f0 > kSmallestRatio)) f0 = kSmallestRatio;
   double p = 0.0;
-  f_prob(f0, static_cast<int>(*f1), static_cast<int>(*f2), &p);
+  f_prob(f0, static_cast<int>(f1), static_cast<int>(f2), &p);
   both(s, "  F0 = ML %s / ML %s = %-13.7f\n", name1, name2, f0);
-  both(s, "  F(%2.0f,%2.0f; %8.7f) = %-13.7f\n", *f1, *f2, p, f0);
-  ask_level(s, s.vr_level);
-  if (p < s.vr_level) {
-    both(s, "  H0 is rejected at p=%5.3f : variances are not equal.\n", s.vr_level);
+  both(s, "  F(%2.0f,%2.0f; %8.7f) = %-13.7f\n", f1, f2, p, f0);
+  return p;
+}
+
+int variance_ratio_verdict(AnalysisState& s, double p, double level) {
+  if (p < level) {
+    both(s, "  H0 is rejected at p=%5.3f : variances are not equal.\n", level);
     return 0;
   }
-  both(s, "  H0 is not rejected at p=%5.3f : variances may be equal.\n", s.vr_level);
+  both(s, "  H0 is not rejected at p=%5.3f : variances may be equal.\n", level);
   return 1;
 }
 

@@ -33,7 +33,16 @@
 
 #include <cmath>
 
+#include "foundation/arrays.h"
+
 namespace varnalo {
+
+const char* distribution_name(int distribution) {
+  static const char* const kNames[kDistributionCount] = {"Normal", "Logistic",
+                                                          "Complementary Log-Log"};
+  check_index(distribution, 1, kDistributionCount);
+  return kNames[distribution - 1];
+}
 
 namespace {
 

@@ -8,8 +8,20 @@
 
 namespace varnalo {
 
-// P = F(z) and f = F'(z). floor_mode 1: likelihood evaluation (Normal P
-// floored at 1e-52); 2: reporting stages (Normal P floored at 1e-16).
+// Number of tolerance distributions (codes 1..kDistributionCount).
+inline constexpr int kDistributionCount = 3;
+
+// The name of distribution 1..kDistributionCount, as the menu and the report
+// settings show it.
+const char* distribution_name(int distribution);
+
+// The floor modes of tolerance_cdf: the likelihood the maximisers step on
+// (Normal P floored at 1e-52), and the reporting stages (Normal P floored
+// at 1e-16).
+inline constexpr int kSearchFloors = 1;
+inline constexpr int kReportingFloors = 2;
+
+// P = F(z) and f = F'(z), floor_mode kSearchFloors or kReportingFloors.
 void tolerance_cdf(int distribution, int floor_mode, double z, double* P, double* f);
 
 // P = F(z), S = 1 - F(z) and f = F'(z), each with full relative accuracy in

@@ -1,5 +1,4 @@
-// Starting values for the maximisers, and the dialogue that shows and edits
-// them.
+// Starting values for the maximisers.
 //
 // Method: unweighted least-squares regression of the linearised observed
 // proportions Y = F^-1(P0) on the log dose (the graphical / "empirical
@@ -16,12 +15,10 @@
 #include "model/initial_values.h"
 
 #include <cmath>
-#include <cstdlib>
-#include <string>
 
-#include "foundation/output.h"
 #include "model/distributions.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 
 namespace varnalo {
 
@@ -34,9 +31,6 @@ constexpr double kProportionHigh = 0.999;
 constexpr double kRelativeDoseFloor = -3.0;
 constexpr double kSlopeInflation = 1.2;
 constexpr double kLowestDoseStart = 1e50;
-constexpr double kZeroDose = -99.0;
-// An edited value of 0 is stored as this (a zero slope or C stalls the fit).
-constexpr double kZeroReplacement = 0.0001;
 // Slope used when the doses of the regression do not vary.
 constexpr double kFallbackSlope = 1.0;
 // A sum of squares below this fraction of the raw sum of squares is
@@ -59,7 +53,6 @@ bool has_spread(double sxx, double sum_x2) {
 void initial_values(AnalysisState& s, DRef p) {
   const int P = s.nprep;
   const int k = P + s.nslopes;
-  const int model = s.model;
 
   double pmax = 0.0;
   double pmin = 1.0;
@@ -72,60 +65,31 @@ void initial_values(AnalysisState& s, DRef p) {
     }
   }
 
-  double C0 = 0.0;
-  double D0 = 0.0;
+  // C from the lowest proportion (or the known C); D from the highest, as
+  // the immunity that makes it the ceiling of the curve.
+  const ModelForm& form = model_form(s);
+  const double C0 = form.estimates_c() ? pmin : form.known_c() ? s.fixed_c : 0.0;
+  const double D0 = form.estimates_d() ? form.immunity_for_ceiling(pmax, C0) : 0.0;
   p[k + 1] = 0.0;
   p[k + 2] = 0.0;
-  switch (model) {
-    case 2:
-    case 6:
-      C0 = pmin;
-      p[k + 1] = C0;
-      break;
-    case 3:
-      D0 = 1.0 - pmax;
-      p[k + 1] = D0;
-      break;
-    case 4:
-      C0 = pmin;
-      D0 = 1.0 - pmax;
-      p[k + 1] = C0;
-      p[k + 2] = D0;
-      break;
-    case 5:
-      C0 = s.fixed_c;
-      break;
-    case 7:
-      C0 = s.fixed_c;
-      D0 = (1.0 - pmax) / (1.0 - s.fixed_c);
-      p[k + 1] = D0;
-      break;
-    case 8:
-      C0 = pmin;
-      // Every proportion 1 leaves 0/0: start with no immunity.
-      D0 = safe_ratio(1.0 - pmax, 1.0 - pmin, 0.0);
-      p[k + 1] = C0;
-      p[k + 2] = D0;
-      break;
-    default:
-      break;
-  }
+  if (form.estimates_c()) p[k + form.c_slot()] = C0;
+  if (form.estimates_d()) p[k + form.d_slot()] = D0;
   regression_lines(s, p, C0, D0);
 }
 
 void regression_lines(AnalysisState& s, DRef p, double C0, double D0) {
   const int P = s.nprep;
-  const int model = s.model;
+  const ModelForm& form = model_form(s);
   double xmin = kLowestDoseStart;
   for (int i = 1; i <= P; ++i)
     for (int j = 1; j <= s.ngroups[i]; ++j) {
       const double x = s.groups[i][j][1];
-      if (x > kZeroDose && x < xmin) xmin = x;
+      if (x > kZeroDoseLog && x < xmin) xmin = x;
     }
 
   // With no non-zero dose the regression is centred so that the zero dose
   // still sits 3 units below the reference, and intercepts stay finite.
-  const double xref = xmin < kLowestDoseStart ? xmin : kZeroDose - kRelativeDoseFloor;
+  const double xref = xmin < kLowestDoseStart ? xmin : kZeroDoseLog - kRelativeDoseFloor;
 
   double pooled_sxy = 0.0;
   double pooled_sxx = 0.0;
@@ -141,8 +105,7 @@ void regression_lines(AnalysisState& s, DRef p, double C0, double D0) {
       DRef g = s.groups[i][j];
       double X = g[1] - xmin;
       if (X <= kRelativeDoseFloor) X = kRelativeDoseFloor;
-      double P0;
-      background_free_proportion(model, g[3] / g[2], &P0, C0, D0);
+      double P0 = form.background_free(g[3] / g[2], C0, D0);
       // 1 - C0 - D0 = 0 (all proportions equal) leaves no treatment share.
       if (!std::isfinite(P0)) P0 = 0.0;
       if (P0 <= kProportionLow) {
@@ -196,90 +159,6 @@ void regression_lines(AnalysisState& s, DRef p, double C0, double D0) {
   dvector_free(sum_y, 1, P);
   dvector_free(sum_x2, 1, P);
   dvector_free(sum_xy, 1, P);
-}
-
-void read_parameter_value(AnalysisState& s, DRef p, int index) {
-  const std::string line = read_answer(s);
-  if (line.empty()) return;
-  double v = std::strtod(line.c_str(), nullptr);
-  // "inf", "nan" and overflowing numbers are not values a fit can start from.
-  if (!std::isfinite(v)) v = 0.0;
-  p[index] = v == 0.0 ? kZeroReplacement : v;
-}
-
-namespace {
-
-bool has_first_extra(int model) { return model != 1 && model != 5; }
-bool has_second_extra(int model) { return model == 4 || model == 8; }
-
-// Visits the entries in table order, the estimated C and/or D last.
-template <class Intercept, class Slope, class Extra>
-void visit_entries(const AnalysisState& s, Intercept intercept, Slope slope, Extra extra) {
-  const int k = s.nprep + s.nslopes;
-  visit_intercepts_and_slopes(s, intercept, slope);
-  if (has_first_extra(s.model)) extra(k + 1);
-  if (has_second_extra(s.model)) extra(k + 2);
-}
-
-// The rows of the values table, on the screen or in the report.
-template <class Out>
-void value_rows(AnalysisState& s, DRef p, const LabelTable& labels, Out out) {
-  visit_entries(
-      s,
-      [&](int i) {
-        out(strprintf("  %-3s%13.7lf        %s\n", labels[i].c_str(), p[i],
-                      s.prep_names[i].c_str()));
-      },
-      [&](int e) {
-        out(strprintf("  %-3s    %13.7lf    %s\n", labels[e].c_str(), p[e],
-                      "Regression Coefficient"));
-      },
-      [&](int e) { out(strprintf("  %-3s%13.7lf\n", labels[e].c_str(), p[e])); });
-}
-
-void screen_table(AnalysisState& s, DRef p, const LabelTable& labels) {
-  screen(s, "   #   %-13s\n", "Parameters");
-  value_rows(s, p, labels, [&](const std::string& t) { screen_text(s, t); });
-  screen(s, "\n");
-}
-
-void report_table(AnalysisState& s, DRef p, const LabelTable& labels) {
-  report(s, "   #  Initial Values of Parameters\n");
-  value_rows(s, p, labels, [&](const std::string& t) { report_text(s, t); });
-  if (s.model == 5 || s.model == 7) report(s, "  NatC %13.7lf\n", s.fixed_c);
-  report(s, "\f");
-}
-
-void edit_pass(AnalysisState& s, DRef p, const LabelTable& labels) {
-  // Intercepts, slopes and C/D prompts differ only in the padding after the
-  // label.
-  auto ask = [&](const char* format) {
-    return [&, format](int e) {
-      screen(s, format, labels[e].c_str());
-      read_parameter_value(s, p, e);
-    };
-  };
-  visit_entries(s, ask("  %-3s    "), ask("  %-3s        "), ask("  %-3s   "));
-}
-
-}  // namespace
-
-void edit_initial_values(AnalysisState& s, DRef p) {
-  LabelTable labels;
-  make_param_labels(s, 1, labels);
-  screen(s, "Unweighted Regression\n  Edit Initial Values?\n  [*/y] ");
-  if (read_key(s) == 'y') {
-    screen(s, "\nInitial Values by Unweighted Regression\n");
-    screen_table(s, p, labels);
-    report_table(s, p, labels);
-    do {
-      read_key(s);  // the end of the answer line
-      edit_pass(s, p, labels);
-      screen(s, "  Edit again? \n  [*/y] ");
-    } while (read_key(s) == 'y');
-    report_table(s, p, labels);
-  }
-  screen(s, "\n");
 }
 
 }  // namespace varnalo

@@ -1,6 +1,5 @@
 // Starting values by unweighted regression of the linearised observed
-// proportions on log dose, and the console dialogue that shows and edits
-// them (with the before/after tables written to the report).
+// proportions on log dose.
 // Inputs: the GroupTable, nprep, ngroups, nslopes, model, fixed_c,
 // distribution and prep_names of the state. Output: entries
 // 1..nprep+nslopes+2 of p, always finite (degenerate data get a slope of 1
@@ -17,7 +16,5 @@ void initial_values(AnalysisState& s, DRef p);
 // start for given starting rates C0 and D0 (as the model uses them: C0 is
 // fixed_c in models 5 and 7); the rate entries are not written.
 void regression_lines(AnalysisState& s, DRef p, double C0, double D0);
-void edit_initial_values(AnalysisState& s, DRef p);
-void read_parameter_value(AnalysisState& s, DRef p, int index);
 
 }  // namespace varnalo

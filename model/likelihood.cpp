@@ -31,26 +31,18 @@
 
 #include "model/distributions.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 
 namespace varnalo {
 
 namespace {
 
-// A count at or below this is held as this (ln 0 never happens).
-constexpr double kCountFloor = 1e-50;
 // Cap of the objective and the saturated log-likelihood.
 constexpr double kObjectiveCap = 1e50;
 // Penalty of a simplex vertex outside the parameter space, per unit of
 // distance and of 1 + |F|: steep enough that no vertex is better outside
 // than on the bound.
 constexpr double kOutsidePenalty = 10.0;
-// Floor of the density, as in the distribution functions.
-constexpr double kProbabilityFloor = 1e-99;
-
-// Log doses at or beyond these mark a zero and an infinite dose.
-constexpr double kZeroDose = -99.0;
-constexpr double kInfiniteDose = 99.0;
-
 int slope_index(const AnalysisState& s, int prep) {
   return s.nslopes > 1 ? s.nprep + prep : s.nprep + 1;
 }
@@ -92,8 +84,8 @@ namespace {
 GroupProbabilities search_probabilities(const AnalysisState& s, double x, double a, double b,
                                         double C, double D) {
   GroupProbabilities g;
-  tolerance_cdf(s.distribution, 1, a + b * x, &g.P0, &g.f);
-  response_probability(s.model, g.P0, &g.P, &g.Q, C, D);
+  tolerance_cdf(s.distribution, kSearchFloors, a + b * x, &g.P0, &g.f);
+  model_form(s).probability(g.P0, C, D, &g.P, &g.Q);
   return g;
 }
 
@@ -105,15 +97,16 @@ GroupProbabilities exact_group_probabilities(const AnalysisState& s, double x, d
                                              double C, double D) {
   GroupProbabilities g{0.0, 0.0, 0.0, 0.0};
   double S0 = 1.0;
-  if (x >= kInfiniteDose) {
+  if (x >= kInfiniteDoseLog) {
     g.P0 = 1.0;
     S0 = 0.0;
-  } else if (x > kZeroDose) {
+  } else if (x > kZeroDoseLog) {
     tolerance_cdf_exact(s.distribution, a + b * x, &g.P0, &S0, &g.f);
     if (g.f <= kProbabilityFloor) g.f = kProbabilityFloor;
   }
-  response_probability(s.model, g.P0, &g.P, &g.Q, C, D);
-  if (g.Q < kSubtractionDigitsLost) response_probability(s.model, g.P0, S0, &g.P, &g.Q, C, D);
+  const ModelForm& form = model_form(s);
+  form.probability(g.P0, C, D, &g.P, &g.Q);
+  if (g.Q < kSubtractionDigitsLost) form.probability(g.P0, S0, C, D, &g.P, &g.Q);
   return g;
 }
 
@@ -140,18 +133,12 @@ void gradient_with(AnalysisState& s, DRef p, DRef g, Probabilities probabilities
   for (int e = 1; e <= s.npar; ++e) g[e] = 0.0;
   double C, D;
   current_c_d(s, p, &C, &D);
-  const int k = s.nprep + s.nslopes;
-  const int model = s.model;
-
-  // dP/dz = A f: the share of the population that the tolerance decides.
-  double A = 1.0;
-  switch (model) {
-    case 2: case 5: case 6: A = 1.0 - C; break;
-    case 3: A = 1.0 - D; break;
-    case 4: A = 1.0 - C - D; break;
-    case 7: case 8: A = (1.0 - C) * (1.0 - D); break;
-    default: break;
-  }
+  const ModelForm& form = model_form(s);
+  const RateIndices at = rate_indices(s);
+  // dP/dz = A f: the share of the population that the tolerance decides;
+  // dP/dD = -d_scale P0.
+  const double A = form.share(C, D);
+  const double d_scale = form.d_scale(C);
 
   for (int i = 1; i <= s.nprep; ++i) {
     const int si = slope_index(s, i);
@@ -168,26 +155,13 @@ void gradient_with(AnalysisState& s, DRef p, DRef g, Probabilities probabilities
       const double w = ((r - n * P) / P) / Q;
 
       // A zero or infinite dose carries no information on intercept or slope.
-      if (x > kZeroDose && x < kInfiniteDose) {
+      if (x > kZeroDoseLog && x < kInfiniteDoseLog) {
         g[i] -= A * w * f;
         g[si] -= A * w * f * x;
       }
 
-      switch (model) {
-        case 2: g[k + 1] -= (1.0 - P0) * w; break;
-        case 3: g[k + 1] -= (-P0) * w; break;
-        case 4:
-          g[k + 1] -= (1.0 - P0) * w;
-          g[k + 2] -= (-P0) * w;
-          break;
-        case 6: g[k + 1] -= (1.0 - (1.0 - D) * P0) * w; break;
-        case 7: g[k + 1] -= -(1.0 - s.fixed_c) * w * P0; break;  // entry k+1 is D
-        case 8:
-          g[k + 1] -= (1.0 - (1.0 - D) * P0) * w;
-          g[k + 2] -= -(1.0 - C) * w * P0;
-          break;
-        default: break;
-      }
+      if (at.c != 0) g[at.c] -= form.derivatives(P0, C, D).dC * w;
+      if (at.d != 0) g[at.d] -= -d_scale * w * P0;
     }
   }
 }
@@ -223,29 +197,29 @@ double simplex_objective(AnalysisState& s, DRef p) {
   // back. The coordinate that a model
   // with one rate does not use is not read.
   const RateIndices at = rate_indices(s);
-  double C = (s.model == 5 || s.model == 7) ? s.fixed_c : 0.0;
+  const ModelForm& form = model_form(s);
+  double C = form.known_c() ? s.fixed_c : 0.0;
   double D = 0.0;
-  constexpr double kTop = 1.0 - kRateMargin;
-  if (at.c != 0) C = std::clamp(p[at.c], 0.0, kTop);
-  if (at.d != 0) D = std::clamp(p[at.d], 0.0, kTop);
-  if (s.model >= 2 && s.model <= 4 && C + D > kTop) {
-    const double scale = kTop / (C + D);
+  if (at.c != 0) C = std::clamp(p[at.c], 0.0, kHighestRate);
+  if (at.d != 0) D = std::clamp(p[at.d], 0.0, kHighestRate);
+  if (form.rates_share_population() && C + D > kHighestRate) {
+    const double scale = kHighestRate / (C + D);
     C *= scale;
     D *= scale;
   }
   // A zero dose has P0 = 0 and an infinite dose P0 = 1; no distribution
   // function is evaluated for them.
-  const auto probabilities = [](const AnalysisState& st, double x, double a, double b, double c,
-                                double d) {
+  const auto probabilities = [&form](const AnalysisState& st, double x, double a, double b,
+                                     double c, double d) {
     GroupProbabilities g{0.0, 0.0, 0.0, 0.0};
-    if (x <= kZeroDose) {
+    if (x <= kZeroDoseLog) {
       g.P0 = 0.0;
-    } else if (x >= kInfiniteDose) {
+    } else if (x >= kInfiniteDoseLog) {
       g.P0 = 1.0;
     } else {
-      tolerance_cdf(st.distribution, 1, a + b * x, &g.P0, &g.f);
+      tolerance_cdf(st.distribution, kSearchFloors, a + b * x, &g.P0, &g.f);
     }
-    response_probability(st.model, g.P0, &g.P, &g.Q, c, d);
+    form.probability(g.P0, c, d, &g.P, &g.Q);
     return g;
   };
   // A vertex outside the space is worse than the point it is evaluated at,

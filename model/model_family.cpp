@@ -1,12 +1,6 @@
-// Model family: the eight model forms, the parameter-vector layout, the
-// response probability with natural response C and immunity D, its reverse
-// mapping, the variances of C and D, and the parameter labels.
-//
-// Response probability (Abbott's formula and its extension to immunity):
-//   All or Nothing (models 1-4):  P = C + (1 - C - D) P0
-//   Preference     (models 5-8):  P = C + (1 - C)(1 - D) P0
-// with P0 the tolerance-distribution value. Exact arithmetic apart from the
-// 1e-99 floors of P and Q = 1 - P.
+// The parameter vector: C and D of the model form in hand at their places
+// after the intercepts and slopes, the parameter space of the rates, the
+// variances of C and D and the parameter labels.
 #include "model/model_family.h"
 
 #include "foundation/output.h"
@@ -14,13 +8,6 @@
 namespace varnalo {
 
 namespace {
-
-// Floor of P and Q, so that callers may take logarithms and divide.
-constexpr double kProbabilityFloor = 1e-99;
-
-
-bool is_all_or_nothing(int model) { return model >= 2 && model <= 4; }
-bool is_preference(int model) { return model >= 5 && model <= 8; }
 
 // Where a model keeps C and D: the vector index of each one it estimates (0
 // for one it does not) and the value C takes when it is not estimated.
@@ -31,31 +18,12 @@ struct CdLayout {
 };
 
 CdLayout c_d_layout(const AnalysisState& s) {
+  const ModelForm& form = model_form(s);
   const int k = s.nprep + s.nslopes;
   CdLayout at;
-  switch (s.model) {
-    case 2:
-    case 6:
-      at.c_index = k + 1;
-      break;
-    case 3:
-      at.d_index = k + 1;
-      break;
-    case 4:
-    case 8:
-      at.c_index = k + 1;
-      at.d_index = k + 2;
-      break;
-    case 5:
-      at.fixed_c = s.fixed_c;
-      break;
-    case 7:
-      at.fixed_c = s.fixed_c;
-      at.d_index = k + 1;
-      break;
-    default:
-      break;
-  }
+  if (form.estimates_c()) at.c_index = k + form.c_slot();
+  if (form.estimates_d()) at.d_index = k + form.d_slot();
+  if (form.known_c()) at.fixed_c = s.fixed_c;
   return at;
 }
 
@@ -81,33 +49,6 @@ void fitted_c_d(const AnalysisState& s, double* C, double* D) {
   read_c_d(s, [&](int index) { return s.params[index]; }, C, D);
 }
 
-void response_probability(int model, double P0, double* P, double* Q, double C, double D) {
-  double p = P0;
-  if (is_all_or_nothing(model)) {
-    p = C + (1.0 - C - D) * P0;
-  } else if (is_preference(model)) {
-    p = C + (1.0 - C) * (1.0 - D) * P0;
-  }
-  double q = 1.0 - p;
-  if (p <= kProbabilityFloor) p = kProbabilityFloor;
-  if (q <= kProbabilityFloor) q = kProbabilityFloor;
-  *P = p;
-  *Q = q;
-}
-
-void response_probability(int model, double P0, double S0, double* P, double* Q, double C,
-                          double D) {
-  response_probability(model, P0, P, Q, C, D);
-  if (!(*Q < kSubtractionDigitsLost)) return;
-  double q = S0;
-  if (is_all_or_nothing(model)) {
-    q = D + (1.0 - C - D) * S0;
-  } else if (is_preference(model)) {
-    q = (1.0 - C) * (D + (1.0 - D) * S0);
-  }
-  *Q = q <= kProbabilityFloor ? kProbabilityFloor : q;
-}
-
 RateIndices rate_indices(const AnalysisState& s) {
   const CdLayout at = c_d_layout(s);
   return {at.c_index, at.d_index};
@@ -118,41 +59,33 @@ bool rates_in_space(const AnalysisState& s, DRef p) {
   const double C = at.c != 0 ? p[at.c] : 0.0;
   const double D = at.d != 0 ? p[at.d] : 0.0;
   if (!(C >= 0.0 && C < 1.0 && D >= 0.0 && D < 1.0)) return false;
-  return !is_all_or_nothing(s.model) || C + D < 1.0;
+  return !model_form(s).rates_share_population() || C + D < 1.0;
 }
 
 bool move_rates_into_space(const AnalysisState& s, DRef p) {
   if (rates_in_space(s, p)) return false;
   const RateIndices at = rate_indices(s);
-  constexpr double kTop = 1.0 - kRateMargin;
   auto clamp = [&](int index) {
     if (index == 0) return;
     if (!(p[index] >= 0.0)) p[index] = 0.0;  // also a not-a-number entry
-    if (p[index] > kTop) p[index] = kTop;
+    if (p[index] > kHighestRate) p[index] = kHighestRate;
   };
   clamp(at.c);
   clamp(at.d);
-  if (is_all_or_nothing(s.model) && at.c != 0 && at.d != 0 && p[at.c] + p[at.d] > kTop) {
+  if (model_form(s).rates_share_population() && at.c != 0 && at.d != 0 &&
+      p[at.c] + p[at.d] > kHighestRate) {
     // Both shrunk in proportion, so their ratio is kept.
-    const double scale = kTop / (p[at.c] + p[at.d]);
+    const double scale = kHighestRate / (p[at.c] + p[at.d]);
     p[at.c] *= scale;
     p[at.d] *= scale;
   }
   return true;
 }
 
-void background_free_proportion(int model, double P, double* P0, double C, double D) {
-  if (model <= 4) {
-    *P0 = (P - C) / (1.0 - C - D);
-  } else {
-    *P0 = (P - C) / (1.0 - C) / (1.0 - D);
-  }
-}
-
 void c_d_variances(const AnalysisState& s, const Matrix& M, double* varC, double* varD) {
   // Entries k+1 and k+2 of the common-slope layout (k = nprep + 1).
   const int c = s.nprep + 2;
-  if (s.model == 3 || s.model == 7) {
+  if (model_form(s).d_first()) {
     *varC = 0.0;
     *varD = M[c][c];
   } else {
@@ -174,7 +107,7 @@ void make_param_labels(const AnalysisState& s, int form, LabelTable& labels) {
     labels[P + 1].assign(1, slope);
   }
   // Entry k+1 holds D (not C) in the models that estimate D alone.
-  const bool d_first = s.model == 3 || s.model == 7;
+  const bool d_first = model_form(s).d_first();
   labels[k + 1].assign(1, d_first ? 'D' : 'C');
   labels[k + 2].assign(1, d_first ? 'C' : 'D');
 }

@@ -1,4 +1,4 @@
-// Tests of the model forms, the parameter-vector layout and the labels.
+// Tests of the parameter-vector layout, the parameter space and the labels.
 #include "model/model_family.h"
 
 #include <gtest/gtest.h>
@@ -9,69 +9,6 @@ namespace varnalo {
 namespace {
 
 using testing::StageFixture;
-
-// Products and sums of a few proportions: a few units of rounding.
-constexpr double kRounding = 1e-15;
-
-TEST(ResponseProbability, ModelFormsAtKnownPoints) {
-  double P = 0, Q = 0;
-  response_probability(4, 0.5, &P, &Q, 0.1, 0.2);
-  EXPECT_NEAR(P, 0.1 + 0.7 * 0.5, kRounding);
-  EXPECT_NEAR(Q, 0.55, kRounding);
-  response_probability(8, 0.5, &P, &Q, 0.1, 0.2);
-  EXPECT_NEAR(P, 0.46, kRounding);
-  EXPECT_NEAR(Q, 0.54, kRounding);
-  // Models 2, 5, 6 with D = 0: P = C + (1 - C) P0; model 3: (1 - D) P0.
-  for (int m : {2, 5, 6}) {
-    response_probability(m, 0.4, &P, &Q, 0.25, 0.0);
-    EXPECT_NEAR(P, 0.25 + 0.75 * 0.4, kRounding) << m;
-  }
-  response_probability(3, 0.4, &P, &Q, 0.0, 0.3);
-  EXPECT_NEAR(P, 0.7 * 0.4, kRounding);
-  response_probability(7, 0.4, &P, &Q, 0.5, 0.3);
-  EXPECT_NEAR(P, 0.5 + 0.5 * 0.7 * 0.4, kRounding);
-}
-
-TEST(ResponseProbability, ModelOneIgnoresCAndDAndFloorsBothEnds) {
-  double P = 0, Q = 0;
-  response_probability(1, 0.3, &P, &Q, 0.4, 0.4);
-  EXPECT_EQ(P, 0.3);
-  response_probability(1, 1.0, &P, &Q, 0.0, 0.0);
-  EXPECT_EQ(P, 1.0);
-  EXPECT_EQ(Q, 1e-99);
-  response_probability(1, 0.0, &P, &Q, 0.0, 0.0);
-  EXPECT_EQ(P, 1e-99);
-  EXPECT_EQ(Q, 1.0);
-  response_probability(2, 0.0, &P, &Q, 0.0, 0.0);
-  EXPECT_EQ(P, 1e-99);
-}
-
-// Where 1 - P has lost its digits Q comes from the accurate tail S0; where
-// it has not, the tail changes nothing.
-TEST(ResponseProbability, QFromTheTailWhereTheSubtractionLosesItsDigits) {
-  constexpr double kRelative = 1e-14;
-  struct Case {
-    int model;
-    double P0, S0, C, D, Q;
-  };
-  const Case cases[] = {
-      {1, 1.0, 3e-20, 0.0, 0.0, 3e-20},
-      {2, 1.0, 3e-20, 0.1, 0.0, 0.9 * 3e-20},
-      {3, 1.0, 3e-20, 0.0, 1e-12, 1e-12 + (1 - 1e-12) * 3e-20},
-      {8, 1.0, 3e-20, 0.2, 1e-10, 0.8 * (1e-10 + (1 - 1e-10) * 3e-20)},
-      {1, 1.0, 1e-300, 0.0, 0.0, 1e-99},  // floored as before
-  };
-  for (const Case& c : cases) {
-    double P = 0, Q = 0;
-    response_probability(c.model, c.P0, c.S0, &P, &Q, c.C, c.D);
-    EXPECT_NEAR(Q / c.Q, 1.0, kRelative) << "model " << c.model;
-  }
-  double P1 = 0, Q1 = 0, P2 = 0, Q2 = 0;
-  response_probability(4, 0.3, &P1, &Q1, 0.1, 0.2);
-  response_probability(4, 0.3, 0.7 + 1e-12, &P2, &Q2, 0.1, 0.2);
-  EXPECT_EQ(P1, P2);
-  EXPECT_EQ(Q1, Q2);
-}
 
 // The parameter space: C and D in [0, 1), C + D < 1 where both enter
 // P = C + (1 - C - D) P0; a start outside is moved to its nearest sensible
@@ -112,24 +49,6 @@ TEST(ParameterSpace, RatesInsideAndMovedInside) {
     EXPECT_EQ(p[1], -1.0);
     EXPECT_EQ(p[2], 2.0);
   }
-}
-
-TEST(BackgroundFreeProportion, UndoesTheResponseProbability) {
-  double P0 = -1;
-  background_free_proportion(2, 0.15, &P0, 0.15, 0.0);
-  EXPECT_EQ(P0, 0.0);
-  background_free_proportion(4, 0.8, &P0, 0.1, 0.2);
-  EXPECT_NEAR(P0, 1.0, kRounding);
-  for (int m = 1; m <= 8; ++m) {
-    const double C = m == 1 ? 0.0 : 0.15, D = (m == 1 || m == 2 || m == 5 || m == 6) ? 0.0 : 0.1;
-    double P = 0, Q = 0;
-    response_probability(m, 0.62, &P, &Q, C, D);
-    background_free_proportion(m, P, &P0, C, D);
-    EXPECT_NEAR(P0, 0.62, 1e-14) << "model " << m;
-  }
-  // Below C the proportion due to treatment is negative (no floor here).
-  background_free_proportion(6, 0.1, &P0, 0.5, 0.0);
-  EXPECT_NEAR(P0, -0.8, kRounding);
 }
 
 class ModelFamily : public ::testing::Test {

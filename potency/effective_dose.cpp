@@ -9,7 +9,6 @@
 #include "potency/effective_dose.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <string>
 
 #include "foundation/output.h"
@@ -24,19 +23,12 @@ namespace varnalo {
 
 namespace {
 
-constexpr int kLevels = 3;          // 90, 95 and 99 per cent limits
-constexpr int kLevel95 = 2;         // index of the 95 per cent level
 constexpr int kTableLevelCount = 7; // standard levels of the ED table
-constexpr double kConfAlpha[kLevels + 1] = {0.0, 0.10, 0.05, 0.01};
 // Two-tailed normal deviates, kept as the five-decimal constants that the
 // reports have always shown (not computed quantiles).
-constexpr double kNormalDeviates[kLevels + 1] = {0.0, 1.64485, 1.95996, 2.57583};
+constexpr double kNormalDeviates[kConfidenceLevels + 1] = {0.0, 1.64485, 1.95996, 2.57583};
 constexpr double kEdTableLevels[kTableLevelCount + 1] = {0.0,  0.01, 0.05, 0.10,
                                                           0.50, 0.90, 0.95, 0.99};
-constexpr double kDefaultEdLevel = 0.5;
-// Accepted ED levels (both ends included).
-constexpr double kLowestEdLevel = 0.01;
-constexpr double kHighestEdLevel = 0.99;
 
 // Fillers of missing limits in the limit tables.
 constexpr const char* kDashWide = "    -     ";   // 10 characters
@@ -62,7 +54,7 @@ void print_deviates_block(AnalysisState& s) {
   const double b = s.params[P + 1];
   const bool normal = s.het_factor == 1.0;
   both(s, "Normal or t-Deviates (Both Tails) and Index of Regression Significance, g\n");
-  for (int k = 1; k <= kLevels; ++k) {
+  for (int k = 1; k <= kConfidenceLevels; ++k) {
     const double t = s.conf_deviates[k];
     s.g_index[k] = t * t * V[P + 1][P + 1] / b / b;
     const bool g_finite = std::isfinite(s.g_index[k]);
@@ -87,42 +79,17 @@ void print_deviates_block(AnalysisState& s) {
   report(s, "\n");
 }
 
-void ask_90_99(AnalysisState& s) {
-  screen(s, "Display 90 and 99%% Limits in addition to 95%% Limits?\n  [*/y]  ");
-  if (read_key(s) == 'y') {
-    s.show_90_99 = 1;
-    read_key(s);  // the end of the answer line
-  } else {
-    s.show_90_99 = 0;
-  }
-  screen(s, "\n");
-}
-
-// Asks for the ED level until "q", "t" or an accepted level is given.
-// Returns false on "q".
-bool ask_ed_level(AnalysisState& s) {
-  screen(s, "Effective Dose Estimation   (#: ED Level, t: Table of EDs, q: to Exit)\n");
-  screen(s, "  [%4.2f] Current ED Level\n", s.ed_level);
-  for (;;) {
-    screen(s, "  [*/#/t/q]  ");
-    const std::string answer = read_answer(s);
-    if (answer == "q") {
-      screen(s, "\n");
-      return false;
-    }
-    if (answer == "t") {
-      s.ed_table_mode = 1;
-      screen(s, "\n");
-      return true;
-    }
-    s.ed_table_mode = 0;
-    screen(s, "\n");
-    // The typed value becomes current before the check, so an empty answer
-    // after a rejected one is rejected again.
-    if (!answer.empty()) s.ed_level = std::strtod(answer.c_str(), nullptr);
-    // Written so that a typed "nan" is rejected too.
-    if (s.ed_level >= kLowestEdLevel && s.ed_level <= kHighestEdLevel) return true;
-  }
+// The deviate for a two-tailed probability: the normal one given, or the t
+// deviate with the heterogeneity degrees of freedom when the covariances
+// were inflated.
+double deviate(const AnalysisState& s, double alpha, double normal) {
+  if (s.het_factor == 1.0) return normal;
+  double quantile = 0.0;
+  // A t deviate without degrees of freedom cannot be had; the normal
+  // deviate stands in rather than an unset value.
+  const int d = static_cast<int>(s.sep_df);  // truncation toward zero
+  if (t_quantile(alpha, d, &quantile) == 0) return quantile;
+  return normal;
 }
 
 // Header and rows of one limits table of effective doses at level p.
@@ -137,9 +104,11 @@ void print_ed_table(AnalysisState& s, int k, double p) {
     print_limits_rows(s, k, s.ed_log, s.ed_lower, s.ed_upper);
 }
 
-void show_effective_doses(AnalysisState& s) {
+}  // namespace
+
+void show_effective_doses(AnalysisState& s, Pauses& pauses) {
   both(s, "Effective Dose Estimates\n");
-  show_limit_levels(s, [&](int k) {
+  show_limit_levels(s, pauses, [&](int k) {
     if (s.ed_table_mode) {
       for (int i = 1; i <= kTableLevelCount; ++i) {
         s.ed_level = s.ed_table_levels[i];
@@ -152,55 +121,47 @@ void show_effective_doses(AnalysisState& s) {
   });
 }
 
-}  // namespace
-
 void compute_deviates(const AnalysisState& s, DRef alpha, DRef deviates) {
-  const bool normal = s.het_factor == 1.0;
-  const int d = static_cast<int>(s.sep_df);  // truncation toward zero
-  for (int k = 1; k <= kLevels; ++k) {
-    double t = kNormalDeviates[k];
-    if (!normal) {
-      double quantile = 0.0;
-      // A t deviate without degrees of freedom cannot be had; the normal
-      // deviate stands in rather than an unset value.
-      if (t_quantile(alpha[k], d, &quantile) == 0) t = quantile;
-    }
-    deviates[k] = t;
-  }
+  for (int k = 1; k <= kConfidenceLevels; ++k)
+    deviates[k] = deviate(s, alpha[k], kNormalDeviates[k]);
+}
+
+double confidence_deviate(const AnalysisState& s, int k) {
+  return deviate(s, kConfidenceAlpha[k], kNormalDeviates[k]);
 }
 
 void alloc_potency_arrays(AnalysisState& s) {
   const int P = s.nprep;
-  s.conf_alpha = dvector(1, kLevels);
-  s.conf_deviates = dvector(1, kLevels);
+  s.conf_alpha = dvector(1, kConfidenceLevels);
+  s.conf_deviates = dvector(1, kConfidenceLevels);
   s.ed_table_levels = dvector(1, kTableLevelCount);
-  s.g_index = dvector(1, kLevels);
+  s.g_index = dvector(1, kConfidenceLevels);
   s.ed_log = dvector(1, P);
   s.ed_var = dvector(1, P);
-  s.ed_upper = matrix(1, kLevels, 1, P);
-  s.ed_lower = matrix(1, kLevels, 1, P);
+  s.ed_upper = matrix(1, kConfidenceLevels, 1, P);
+  s.ed_lower = matrix(1, kConfidenceLevels, 1, P);
   s.rp_log = dvector(1, P);
   s.rp_var = dvector(1, P);
-  s.rp_upper = matrix(1, kLevels, 1, P);
-  s.rp_lower = matrix(1, kLevels, 1, P);
-  for (int k = 1; k <= kLevels; ++k) s.conf_alpha[k] = kConfAlpha[k];
+  s.rp_upper = matrix(1, kConfidenceLevels, 1, P);
+  s.rp_lower = matrix(1, kConfidenceLevels, 1, P);
+  for (int k = 1; k <= kConfidenceLevels; ++k) s.conf_alpha[k] = kConfidenceAlpha[k];
   for (int i = 1; i <= kTableLevelCount; ++i) s.ed_table_levels[i] = kEdTableLevels[i];
 }
 
 void free_potency_arrays(AnalysisState& s) {
   const int P = s.nprep;
-  dvector_free(s.conf_alpha, 1, kLevels);
-  dvector_free(s.conf_deviates, 1, kLevels);
+  dvector_free(s.conf_alpha, 1, kConfidenceLevels);
+  dvector_free(s.conf_deviates, 1, kConfidenceLevels);
   dvector_free(s.ed_table_levels, 1, kTableLevelCount);
-  dvector_free(s.g_index, 1, kLevels);
+  dvector_free(s.g_index, 1, kConfidenceLevels);
   dvector_free(s.ed_log, 1, P);
   dvector_free(s.ed_var, 1, P);
-  matrix_free(s.ed_upper, 1, kLevels, 1, P);
-  matrix_free(s.ed_lower, 1, kLevels, 1, P);
+  matrix_free(s.ed_upper, 1, kConfidenceLevels, 1, P);
+  matrix_free(s.ed_lower, 1, kConfidenceLevels, 1, P);
   dvector_free(s.rp_log, 1, P);
   dvector_free(s.rp_var, 1, P);
-  matrix_free(s.rp_upper, 1, kLevels, 1, P);
-  matrix_free(s.rp_lower, 1, kLevels, 1, P);
+  matrix_free(s.rp_upper, 1, kConfidenceLevels, 1, P);
+  matrix_free(s.rp_lower, 1, kConfidenceLevels, 1, P);
 }
 
 double log_effective_dose(const AnalysisState& s, int j, double p) {
@@ -229,7 +190,7 @@ void log_dose_limits(AnalysisState& s, int j, double m, double t, double* var, d
 }
 
 void compute_effective_doses(AnalysisState& s, double p) {
-  for (int k = 1; k <= kLevels; ++k) {
+  for (int k = 1; k <= kConfidenceLevels; ++k) {
     for (int j = 1; j <= s.nprep; ++j) {
       const double m = log_effective_dose(s, j, p);
       s.ed_log[j] = m;
@@ -239,14 +200,15 @@ void compute_effective_doses(AnalysisState& s, double p) {
   }
 }
 
-void show_limit_levels(AnalysisState& s, const std::function<void(int)>& show_level) {
+void show_limit_levels(AnalysisState& s, Pauses& pauses,
+                       const std::function<void(int)>& show_level) {
   const int first = s.show_90_99 ? 1 : kLevel95;
-  const int last = s.show_90_99 ? kLevels : kLevel95;
+  const int last = s.show_90_99 ? kConfidenceLevels : kLevel95;
   for (int k = first; k <= last; ++k) {
     show_level(k);
     report(s, "\n");
-    if (s.show_90_99 && k < kLevels)
-      read_key(s);  // a pause between the confidence levels
+    if (s.show_90_99 && k < kConfidenceLevels)
+      pauses.pause();  // between the confidence levels
     else
       screen(s, "\n");
   }
@@ -282,18 +244,10 @@ void print_limits_rows(AnalysisState& s, int k, DRef log_estimates, const Matrix
   }
 }
 
-void effective_dose_dialogue(AnalysisState& s) {
+void begin_potency_stage(AnalysisState& s) {
+  alloc_potency_arrays(s);
   compute_deviates(s, s.conf_alpha, s.conf_deviates);
   print_deviates_block(s);
-  ask_90_99(s);
-  s.ed_level = kDefaultEdLevel;
-  while (ask_ed_level(s)) show_effective_doses(s);
-}
-
-void potency_stage(AnalysisState& s) {
-  alloc_potency_arrays(s);
-  effective_dose_dialogue(s);
-  relative_potency_dialogue(s);
 }
 
 }  // namespace varnalo

@@ -1,20 +1,21 @@
 // The potency stage and its effective-dose part.
 //
-// potency_stage runs once per analysis after the tests: it allocates the
-// working data (deviates, g, effective doses and relative potencies with
-// their limits) and runs the effective-dose dialogue and the
-// relative-potency dialogue. The working data stay allocated for the
-// summary table, which reads them; free_potency_arrays releases them.
+// begin_potency_stage runs once per analysis after the tests: it allocates
+// the working data (deviates, g, effective doses and relative potencies with
+// their limits) and prints the deviates of the 90, 95 and 99 per cent levels
+// (normal deviates, or t deviates with the heterogeneity degrees of freedom
+// when the covariances were inflated) with the index g. The working data
+// stay allocated for the summary table, which reads them;
+// free_potency_arrays releases them.
 //
-// The effective-dose dialogue prints the deviates of the 90, 95 and 99 per
-// cent levels (normal deviates, or t deviates with the heterogeneity degrees
-// of freedom when the covariances were inflated) with the index g, asks
-// whether 90 and 99 per cent limits are wanted, and then shows effective
-// doses ED_p = 10^((F^-1(p) - a_j) / b) at a chosen level p or at seven
-// standard levels, with Fieller limits, on screen and report. A g that is
-// not a finite number (zero slope) prints as "-" with the usual warning, and
-// a table whose estimates cannot be formed keeps its heading and shows one
-// notice line in place of its rows; the dialogue reads the same answers.
+// show_effective_doses then shows, for each level the session is given,
+// effective doses ED_p = 10^((F^-1(p) - a_j) / b) at the level p (ed_level)
+// or at the seven standard levels (ed_table_mode), with Fieller limits at 95
+// per cent, or at 90, 95 and 99 per cent (show_90_99) with pauses between
+// them, on screen and report. A g that is not a finite number (zero slope)
+// prints as "-" with the usual warning, and a table whose estimates cannot
+// be formed keeps its heading and shows one notice line in place of its
+// rows.
 // Inputs: params (common-slope fit), the selected covariance matrix,
 // het_factor, sep_df, prep_sum_w, prep_mean_x, prep_names.
 #pragma once
@@ -22,14 +23,36 @@
 #include <functional>
 
 #include "foundation/arrays.h"
+#include "foundation/pauses.h"
 #include "foundation/state.h"
 
 namespace varnalo {
 
-void potency_stage(AnalysisState& s);
-// deviates[1..3] for the two-tailed probabilities alpha[1..3].
+// The confidence levels of every limit: 90, 95 and 99 per cent (k = 1, 2,
+// 3), by their two-tailed probabilities. The 95 per cent level is shown
+// alone unless the other two are asked for, and is the one the summary
+// table and the pictures use.
+inline constexpr int kConfidenceLevels = 3;
+inline constexpr int kLevel95 = 2;
+inline constexpr double kConfidenceAlpha[kConfidenceLevels + 1] = {0.0, 0.10, 0.05, 0.01};
+
+// The level of the ED50 that the summary table and the pictures show.
+inline constexpr double kEd50Level = 0.5;
+
+// The level of effective doses shown first, and the accepted levels (both
+// ends included).
+inline constexpr double kDefaultEdLevel = 0.5;
+inline constexpr double kLowestEdLevel = 0.01;
+inline constexpr double kHighestEdLevel = 0.99;
+
+void begin_potency_stage(AnalysisState& s);
+void show_effective_doses(AnalysisState& s, Pauses& pauses);
+// deviates[1..3] for the two-tailed probabilities alpha[1..3]: normal
+// deviates when het_factor is 1, otherwise t deviates with the
+// heterogeneity degrees of freedom.
 void compute_deviates(const AnalysisState& s, DRef alpha, DRef deviates);
-void effective_dose_dialogue(AnalysisState& s);
+// The deviate of confidence level k (1..kConfidenceLevels).
+double confidence_deviate(const AnalysisState& s, int k);
 // Rows of the limits table at confidence level k: estimate and limits on the
 // dose scale and on the log scale, "-" / "+" for a missing limit.
 void print_limits_rows(AnalysisState& s, int k, DRef log_estimates, const Matrix& lower,
@@ -37,7 +60,8 @@ void print_limits_rows(AnalysisState& s, int k, DRef log_estimates, const Matrix
 // Calls show_level(k) for each confidence level on show (the 95 per cent
 // level alone, or 90, 95 and 99), each followed by a blank report line and
 // then a pause before the next level or a blank screen line after the last.
-void show_limit_levels(AnalysisState& s, const std::function<void(int)>& show_level);
+void show_limit_levels(AnalysisState& s, Pauses& pauses,
+                       const std::function<void(int)>& show_level);
 
 // Allocation and release of the working data of the potency stage (fixed
 // tables filled in); the release uses the nprep in force.

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "foundation/output.h"
+#include "session/analysis.h"
 #include "support/hand_fit.h"
 #include "support/reference_data.h"
 
@@ -43,7 +44,7 @@ TEST(Deviates, NormalFormatShowsUAndG) {
   StageFixture fx("\nq\n");
   load_hand_fit(fx, one_prep());
   alloc_potency_arrays(fx.state());
-  effective_dose_dialogue(fx.state());
+  effective_dose_dialogue(fx.state(), fx.answers());
   std::string expected = "Normal or t-Deviates (Both Tails) and Index of Regression Significance, g\n";
   const char* alphas[4] = {"", " 0.100", " 0.050", " 0.010"};
   for (int k = 1; k <= 3; ++k)
@@ -66,7 +67,7 @@ TEST(Deviates, TFormatShowsDegreesOfFreedomAndWarnsWhenGReachesOne) {
   s.het_factor = 4.0;
   s.sep_df = 4.0;
   alloc_potency_arrays(s);
-  effective_dose_dialogue(s);
+  effective_dose_dialogue(s, fx.answers());
   const std::string screen = fx.screen();
   // Two-tailed t quantiles with 4 degrees of freedom.
   const double exact[4] = {0.0, 2.131846786, 2.776445105, 4.604094871};
@@ -101,34 +102,26 @@ TEST(Deviates, MissingTDegreesOfFreedomFallBackToNormalDeviates) {
   for (int k = 1; k <= 3; ++k) EXPECT_EQ(kZ[k], dev[k]);
 }
 
-TEST(NinetyNinetyNine, AnswersAndTypedAheadLineEnd) {
-  // "n" + Enter: the line end is left for the ED prompt, which then shows
-  // ED50 at once; the next "q" ends the dialogue.
-  {
-    StageFixture fx("n\nq\n");
+TEST(NinetyNinetyNine, TheAnswerIsTheFirstCharacterOfItsLine) {
+  // "n", "no" or Enter: the whole line is the answer, so the "q" on the next
+  // line ends the dialogue at once.
+  for (const char* input : {"n\nq\n", "no\nq\n", "\nq\n", "nein\r\nq\n"}) {
+    StageFixture fx(input);
     load_hand_fit(fx, one_prep());
     alloc_potency_arrays(fx.state());
-    effective_dose_dialogue(fx.state());
+    effective_dose_dialogue(fx.state(), fx.answers());
     EXPECT_EQ(0, fx.state().show_90_99);
     EXPECT_NE(std::string::npos,
               fx.screen().find("Display 90 and 99% Limits in addition to 95% Limits?\n  [*/y]  \n"));
-    EXPECT_EQ(1, count_of(fx.screen(), "Effective Dose Estimates\n"));
-    EXPECT_EQ("", std::string(fx.console().unread()));
+    EXPECT_EQ(0, count_of(fx.screen(), "Effective Dose Estimates\n")) << input;
+    EXPECT_EQ("", std::string(fx.console().unread())) << input;
   }
-  // Enter alone consumes only itself: the "q" on the next line ends at once.
-  {
-    StageFixture fx("\nq\n");
+  // "y" or "yes": three levels with a pause between them.
+  for (const char* input : {"y\n\nx\nx\nq\n", "yes\n\n\n\nq\n"}) {
+    StageFixture fx(input);
     load_hand_fit(fx, one_prep());
     alloc_potency_arrays(fx.state());
-    effective_dose_dialogue(fx.state());
-    EXPECT_EQ(0, count_of(fx.screen(), "Effective Dose Estimates\n"));
-  }
-  // "y" + Enter: both characters read; three levels with a key between.
-  {
-    StageFixture fx("y\n\nxxq\n");
-    load_hand_fit(fx, one_prep());
-    alloc_potency_arrays(fx.state());
-    effective_dose_dialogue(fx.state());
+    effective_dose_dialogue(fx.state(), fx.answers());
     EXPECT_EQ(1, fx.state().show_90_99);
     const std::string sc = fx.screen();
     const std::size_t p90 = sc.find("(90% Limits)");
@@ -145,7 +138,7 @@ TEST(EdDialogue, EnterGivesEd50WithFiellerLimits) {
   StageFixture fx("\n\nq\n");
   load_hand_fit(fx, one_prep());
   alloc_potency_arrays(fx.state());
-  effective_dose_dialogue(fx.state());
+  effective_dose_dialogue(fx.state(), fx.answers());
   const std::string sc = fx.screen();
   EXPECT_NE(std::string::npos,
             sc.find("Effective Dose Estimation   (#: ED Level, t: Table of EDs, q: to Exit)\n"
@@ -162,7 +155,7 @@ TEST(EdDialogue, TableShowsSevenLevelsAndResetsTheLevel) {
   StageFixture fx("\n0.3\nt\nq\n");
   load_hand_fit(fx, one_prep());
   alloc_potency_arrays(fx.state());
-  effective_dose_dialogue(fx.state());
+  effective_dose_dialogue(fx.state(), fx.answers());
   const std::string sc = fx.screen();
   EXPECT_NE(std::string::npos, sc.find("    ED30 (95% Limits)"));
   const std::size_t table = sc.find("  [0.30] Current ED Level\n  [*/#/t/q]  \nEffective Dose");
@@ -186,7 +179,7 @@ TEST(EdDialogue, LevelBoundsAndARejectedValueStaysRejected) {
   StageFixture fx("\n0.995\n\n0.005\n0.99\n0.01\nabc\nq\n");
   load_hand_fit(fx, one_prep());
   alloc_potency_arrays(fx.state());
-  effective_dose_dialogue(fx.state());
+  effective_dose_dialogue(fx.state(), fx.answers());
   const std::string sc = fx.screen();
   // 0.995, Enter (still 0.995) and 0.005 are refused with the bare prompt;
   // 0.99 then gives ED99, and 0.01 ED1.
@@ -207,7 +200,7 @@ TEST(EdDialogue, NotANumberIsRefused) {
   StageFixture fx("\nnan\nq\n");
   load_hand_fit(fx, one_prep());
   alloc_potency_arrays(fx.state());
-  effective_dose_dialogue(fx.state());
+  effective_dose_dialogue(fx.state(), fx.answers());
   EXPECT_EQ(0, count_of(fx.screen(), "Effective Dose Estimates\n"));
 }
 
@@ -330,7 +323,7 @@ TEST(ZeroSlope, DeviatesBlockShowsADashAndTheWarning) {
     h.V[1][1] = vbb;
     load_hand_fit(fx, h);
     alloc_potency_arrays(fx.state());
-    effective_dose_dialogue(fx.state());
+    effective_dose_dialogue(fx.state(), fx.answers());
     std::string expected =
         "Normal or t-Deviates (Both Tails) and Index of Regression Significance, g\n";
     for (int k = 1; k <= 3; ++k)
@@ -349,7 +342,7 @@ TEST(ZeroSlope, DeviatesBlockShowsADashAndTheWarning) {
   s.het_factor = 4.0;
   s.sep_df = 4.0;
   alloc_potency_arrays(s);
-  effective_dose_dialogue(s);
+  effective_dose_dialogue(s, fx.answers());
   EXPECT_NE(std::string::npos, fx.report().find(",  g ( 0.050) =        -\n"
                                                 "  Since g ( 0.050) exceeded 1.0,"));
   EXPECT_EQ(std::string::npos, fx.report().find("inf"));
@@ -360,7 +353,7 @@ TEST(ZeroSlope, EdTablesKeepTheirHeadingsAndShowTheNotice) {
   StageFixture fx("\n\nt\nq\n");
   load_hand_fit(fx, zero_slope());
   alloc_potency_arrays(fx.state());
-  effective_dose_dialogue(fx.state());
+  effective_dose_dialogue(fx.state(), fx.answers());
   const std::string report = fx.report();
   EXPECT_NE(std::string::npos,
             report.find("Effective Dose Estimates\n"
@@ -377,12 +370,12 @@ TEST(ZeroSlope, EdTablesKeepTheirHeadingsAndShowTheNotice) {
 }
 
 TEST(ZeroSlope, AnswersAreReadAsForAnyFit) {
-  // "y": three levels with a key press between them; the whole script is
+  // "y": three levels with a pause between them; the whole script is
   // consumed exactly as with a usable slope.
-  StageFixture fx("y\n\nxxq\n");
+  StageFixture fx("y\n\nx\nx\nq\n");
   load_hand_fit(fx, zero_slope());
   alloc_potency_arrays(fx.state());
-  effective_dose_dialogue(fx.state());
+  effective_dose_dialogue(fx.state(), fx.answers());
   EXPECT_EQ(3, count_of(fx.report(), kNoEdNotice));
   EXPECT_EQ("", std::string(fx.console().unread()));
 }
@@ -394,7 +387,7 @@ TEST(ZeroSlope, OverflowingDosesAreReportedAsNotFinite) {
   h.b = 1e-300;
   load_hand_fit(fx, h);
   alloc_potency_arrays(fx.state());
-  effective_dose_dialogue(fx.state());
+  effective_dose_dialogue(fx.state(), fx.answers());
   EXPECT_EQ(1, count_of(fx.report(),
                         "  Effective doses are not available for this fit (estimates not "
                         "finite).\n"));

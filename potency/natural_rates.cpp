@@ -6,21 +6,20 @@
 // Accuracy: closed forms, exact up to rounding given the covariance matrix.
 #include "potency/natural_rates.h"
 
+#include <array>
 #include <cmath>
 #include <string>
 
 #include "foundation/output.h"
 #include "inference/covariance.h"
 #include "model/model_family.h"
+#include "model/model_form.h"
 #include "potency/effective_dose.h"
 
 namespace varnalo {
 
 namespace {
 
-constexpr int kLevels = 3;
-constexpr int kLevel95 = 2;
-constexpr double kConfAlpha[kLevels + 1] = {0.0, 0.10, 0.05, 0.01};
 
 // Cell fillers: "-" for a number that cannot be formed (a variance that is
 // negative or not finite, or an estimate that is not finite); "+" for a bias
@@ -76,86 +75,67 @@ void rate_row(AnalysisState& s, const char* label, double value, Limits lim,
 }
 
 void print_rows(AnalysisState& s, double C, double D, Limits c_lim, Limits d_lim) {
-  const bool fixed_c = s.model == 5 || s.model == 7;
-  const bool estimated_c = s.model == 6 || s.model == 8;
-  switch (s.model) {
-    case 2:
-      rate_row(s, "C", C, c_lim, "Natural Response Rate");
-      break;
-    case 3:
-      rate_row(s, "D", D, d_lim, "Natural Immunity Rate");
-      break;
-    case 4:
-      rate_row(s, "C", C, c_lim, "Natural Response Rate");
-      rate_row(s, "D", D, d_lim, "Natural Immunity Rate");
-      break;
-    default:
-      break;
-  }
-  if (fixed_c) {
-    // Both rows to the screen, then both to the report.
-    const char* fmt = " %-8s%s%19s  %s\n";
-    const std::string c_cell = proportion_cell(C);
-    const std::string b_cell = bias_cell(C);
-    screen(s, fmt, "C", c_cell.c_str(), "", "Fixed Preference");
-    screen(s, fmt, "C/(1-C)", b_cell.c_str(), "", "Fixed Bias");
-    report(s, fmt, "C", c_cell.c_str(), "", "Fixed Preference");
-    report(s, fmt, "C/(1-C)", b_cell.c_str(), "", "Fixed Bias");
-  } else if (estimated_c) {
-    const char* fmt = " %-8s%s(%s,%s)  %s\n";
+  const ModelForm& form = model_form(s);
+  if (form.family == Family::kAllOrNothing) {
+    if (form.estimates_c()) rate_row(s, "C", C, c_lim, form.c_description());
+  } else if (form.uses_c()) {
+    // The preference and its bias C / (1 - C): both rows to the screen,
+    // then both to the report. A known C has no limits.
+    const bool known = form.known_c();
+    const char* fmt = known ? " %-8s%s%19s  %s\n" : " %-8s%s(%s,%s)  %s\n";
     const std::string c[3] = {proportion_cell(C), lower_cell(c_lim), upper_cell(c_lim)};
     const std::string b[3] = {bias_cell(C), bias_cell(c_lim.lower, c_lim.available),
-                               bias_cell(c_lim.upper, c_lim.available)};
-    screen(s, fmt, "C", c[0].c_str(), c[1].c_str(), c[2].c_str(), "Natural Preference");
-    screen(s, fmt, "C/(1-C)", b[0].c_str(), b[1].c_str(), b[2].c_str(), "Natural Bias");
-    report(s, fmt, "C", c[0].c_str(), c[1].c_str(), c[2].c_str(), "Natural Preference");
-    report(s, fmt, "C/(1-C)", b[0].c_str(), b[1].c_str(), b[2].c_str(), "Natural Bias");
+                              bias_cell(c_lim.upper, c_lim.available)};
+    const char* bias_description = known ? "Fixed Bias" : "Natural Bias";
+    for (int channel = 0; channel < 2; ++channel) {
+      auto out = channel == 0 ? screen : report;
+      if (known) {
+        out(s, fmt, "C", c[0].c_str(), "", form.c_description());
+        out(s, fmt, "C/(1-C)", b[0].c_str(), "", bias_description);
+      } else {
+        out(s, fmt, "C", c[0].c_str(), c[1].c_str(), c[2].c_str(), form.c_description());
+        out(s, fmt, "C/(1-C)", b[0].c_str(), b[1].c_str(), b[2].c_str(), bias_description);
+      }
+    }
   }
-  if (s.model == 7 || s.model == 8) rate_row(s, "D", D, d_lim, "Natural Immunity Rate");
+  if (form.estimates_d()) rate_row(s, "D", D, d_lim, form.d_description());
 }
 
 }  // namespace
 
-void natural_rates_report(AnalysisState& s) {
-  if (s.model < 2 || s.model > 8) return;
-
-  DVector alpha = dvector(1, kLevels);
-  DVector deviates = dvector(1, kLevels);
-  for (int k = 1; k <= kLevels; ++k) alpha[k] = kConfAlpha[k];
-  compute_deviates(s, alpha, deviates);
+void natural_rates_report(AnalysisState& s, Pauses& pauses) {
+  const ModelForm& form = model_form(s);
+  if (!form.has_rates()) return;
 
   double C = 0.0, D = 0.0, varC = 0.0, varD = 0.0;
   fitted_c_d(s, &C, &D);
   c_d_variances(s, selected_cov(s), &varC, &varD);
-  const bool c_estimated = s.model == 2 || s.model == 4 || s.model == 6 || s.model == 8;
-  const bool d_estimated = s.model == 3 || s.model == 4 || s.model == 7 || s.model == 8;
+  const bool c_estimated = form.estimates_c();
+  const bool d_estimated = form.estimates_d();
 
   // Limits per confidence level; a parameter the model does not estimate
-  // has both limits equal to its value.
-  DVector cl = dvector(1, kLevels), cu = dvector(1, kLevels);
-  DVector dl = dvector(1, kLevels), du = dvector(1, kLevels);
-  // The usability of a variance does not depend on the level.
+  // has both limits equal to its value. The usability of a variance does not
+  // depend on the level.
+  std::array<Limits, kConfidenceLevels + 1> c_limits{}, d_limits{};
   bool c_available = true, d_available = true;
-  for (int k = 1; k <= kLevels; ++k) {
-    const Limits c = c_estimated ? wald_limits(C, varC, deviates[k]) : Limits{C, C, true};
-    const Limits d = d_estimated ? wald_limits(D, varD, deviates[k]) : Limits{D, D, true};
-    cl[k] = c.lower;
-    cu[k] = c.upper;
-    dl[k] = d.lower;
-    du[k] = d.upper;
-    c_available = c_available && c.available;
-    d_available = d_available && d.available;
+  for (int k = 1; k <= kConfidenceLevels; ++k) {
+    const double t = confidence_deviate(s, k);
+    c_limits[k] = c_estimated ? wald_limits(C, varC, t) : Limits{C, C, true};
+    d_limits[k] = d_estimated ? wald_limits(D, varD, t) : Limits{D, D, true};
+    c_available = c_available && c_limits[k].available;
+    d_available = d_available && d_limits[k].available;
   }
 
   both(s, "Natural Response and Immunity Rate Estimates\n");
   const int first = s.show_90_99 ? 1 : kLevel95;
-  const int last = s.show_90_99 ? kLevels : kLevel95;
+  const int last = s.show_90_99 ? kConfidenceLevels : kLevel95;
   for (int k = first; k <= last; ++k) {
-    both(s, " %-8s%10s (%2.0f%% %s)      %s\n", "#", "Proportion", (1.0 - alpha[k]) * 100.0,
-         "Limits", "Description");
-    print_rows(s, C, D, {cl[k], cu[k], c_available}, {dl[k], du[k], d_available});
+    both(s, " %-8s%10s (%2.0f%% %s)      %s\n", "#", "Proportion",
+         (1.0 - kConfidenceAlpha[k]) * 100.0, "Limits", "Description");
+    print_rows(s, C, D, {c_limits[k].lower, c_limits[k].upper, c_available},
+               {d_limits[k].lower, d_limits[k].upper, d_available});
     if (s.show_90_99) {
-      read_key(s);  // a pause, also after the last block
+      pauses.pause();  // also after the last block
       report(s, "\n");
     } else {
       screen(s, "\n");
@@ -163,12 +143,6 @@ void natural_rates_report(AnalysisState& s) {
     }
   }
 
-  dvector_free(alpha, 1, kLevels);
-  dvector_free(deviates, 1, kLevels);
-  dvector_free(cl, 1, kLevels);
-  dvector_free(cu, 1, kLevels);
-  dvector_free(dl, 1, kLevels);
-  dvector_free(du, 1, kLevels);
 }
 
 }  // namespace varnalo

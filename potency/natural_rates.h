@@ -8,13 +8,14 @@
 // finite) show as "-", and a bias at or above a proportion of 1 (unbounded)
 // as "+". Inputs: params, fixed_c, the selected covariance matrix (already
 // inflated by het_factor), the deviates of the potency stage rule and
-// show_90_99.
+// show_90_99 (with 90 and 99 per cent limits, a pause after every level).
 #pragma once
 
+#include "foundation/pauses.h"
 #include "foundation/state.h"
 
 namespace varnalo {
 
-void natural_rates_report(AnalysisState& s);
+void natural_rates_report(AnalysisState& s, Pauses& pauses);
 
 }  // namespace varnalo

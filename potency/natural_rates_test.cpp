@@ -6,6 +6,7 @@
 #include <cmath>
 #include <string>
 
+#include "model/model_form.h"
 #include "support/hand_fit.h"
 #include "support/reference_data.h"
 
@@ -44,7 +45,7 @@ void run_model(StageFixture& fx, int model, int show_90_99 = 0) {
   s.show_90_99 = show_90_99;
   const bool d_first = model == 3 || model == 7;
   const bool two = model == 4 || model == 8;
-  if (s.nextra >= 1) {
+  if (model_form(s).extra_count() >= 1) {
     s.params[3] = d_first ? 0.2 : 0.1;
     s.fit_cov[3][3] = s.info_cov[3][3] = d_first ? 0.0025 : 0.01;
   }
@@ -52,7 +53,7 @@ void run_model(StageFixture& fx, int model, int show_90_99 = 0) {
     s.params[4] = 0.2;
     s.fit_cov[4][4] = s.info_cov[4][4] = 0.0025;
   }
-  natural_rates_report(s);
+  natural_rates_report(s, fx.answers());
 }
 
 TEST(NaturalRates, ModelOnePrintsNothing) {
@@ -87,7 +88,7 @@ TEST(NaturalRates, RowsOfModelsTwoToEight) {
 }
 
 TEST(NaturalRates, ThreeLevelsPauseAfterEveryBlock) {
-  StageFixture fx("abc!");
+  StageFixture fx("a\nb\nc\n!");
   run_model(fx, 5, 1);
   EXPECT_EQ("!", std::string(fx.console().unread()));
   const std::string sc = fx.screen();
@@ -112,7 +113,7 @@ TEST(NaturalRates, UpperLimitIsNotCappedAtOne) {
   s.params[2] = 1.0;
   s.params[3] = 0.6;
   s.fit_cov[3][3] = 0.09;  // se 0.3: 0.6 + 1.95996 * 0.3 = 1.187988
-  natural_rates_report(s);
+  natural_rates_report(s, fx.answers());
   EXPECT_NE(std::string::npos,
             fx.screen().find(" C       0.600000(0.012012,1.187988)  Natural Response Rate\n"));
 }
@@ -127,7 +128,7 @@ TEST(NaturalRatesReference, AgreesWithIndependentWaldLimits) {
     StageFixture fx;
     ASSERT_TRUE(testing::load_reference_fit(fx, "beetle_c.d1.m4.common", 1, 1, 4, 1.0));
     fx.state().variance_method = method;
-    natural_rates_report(fx.state());
+    natural_rates_report(fx.state(), fx.answers());
     const std::string cov = method == 1 ? "obs" : "fin";
     const std::string sc = fx.screen();
     for (const char* name : {"C", "D"}) {
@@ -157,7 +158,7 @@ TEST(NaturalRates, UnusableVariancesShowDashes) {
     s.params[3] = 0.1;
     s.het_factor = 1.0;
     s.fit_cov[3][3] = varc;
-    natural_rates_report(s);
+    natural_rates_report(s, fx.answers());
     EXPECT_EQ(std::string(kTitle) + kHead95 +
                   " C       0.100000(       -,       -)  Natural Response Rate\n\n",
               fx.report())
@@ -175,7 +176,7 @@ TEST(NaturalRates, UnusableVariancesShowDashes) {
   s.het_factor = 1.0;
   s.fit_cov[3][3] = HUGE_VAL;
   s.fit_cov[4][4] = 0.0025;
-  natural_rates_report(s);
+  natural_rates_report(s, fx.answers());
   EXPECT_EQ(std::string(kTitle) + kHead95 +
                 " C       0.100000(       -,       -)  Natural Preference\n"
                 " C/(1-C) 0.111111(       -,       -)  Natural Bias\n" +
@@ -195,7 +196,7 @@ TEST(NaturalRates, BiasAtOrAboveAProportionOfOneIsUnbounded) {
   s.params[3] = 0.5;
   s.het_factor = 1.0;
   s.fit_cov[3][3] = 0.09;
-  natural_rates_report(s);
+  natural_rates_report(s, fx.answers());
   EXPECT_EQ(std::string(kTitle) + kHead95 +
                 " C       0.500000(0.000000,1.087988)  Natural Preference\n"
                 " C/(1-C) 1.000000(0.000000,       +)  Natural Bias\n\n",
@@ -206,7 +207,7 @@ TEST(NaturalRates, BiasAtOrAboveAProportionOfOneIsUnbounded) {
   fixed.begin_fit(1, 5, 1);
   fixed.state().fixed_c = 1.0;
   fixed.state().het_factor = 1.0;
-  natural_rates_report(fixed.state());
+  natural_rates_report(fixed.state(), fixed.answers());
   EXPECT_NE(std::string::npos,
             fixed.report().find(" C/(1-C)        +                     Fixed Bias\n"));
 }

@@ -7,8 +7,6 @@
 // Accuracy: closed forms, exact up to rounding given the covariance matrix.
 #include "potency/relative_potency.h"
 
-#include <climits>
-#include <cstdlib>
 #include <string>
 
 #include "foundation/output.h"
@@ -21,46 +19,15 @@ namespace varnalo {
 
 namespace {
 
-constexpr int kLevels = 3;   // 90, 95 and 99 per cent limits
 
 // The notice that takes the place of the rows of a relative-potency table.
 constexpr const char* kNoPotencies =
     "  Relative potencies are not available for this fit (%s).\n";
 
-// The leading integer of an answer (0 when there is none), held in int range.
-int leading_int(const std::string& answer) {
-  const long value = std::strtol(answer.c_str(), nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
-}
-
-// Asks for the reference preparation. Returns false on "q".
-bool ask_reference(AnalysisState& s) {
-  const int P = s.nprep;
-  screen(s, "Relative Potency Estimation (#: Code for Reference, q: to Exit)\n");
-  for (int i = 1; i <= P; ++i) screen(s, "  %d %s", i, s.prep_names[i].c_str());
-  for (;;) {
-    screen(s, "\n  [%d] Current Reference\n  [*/#/q]  ", s.rp_reference);
-    const std::string answer = read_answer(s);
-    if (answer == "q") {
-      screen(s, "\n");
-      return false;
-    }
-    // The typed number becomes current before the check, so the next prompt
-    // shows a rejected number.
-    s.rp_reference = leading_int(answer);
-    if (s.rp_reference >= 0 && s.rp_reference <= P) break;
-  }
-  screen(s, "\n");
-  if (s.rp_reference == 0) s.rp_reference = 1;  // Enter or a non-number
-  return true;
-}
-
 // Every table keeps its heading; when the potencies cannot be formed (zero
 // slope, or estimates that are not finite) one notice stands in place of its
 // rows, and the pauses between the levels stay as they are.
-void show_relative_potencies(AnalysisState& s) {
+void show_potencies(AnalysisState& s, Pauses& pauses) {
   const char* reason = unavailable_reason(s, s.rp_log);
   print_asy_var_head(s, "Log(Rho)");
   if (reason)
@@ -70,7 +37,7 @@ void show_relative_potencies(AnalysisState& s) {
   screen(s, "\n");
   report(s, "\n");
   both(s, "Relative Potency Estimates (Rho)\n");
-  show_limit_levels(s, [&](int k) {
+  show_limit_levels(s, pauses, [&](int k) {
     print_limits_head(s, k, s.conf_alpha, "Rho ", "Log(Rho)", "Limits");
     if (reason)
       both(s, kNoPotencies, reason);
@@ -86,7 +53,7 @@ void compute_relative_potencies(AnalysisState& s, int reference) {
   const int S = reference;
   Matrix& V = selected_cov(s);
   const double b = s.params[P + 1];
-  for (int k = 1; k <= kLevels; ++k) {
+  for (int k = 1; k <= kConfidenceLevels; ++k) {
     const double t = s.conf_deviates[k];
     for (int j = 1; j <= P; ++j) {
       const double M = (s.params[j] - s.params[S]) / b;
@@ -105,22 +72,23 @@ void compute_relative_potencies(AnalysisState& s, int reference) {
   }
 }
 
-void relative_potency_dialogue(AnalysisState& s) {
+void begin_relative_potencies(AnalysisState& s) {
   const int P = s.nprep;
   if (P == 1) {
     s.rp_log[1] = 0.0;
     s.rp_var[1] = 0.0;
-    for (int k = 1; k <= kLevels; ++k) s.rp_upper[k][1] = s.rp_lower[k][1] = 0.0;
+    for (int k = 1; k <= kConfidenceLevels; ++k) s.rp_upper[k][1] = s.rp_lower[k][1] = 0.0;
     return;
   }
   // Against preparation 1 from the start, so that the summary record has
   // real values also when the user leaves at once.
   compute_relative_potencies(s, 1);
   s.rp_reference = 1;
-  while (ask_reference(s)) {
-    compute_relative_potencies(s, s.rp_reference);
-    show_relative_potencies(s);
-  }
+}
+
+void show_relative_potencies(AnalysisState& s, Pauses& pauses) {
+  compute_relative_potencies(s, s.rp_reference);
+  show_potencies(s, pauses);
 }
 
 }  // namespace varnalo

@@ -9,6 +9,7 @@
 
 #include "foundation/output.h"
 #include "potency/effective_dose.h"
+#include "session/analysis.h"
 #include "support/hand_fit.h"
 #include "support/reference_data.h"
 
@@ -49,7 +50,7 @@ TEST(RelativePotency, SinglePreparationPrintsNothingAndHoldsZeros) {
   alloc_potency_arrays(fx.state());
   AnalysisState& s = fx.state();
   s.rp_log[1] = s.rp_var[1] = 7.0;
-  relative_potency_dialogue(s);
+  relative_potency_dialogue(s, fx.answers());
   EXPECT_EQ("", fx.screen());
   EXPECT_EQ("", fx.report());
   EXPECT_EQ(0.0, s.rp_log[1]);
@@ -64,7 +65,7 @@ TEST(RelativePotency, LeavingAtOnceKeepsPotenciesAgainstPreparationOne) {
   StageFixture fx("q\n");
   prepare(fx);
   AnalysisState& s = fx.state();
-  relative_potency_dialogue(s);
+  relative_potency_dialogue(s, fx.answers());
   EXPECT_EQ(
       "Relative Potency Estimation (#: Code for Reference, q: to Exit)\n  1 P1  2 P2"
       "\n  [1] Current Reference\n  [*/#/q]  \n",
@@ -78,7 +79,7 @@ TEST(RelativePotency, OutOfRangeAsksAgainAndEnterSelectsOne) {
   StageFixture fx("3\n-1\n2\n\nq\n");
   prepare(fx);
   AnalysisState& s = fx.state();
-  relative_potency_dialogue(s);
+  relative_potency_dialogue(s, fx.answers());
   const std::string sc = fx.screen();
   EXPECT_EQ(0u, sc.find("Relative Potency Estimation (#: Code for Reference, q: to Exit)\n"
                         "  1 P1  2 P2\n  [1] Current Reference\n  [*/#/q]  "
@@ -96,10 +97,10 @@ TEST(RelativePotency, OutOfRangeAsksAgainAndEnterSelectsOne) {
 }
 
 TEST(RelativePotency, NinetyNinetyNineBlocksAreSeparatedByKeys) {
-  StageFixture fx("2\nxyq\n");
+  StageFixture fx("2\nx\ny\nq\n");
   prepare(fx);
   fx.state().show_90_99 = 1;
-  relative_potency_dialogue(fx.state());
+  relative_potency_dialogue(fx.state(), fx.answers());
   EXPECT_EQ("", std::string(fx.console().unread()));
   const std::string sc = fx.screen();
   EXPECT_LT(sc.find("(90% Limits)"), sc.find("(95% Limits)"));
@@ -205,8 +206,8 @@ TEST(RelativePotencyReference, AgreesWithIndependentFiellerComputation) {
 
 TEST(RelativePotency, ZeroSlopeShowsNoticesInPlaceOfRows) {
   // Enter picks preparation 1; "y" was answered earlier, so three levels
-  // with a key press between them, then q.
-  StageFixture fx("\nxxq\n");
+  // with a pause between them, then q.
+  StageFixture fx("\nx\nx\nq\n");
   HandFit h = two_preps();
   h.b = 0.0;
   load_hand_fit(fx, h);
@@ -214,7 +215,7 @@ TEST(RelativePotency, ZeroSlopeShowsNoticesInPlaceOfRows) {
   alloc_potency_arrays(s);
   compute_deviates(s, s.conf_alpha, s.conf_deviates);
   s.show_90_99 = 1;
-  relative_potency_dialogue(s);
+  relative_potency_dialogue(s, fx.answers());
   const std::string notice = "  Relative potencies are not available for this fit (zero slope).\n";
   std::string expected =
       "Asymptotic Variance for Log(Rho)\n"

@@ -1,29 +1,22 @@
 // The run driver shared by both programs: start-up (defaults, banner, the
-// two run-wide menus), the analysis loop with its fixed order of stages, the
-// fit sequence, the plot prompt and the end prompt.
+// two run-wide questions: dosage and variance method), then analyses one
+// after another (session/analysis.h) until the answers end the run.
 //
-// run_program returns the exit status: 0 after "q" at the end prompt, 1 after
-// any fatal condition (unopenable output file, a write to an output file
-// that fails, no data file named, responses exceeding subjects, allocation
-// failure or any other exhausted memory, end of input). Files already written
-// are flushed and closed in every case.
+// run_program returns the exit status: 0 when the answers end the run ("q"
+// at the end prompt), 1 after any fatal condition (unopenable output file, a
+// write to an output file that fails, no data file named, responses
+// exceeding subjects, allocation failure or any other exhausted memory, end
+// of input). Files already written are flushed and closed in every case.
 #pragma once
 
+#include "dialogue/answers.h"
+#include "fit/edition.h"
 #include "foundation/state.h"
 
 namespace varnalo {
 
-// The two editions, defined with their fit steps.
-extern const Edition kVariableMetricEdition;  // Varnalo
-extern const Edition kSimplexEdition;         // VarnaloNM
-
 // Runs the whole program on s (console, edition and workdir set by the
-// caller). Returns the exit status.
-int run_program(AnalysisState& s);
-
-// Allocation and release of the per-fit work arrays for the nprep and
-// nslopes in force.
-void alloc_work_arrays(AnalysisState& s);
-void free_work_arrays(AnalysisState& s);
+// caller) with the given answers. Returns the exit status.
+int run_program(AnalysisState& s, Answers& answers);
 
 }  // namespace varnalo

@@ -18,15 +18,16 @@ namespace fs = std::filesystem;
 
 // Bottom to top.
 const std::vector<std::string> kLayers = {
-    "foundation",  // arrays, console, output helpers, menus, state record, exit
+    "foundation",  // arrays, console, output helpers, pauses, state record, exit
     "data",        // data files, GroupTable, listing
     "model",       // distributions, model forms, likelihood, starting values
-    "fit",         // maximisers
+    "fit",         // maximisers and their records, the maximum check, editions
     "inference",   // probabilities, covariance, reports, tests
     "potency",     // Fieller limits, effective doses, relative potency, rates
-    "export",      // summary table, plot files
-    "session",     // the analysis loop that sequences the stages
-    "apps",        // the two main functions
+    "export",      // summary table, plot files, pictures
+    "dialogue",    // the answers of an analysis asked at the console
+    "session",     // the run and the analysis that sequence the stages
+    "apps",        // the main routine of both programs, the command line
 };
 
 int layer_of(const std::string& folder) {

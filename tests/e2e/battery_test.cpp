@@ -31,7 +31,7 @@ using testing::StageFixture;
 // starts are finite in number too.
 constexpr double kBatteryRelative = 1e-6;
 
-void fit_the_battery(void (*fit)(AnalysisState&), const char* program) {
+void fit_the_battery(const Edition& fit, const char* program) {
   const Battery& battery = Battery::get();
   if (!battery.available()) GTEST_SKIP() << "battery values not generated yet";
   int fits = 0;
@@ -41,12 +41,12 @@ void fit_the_battery(void (*fit)(AnalysisState&), const char* program) {
     const std::string name = std::string(program) + " " + ref.set + ".d" +
                              std::to_string(ref.distribution) + ".m" + std::to_string(ref.model) +
                              (ref.separate ? ".sep" : ".common");
-    StageFixture fx("\n");  // Enter at the edit question
+    StageFixture fx;
     fx.set_groups(set.preps);
     fx.begin_fit(ref.distribution, ref.model, ref.separate ? nprep : 1);
     AnalysisState& s = fx.state();
     s.fixed_c = set.fixed_c;
-    fit(s);
+    testing::fit_from_regression(s, fit);
     EXPECT_GE(s.max_loglik, ref.max_loglik - kBatteryRelative * std::fabs(ref.max_loglik))
         << name << std::setprecision(15) << ": ^L " << s.max_loglik << ", R " << ref.max_loglik;
     EXPECT_LE(s.max_loglik, 0.0) << name;
@@ -56,10 +56,10 @@ void fit_the_battery(void (*fit)(AnalysisState&), const char* program) {
   EXPECT_GT(fits, 100);
 }
 
-TEST(RandomBattery, TheVariableMetricFitReachesEveryMaximum) { fit_the_battery(fit_model, "Varnalo"); }
+TEST(RandomBattery, TheVariableMetricFitReachesEveryMaximum) { fit_the_battery(kVariableMetricEdition, "Varnalo"); }
 
 TEST(RandomBattery, TheSimplexFitReachesEveryMaximum) {
-  fit_the_battery(fit_model_simplex, "VarnaloNM");
+  fit_the_battery(kSimplexEdition, "VarnaloNM");
 }
 
 // X5 (constructed): under the probit model 2 with a common slope the third
@@ -79,13 +79,13 @@ TEST(RandomBattery, BothProgramsEndAtTheHigherOfTwoMaxima) {
     if (fit.name() == "X5.d1.m2.common") higher = fit.max_loglik;
   ASSERT_GT(higher - kLowerMaximum, 1.0) << "the two maxima are apart";
   const BatterySet& set = battery.set("X5");
-  for (auto* step : {fit_model, fit_model_simplex}) {
-    StageFixture fx("\n");  // Enter at the edit question
+  for (const Edition* edition : {&kVariableMetricEdition, &kSimplexEdition}) {
+    StageFixture fx;
     fx.set_groups(set.preps);
     fx.begin_fit(1, 2, 1);
-    step(fx.state());
+    testing::fit_from_regression(fx.state(), *edition);
     EXPECT_NEAR(fx.state().max_loglik, higher, kBatteryRelative * std::fabs(higher))
-        << (step == fit_model ? "Varnalo" : "VarnaloNM");
+        << (edition == &kVariableMetricEdition ? "Varnalo" : "VarnaloNM");
   }
 }
 

@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "fit/fit_driver.h"
-#include "fit/simplex.h"
+#include "fit/edition.h"
 #include "inference/covariance.h"
 #include "model/model_family.h"
 #include "potency/effective_dose.h"
@@ -167,11 +166,11 @@ TEST(BatteryVariance, FinneyStandardErrorsOfPreparationsDecadesApart) {
   for (int i = 1; i <= 4; ++i)
     preps.push_back(testing::sorted_as_loader(testing::read_group_file(
         testing::reference_path("data/INFO_P" + std::to_string(i) + ".TXT"), false)));
-  StageFixture fx("\n");  // Enter at the edit question
+  StageFixture fx;
   fx.set_groups(preps);
   fx.begin_fit(1, 1, 1);
   AnalysisState& s = fx.state();
-  fit_model(s);
+  testing::fit_from_regression(s, kVariableMetricEdition);
   EXPECT_NEAR(s.max_loglik, ref.at(name, "max_loglik"), kFittedPoint);
   build_info_matrix(s);
   for (int i = 1; i <= 5; ++i) {

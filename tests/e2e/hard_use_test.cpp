@@ -213,11 +213,11 @@ TEST(HardUse, LongAnswerLinesAreReadThroughAndEndlessOnesEndTheRun) {
   EXPECT_EQ(dir.read("errors.txt"), kLongLineMessage);
 }
 
-void no_memory_left(AnalysisState&) { throw std::bad_alloc(); }
+FitResult no_memory_left(AnalysisState&, DRef) { throw std::bad_alloc(); }
 
 TEST(HardUse, ExhaustedMemoryEndsTheRunWithAMessage) {
   // Memory that runs out outside the array allocators, here in the fit.
-  const Edition starved = {"Varnalo", "DFP", &no_memory_left, false};
+  const Edition starved = {"Varnalo", "DFP", "m", &no_memory_left, false, true};
   TempWorkdir dir;
   with_examples(dir);
   const SessionResult result = run_session(starved, dir, one_preparation_session());

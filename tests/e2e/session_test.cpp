@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "foundation/console.h"
 #include "session/run.h"
@@ -77,7 +78,8 @@ TEST(Session, SecondAnalysisAppendsToTheSameFiles) {
   with_examples(dir);
   // "n" at the end prompt starts the next analysis without the two start-up
   // menus; the second analysis keeps the previous settings.
-  const std::string input = "\n\n" + one_analysis("ROTENONE") + "n" + one_analysis("rotenone") + "q";
+  const std::string input =
+      "\n\n" + one_analysis("ROTENONE") + "n\n" + one_analysis("rotenone") + "q";
   auto result = run_session(kVariableMetricEdition, dir, input);
   EXPECT_EQ(result.status, 0) << result.errors;
   EXPECT_EQ(count_of(result.report, "*** Varnalo ver.1.63 ***\n\n"), 2);
@@ -110,6 +112,58 @@ TEST(Session, CuttingTheInputAnywhereEndsWithStatusOne) {
       EXPECT_EQ(result.status, 1) << "input cut after " << cut << " characters";
       EXPECT_EQ(result.errors, kEndOfInputMessage) << "input cut after " << cut << " characters";
     }
+  }
+}
+
+// Two analyses of ROTENONE with 90 and 99 per cent limits, ED50, plots in
+// the first; every single-key answer and pause is written as `keys` gives
+// it, one answer per line, and the last one ("q") without its line end.
+// Menu answers are "" and "q" lines; a "*" in the plan stands for the next
+// key.
+std::string keyed_session(const std::vector<std::string>& keys, const std::string& line_end) {
+  const std::vector<std::string> plan = {
+      "", "", "ROTENONE", "q", "*",    // menus, names, listing pause
+      "", "", "*", "*",                // distribution, model, edit?, frequencies pause
+      "", "", "", "*",                 // levels, choice, tests pause
+      "*", "*", "*", "*",              // estimate and matrix pauses
+      "*", "", "*", "*", "q",          // 90/99, ED50 with two pauses, leave
+      "*", "*",                        // plots?, end prompt
+      "rotenone", "q", "*", "", "", "*", "*", "", "", "", "*", "*", "*", "*", "*",
+      "*", "q", "*"};                  // 90/99, leave, plots?
+  std::string input;
+  std::size_t next = 0;
+  for (const std::string& answer : plan) input += (answer == "*" ? keys.at(next++) : answer) + line_end;
+  return input + keys.at(next);        // end prompt, no line end
+}
+
+TEST(Session, SingleKeyAnswersAreTheFirstCharacterOfTheirLine) {
+  const std::vector<std::string> keys = {"", "n", "", "", "", "", "", "", "y", "", "", "y",
+                                         "n", "", "n", "", "", "", "", "", "", "", "", "q"};
+  const std::vector<std::string> words = {"ok", "no", "next", "go on", "more", "more", "more",
+                                          "more", "yes", ".", ". ", "yes please", "no, another",
+                                          "x", "nope", "", "\t", "", "\r", "", "", "never",
+                                          "nothing", "quit"};
+  ASSERT_EQ(keys.size(), words.size());
+  TempWorkdir plain_dir;
+  with_examples(plain_dir);
+  const auto plain = run_session(kVariableMetricEdition, plain_dir, keyed_session(keys, "\n"));
+  ASSERT_EQ(plain.status, 0) << plain.errors;
+  EXPECT_EQ(plain.unread_input, "");
+  EXPECT_EQ(count_of(plain.report, "\f"), 2);
+  EXPECT_EQ(count_of(plain.screen, "ED50 (90% Limits)"), 1);
+  EXPECT_FALSE(plain.sigmoid.empty());
+
+  for (const std::string line_end : {"\n", "\r\n"}) {
+    TempWorkdir dir;
+    with_examples(dir);
+    const auto typed = run_session(kVariableMetricEdition, dir, keyed_session(words, line_end));
+    EXPECT_EQ(typed.status, 0) << typed.errors;
+    EXPECT_EQ(typed.unread_input, "");
+    EXPECT_EQ(typed.screen, plain.screen) << "words answer as their first letters";
+    EXPECT_EQ(typed.report, plain.report);
+    EXPECT_EQ(typed.table, plain.table);
+    EXPECT_EQ(typed.sigmoid, plain.sigmoid);
+    EXPECT_EQ(typed.linear, plain.linear);
   }
 }
 
@@ -188,6 +242,24 @@ TEST(Programs, TheReadmeAnswerFileRunsAWholeAnalysisWithPlots) {
     EXPECT_EQ(dir.read("TABLE.TXT").find("Distribution\tModel\tAlgorithm\tMethod\n"), 0u);
     EXPECT_EQ(dir.read("SIGMOID.TXT").find("\t\t\tUSE LEFT COLUMNS FOR THE GRAPHIC DISPLAY\n"), 0u);
     EXPECT_EQ(dir.read("LINEAR.TXT").find("\t\t\t\t\tUSE LEFT COLUMNS FOR THE GRAPHIC DISPLAY\n"), 0u);
+  }
+}
+
+TEST(Programs, WordsAtSingleKeyPromptsAnswerWithTheirFirstLetter) {
+  // The README's answer file with words at the single-key prompts, CR LF
+  // line ends and no line end after the final "quit".
+  const std::string answers =
+      "\r\n\r\nROTENONE\r\nq\r\nok\r\n\r\n\r\nno\r\nnext\r\n\r\n\r\n\r\ngo on\r\n"
+      "more\r\nmore\r\nmore\r\nmore\r\nnot now\r\n\r\nq\r\nyes\r\nquit";
+  for (const char* binary : {VARNALO_BIN, VARNALO_NM_BIN}) {
+    TempWorkdir dir;
+    with_examples(dir);
+    EXPECT_EQ(run_binary(binary, dir, answers), 0) << binary << dir.read("errors.txt");
+    EXPECT_EQ(dir.read("errors.txt"), "");
+    EXPECT_EQ(count_of(dir.read("REPORT.TXT"), "\f"), 1);
+    EXPECT_EQ(count_of(dir.read("screen.txt"), "ED50 (90% Limits)"), 0) << "\"not now\" is no";
+    EXPECT_NE(dir.read("screen.txt").find("ED50 (95% Limits)"), std::string::npos);
+    EXPECT_EQ(dir.read("SIGMOID.TXT").find("\t\t\tUSE LEFT COLUMNS FOR THE GRAPHIC DISPLAY\n"), 0u);
   }
 }
 

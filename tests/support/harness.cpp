@@ -10,8 +10,11 @@
 #include <sstream>
 
 #include "foundation/process.h"
+#include "model/initial_values.h"
+#include "model/model_form.h"
+#include "session/routine_reports.h"
+#include "session/analysis.h"
 #include "session/run.h"
-#include "foundation/menus.h"
 
 namespace varnalo::testing {
 
@@ -53,8 +56,9 @@ SessionResult run_session(const Edition& edition, const TempWorkdir& dir, const 
   state->console = &console;
   state->edition = &edition;
   state->workdir = dir.root();
+  ConsoleAnswers answers(*state);
   ErrorSink previous = set_error_sink([&](std::string_view text) { result.errors.append(text); });
-  result.status = run_program(*state);
+  result.status = run_program(*state, answers);
   set_error_sink(previous);
   result.screen = console.screen();
   result.unread_input = std::string(console.unread());
@@ -111,9 +115,8 @@ void StageFixture::begin_fit(int distribution, int model, int nslopes) {
   AnalysisState& s = state_;
   s.distribution = distribution;
   s.model = model;
-  s.nextra = extra_parameter_count(model);
   s.nslopes = nslopes;
-  s.npar = s.nextra + s.nprep + nslopes;
+  s.npar = model_form(model).extra_count() + s.nprep + nslopes;
   alloc_work_arrays(s);
 }
 
@@ -173,8 +176,8 @@ std::vector<Group> read_group_file(const fs::path& file, bool log_doses) {
 std::string two_preparation_analysis() {
   return "ROTENONE\nBEETLE\nq\n\n\n"  // names, listing pauses
          "2\n4\n"                      // logistic, model 4
-         "y\n\n\n\n\n\n\nn"            // separate slopes: edit, keep the six values, done
-         "\n\n\n"                      // (rest of the "n" line) frequency pauses, estimates
+         "y\n\n\n\n\n\n\nn\n"          // separate slopes: edit, keep the six values, done
+         "\n\n\n"                      // frequency pauses, estimates
          "\n\n\n"                      // common slope: no edit, frequency pauses
          "\n\n\n\n"                    // levels, choice, pause
          "\n\n\n\n"                    // estimate and matrix pauses
@@ -182,6 +185,15 @@ std::string two_preparation_analysis() {
          "2\n\n\nq\n"                  // reference 2 with two pauses, leave
          "\n\n\n"                      // natural-rate pauses
          "y\n";                        // plots
+}
+
+FitResult fit_from_regression(AnalysisState& s, const Edition& edition) {
+  s.edition = &edition;
+  DVector start = dvector(1, s.param_capacity());
+  initial_values(s, start);
+  const FitResult result = edition.fit(s, start);
+  report_fit(s, result);
+  return result;
 }
 
 int run_end_status(const std::function<void()>& step) {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "dialogue/console_answers.h"
+#include "fit/edition.h"
 #include "foundation/console.h"
 #include "foundation/state.h"
 
@@ -71,13 +73,15 @@ class StageFixture {
 
   AnalysisState& state() { return state_; }
   ScriptedConsole& console() { return *console_; }
+  // The answers and pauses of the dialogue, read from the scripted console.
+  ConsoleAnswers& answers() { return answers_; }
 
   // Loads preparations (names "P1", "P2", ... unless given); sets nprep,
   // ngroups, maxgroups, total_groups, groups with sentinel rows. Groups stay
   // in the given order.
   void set_groups(const std::vector<std::vector<Group>>& preps,
                   const std::vector<std::string>& names = {});
-  // Sets model/distribution (and nextra), nslopes and npar, and allocates the
+  // Sets model/distribution, nslopes and npar, and allocates the
   // work arrays.
   void begin_fit(int distribution, int model, int nslopes);
   // Everything written to the report so far.
@@ -91,6 +95,7 @@ class StageFixture {
   std::function<void(std::string_view)> previous_sink_;
   std::unique_ptr<ScriptedConsole> console_;
   AnalysisState state_;
+  ConsoleAnswers answers_{state_};
   std::FILE* report_ = nullptr;
 };
 
@@ -119,6 +124,12 @@ std::filesystem::path reference_path(const std::string& relative);
 // Parses data files written as "dose n r" lines into groups with x = log10
 // dose (dose 0 gives x = -99), or x = the first column when log_doses.
 std::vector<Group> read_group_file(const std::filesystem::path& file, bool log_doses);
+
+// One fit as the session runs it in the given edition, without the
+// dialogue: starting values by regression, the edition's fit step, and the
+// lines that report how its routines went and the maximum. The work arrays
+// must be allocated (StageFixture::begin_fit).
+FitResult fit_from_regression(AnalysisState& s, const Edition& edition);
 
 // Runs step; returns the status of the run end it raises, or -1 when it
 // returns normally.

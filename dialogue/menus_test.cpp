@@ -1,6 +1,8 @@
-#include "foundation/menus.h"
+#include "dialogue/menus.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "foundation/process.h"
 #include "support/harness.h"
@@ -16,14 +18,12 @@ int prompts(const std::string& screen) { return testing::count_of(screen, "  [*/
 TEST(Menus, EnterKeepsTheDefaults) {
   StageFixture f("\n\n\n\n");
   AnalysisState& s = f.state();
-  ask_dosage(s);
-  ask_variance_method(s);
-  ask_distribution_and_model(s);
-  EXPECT_EQ(s.dose_scale, 1);
-  EXPECT_EQ(s.variance_method, 1);
-  EXPECT_EQ(s.distribution, 1);
-  EXPECT_EQ(s.model, 1);
-  EXPECT_EQ(s.nextra, 0);
+  EXPECT_EQ(ask_dosage(s, 1), 1);
+  EXPECT_EQ(ask_variance_method(s, 1), 1);
+  EXPECT_EQ(ask_distribution(s, 1), 1);
+  const ModelChoice choice = ask_model(s, {1, 0.5});
+  EXPECT_EQ(choice.model, 1);
+  EXPECT_EQ(choice.fixed_c, 0.5);
   EXPECT_EQ(f.screen(),
             "Dosage\n   #   Unit\n   1 : Dose\n   2 : Log(Dose)\n  [1] Current Dosage\n  [*/#]  \n"
             "Calculation Mehod of Variances and Covariances\n   #   Method\n   1 : SAS Equivalent\n"
@@ -43,27 +43,22 @@ TEST(Menus, EnterKeepsTheDefaults) {
 }
 
 TEST(Menus, OutOfRangeModelIsStoredAndAskedAgain) {
-  StageFixture f("\n9\n\n2\n");
-  ask_distribution_and_model(f.state());
-  EXPECT_EQ(f.state().model, 2);
-  EXPECT_EQ(f.state().nextra, 1);
-  EXPECT_EQ(prompts(f.screen()), 4) << "distribution, then 9, Enter and 2 at the model";
+  StageFixture f("9\n\n2\n");
+  EXPECT_EQ(ask_model(f.state(), {1, 0.5}).model, 2);
+  EXPECT_EQ(prompts(f.screen()), 3) << "9, Enter and 2 at the model";
   EXPECT_EQ(f.console().unread(), "");
 }
 
 TEST(Menus, KnownProportionMustLieStrictlyBetweenZeroAndOne) {
-  StageFixture f("\n7\n1\n0\n-0.2\n0.25\n");
-  AnalysisState& s = f.state();
-  ask_distribution_and_model(s);
-  EXPECT_EQ(s.model, 7);
-  EXPECT_EQ(s.fixed_c, 0.25);
+  StageFixture f("7\n1\n0\n-0.2\n0.25\n");
+  const ModelChoice choice = ask_model(f.state(), {1, 0.5});
+  EXPECT_EQ(choice.model, 7);
+  EXPECT_EQ(choice.fixed_c, 0.25);
   EXPECT_NE(f.screen().find("  C = 0.500000 : Set Known Proportion\n"), std::string::npos);
-  EXPECT_EQ(prompts(f.screen()), 6);
+  EXPECT_EQ(prompts(f.screen()), 5);
 
-  StageFixture next("\n\n");
-  next.state().fixed_c = s.fixed_c;
-  next.state().model = s.model;
-  ask_distribution_and_model(next.state());
+  StageFixture next("\n");
+  EXPECT_EQ(ask_model(next.state(), choice).fixed_c, 0.25);
   EXPECT_NE(next.screen().find("   5 : Preference     (a, b), C=0.250000, D=0\n"), std::string::npos);
   EXPECT_NE(next.screen().find("(a, b, D: Natural Immunity Rate), C=0.250000\n"), std::string::npos);
   EXPECT_EQ(next.screen().find("Set Known Proportion"), std::string::npos)
@@ -73,27 +68,24 @@ TEST(Menus, KnownProportionMustLieStrictlyBetweenZeroAndOne) {
 TEST(Menus, LeadingNumberAndBlanks) {
   {
     StageFixture f("x\n 2\n");
-    ask_dosage(f.state());
-    EXPECT_EQ(f.state().dose_scale, 2);
+    EXPECT_EQ(ask_dosage(f.state(), 1), 2);
     EXPECT_EQ(prompts(f.screen()), 2) << "x reads as 0 and is refused";
   }
   {
-    StageFixture f("\n5x\n\n");
-    ask_distribution_and_model(f.state());
-    EXPECT_EQ(f.state().model, 5);
-    EXPECT_EQ(f.state().nextra, 0);
+    StageFixture f("5x\n\n");  // then Enter keeps the known C
+    const ModelChoice choice = ask_model(f.state(), {1, 0.5});
+    EXPECT_EQ(choice.model, 5);
+    EXPECT_EQ(choice.fixed_c, 0.5);
   }
 }
 
 TEST(Menus, LevelAcceptsTheClosedInterval) {
   StageFixture f("1.5\n-0.01\n0\n1\n");
   AnalysisState& s = f.state();
-  double level = 0.05;
-  ask_level(s, level);
+  const double level = ask_level(s, 0.05);
   EXPECT_EQ(level, 0.0);
   EXPECT_EQ(prompts(f.screen()), 3);
-  ask_level(s, level);
-  EXPECT_EQ(level, 1.0);
+  EXPECT_EQ(ask_level(s, level), 1.0);
   EXPECT_EQ(f.screen().substr(0, 34), "  [ 0.050] Level of Significance\n ");
 }
 
@@ -101,42 +93,14 @@ TEST(Menus, LongAnswerIsCutAndConsumedWhole) {
   // The answer buffer keeps 19 characters: "1" and 18 blanks; the 2 beyond
   // them must not reach the next prompt.
   StageFixture f("1" + std::string(30, ' ') + "2\n2\n");
-  ask_dosage(f.state());
-  ask_variance_method(f.state());
-  EXPECT_EQ(f.state().dose_scale, 1);
-  EXPECT_EQ(f.state().variance_method, 2);
+  EXPECT_EQ(ask_dosage(f.state(), 1), 1);
+  EXPECT_EQ(ask_variance_method(f.state(), 1), 2);
 }
 
 TEST(Menus, EndOfInputEndsTheRun) {
   StageFixture f("9\n");
-  EXPECT_EQ(testing::run_end_status([&] { ask_dosage(f.state()); }), 1);
+  EXPECT_EQ(testing::run_end_status([&] { ask_dosage(f.state(), 1); }), 1);
   EXPECT_EQ(f.errors(), "\nEnd of input: the run stops.\n");
-}
-
-TEST(Menus, SettingsSummaryGoesToTheReportOnly) {
-  StageFixture f;
-  AnalysisState& s = f.state();
-  report_settings(s);
-  EXPECT_EQ(f.report(),
-            "Distribution Function, Model (Activated Parameters) and Variances\n"
-            "1: Normal, 1: All / Nothing (a, b), \n1: SAS Equivalent\n\n");
-  EXPECT_EQ(f.screen(), "");
-
-  StageFixture g;
-  g.state().distribution = 3;
-  g.state().model = 7;
-  g.state().fixed_c = 0.25;
-  g.state().variance_method = 2;
-  report_settings(g.state());
-  EXPECT_EQ(g.report(),
-            "Distribution Function, Model (Activated Parameters) and Variances\n"
-            "3: Complementary Log-Log, 7: Preference (a, b, D:Natural Immunity Rate), C = 0.250000 "
-            "(Preference is Fixed), \n2: Finney Equivalent\n\n");
-}
-
-TEST(Menus, ExtraParameterCounts) {
-  const int expected[] = {0, 0, 1, 1, 2, 0, 1, 1, 2};
-  for (int model = 1; model <= 8; ++model) EXPECT_EQ(extra_parameter_count(model), expected[model]);
 }
 
 }  // namespace
