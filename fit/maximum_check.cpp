@@ -20,19 +20,31 @@
 //   rates and the warm line made steeper and shallower about its ED50, and
 //   keeps its best. Under a common slope the lines are one arrow system;
 //   every curve is made steeper and shallower together later;
+//   Under a common slope the scan of the slope (every curve steeper and
+//   shallower about its ED50) runs at every grid point, and a steeper
+//   curve's intercept is also started in each gap between its doses and
+//   half a gap beyond each end: with a large rate a shallow preparation's
+//   responses can be the rate's and its curve a step anywhere among its
+//   doses. A known C alone is a grid of one point;
 // - the best grid points polished with the rates free;
-// - around the best maximum, each preparation's curve moved on its own (to
-//   stand with its ED50 at each of its doses; with a slope of its own,
-//   steeper and shallower), each start climbing that preparation's own
-//   likelihood with everything else held; an alternative is polished only
-//   when the quadratic model of the whole objective there (the arrow
-//   Hessian with that preparation's terms replaced, one Newton step of all
-//   entries, O(preparations)) promises a higher maximum; repeated while it
-//   finds one.
+// - around the best maximum (or the end point, where it is no maximum: a
+//   curve may lie flat under a known C), each preparation's curve moved on
+//   its own (to stand with its ED50 at each of its doses, a curve that fell
+//   the wrong way also rising; with a slope of its own, steeper and
+//   shallower), each start climbing that preparation's own likelihood with
+//   everything else held; an alternative is polished only when the
+//   quadratic model of the whole objective there (the arrow Hessian with
+//   that preparation's terms replaced, one Newton step of all entries,
+//   O(preparations)) promises a higher maximum, and every preparation's
+//   most promising move is also polished at once (their gains nearly add
+//   up); repeated while it finds one.
 // The same rules at every size. A point on a ridge that rises towards a
 // step (complete or quasi-complete separation: the likelihood has no finite
 // maximum) is no candidate: making every curve twice as steep about its
 // ED50 does not lower it.
+//
+// A rate the maximiser left a rounding error above 0 where the maximum lies
+// on the bound is put on the bound (see put_rates_on_bound).
 //
 // Accuracy: a point is taken as a maximum when a Newton step promises less
 // than kCertifiedGain (1e-11) of |^L|; a better point replaces the end point
@@ -84,6 +96,9 @@ constexpr double kSamePoint = 1e-6;
 // by more than this fraction of max(F, 1). At a maximum it falls by a
 // sizeable amount.
 constexpr double kRidgeTolerance = 1e-6;
+// Rates below this print as 0 (with seven decimals); one there whose
+// maximum lies on the bound is put on it.
+constexpr double kRateAtBound = 5e-8;
 // Newton iterations of a profile point (warm-started, it needs a few).
 constexpr int kProfileIterations = 30;
 // Positions tried per preparation in its moves: its doses, at most this
@@ -104,7 +119,7 @@ constexpr int kMaxHalvings = 30;
 // Alternatives polished per round of moves, and rounds (a round repeats
 // from the better maximum its polish found).
 constexpr std::size_t kMovePolishes = 3;
-constexpr int kMoveRounds = 3;
+constexpr int kMoveRounds = 8;
 // Pivot floor of the quadratic model's factorisation (see
 // fit/projected_newton.cpp).
 constexpr double kModelPivotFloor = 1e-13;
@@ -431,6 +446,31 @@ std::vector<Candidate> separate_profile(Search& search, AnalysisState& s) {
   return chosen;
 }
 
+// The middles of the gaps between preparation i's distinct log doses
+// (controls and infinite doses aside) and half a gap beyond each end, at
+// most kMaxPositions of them, evenly chosen.
+std::vector<double> gap_middles(AnalysisState& s, int i) {
+  std::vector<double> doses;
+  for (int j = 1; j <= s.ngroups[i]; ++j) {
+    const double dose = s.groups[i][j][1];
+    if (dose > kZeroDoseLog && dose < kInfiniteDoseLog) doses.push_back(dose);
+  }
+  std::sort(doses.begin(), doses.end());
+  doses.erase(std::unique(doses.begin(), doses.end()), doses.end());
+  std::vector<double> middles;
+  if (doses.size() < 2) return middles;
+  // Beyond the lowest and the highest dose too: a curve whose responses a
+  // known or large natural rate explains can stand past the last dose.
+  middles.push_back(doses[0] - 0.5 * (doses[1] - doses[0]));
+  for (std::size_t j = 1; j < doses.size(); ++j) middles.push_back(0.5 * (doses[j - 1] + doses[j]));
+  middles.push_back(doses.back() + 0.5 * (doses.back() - doses[doses.size() - 2]));
+  if (middles.size() <= static_cast<std::size_t>(kMaxPositions)) return middles;
+  std::vector<double> chosen;
+  for (int q = 0; q < kMaxPositions; ++q)
+    chosen.push_back(middles[static_cast<std::size_t>(q) * (middles.size() - 1) / (kMaxPositions - 1)]);
+  return chosen;
+}
+
 // The profile over the common slope at x's rates: every curve made
 // steeper or shallower about its ED50 by each factor of kSlopeScan, each
 // intercept then fitted to its own preparation (independent problems given
@@ -444,9 +484,22 @@ std::vector<Candidate> slope_scan(Search& search, AnalysisState& s, const Point&
     const Point scaled = y;
     std::vector<double> shares(static_cast<std::size_t>(s.nprep) + 1, 0.0);
     for_preparations(s.nprep, [&](int i) {
-      double a = scaled[at(i)], b = scaled[at(s.nprep + 1)];
-      shares[static_cast<std::size_t>(i)] = search.climb(scaled, i, &a, &b);
-      y[at(i)] = a;
+      const double b = scaled[at(s.nprep + 1)];
+      double best_a = scaled[at(i)], best_b = b;
+      double best = search.climb(scaled, i, &best_a, &best_b);
+      // A steeper curve can settle in any gap between the doses: its ED50
+      // is also started in the middle of each (of up to kMaxPositions).
+      if (scale > 1.0)
+        for (double position : gap_middles(s, i)) {
+          double a = -b * position, b_held = b;
+          const double share = search.climb(scaled, i, &a, &b_held);
+          if (share < best && std::isfinite(a)) {
+            best = share;
+            best_a = a;
+          }
+        }
+      shares[static_cast<std::size_t>(i)] = best;
+      y[at(i)] = best_a;
     });
     double total = 0.0;
     for (int i = 1; i <= s.nprep; ++i) total += shares[static_cast<std::size_t>(i)];
@@ -479,19 +532,26 @@ std::vector<Candidate> common_profile(Search& search, AnalysisState& s) {
     Candidate best{HUGE_VAL, warm};
     for (Point start : {warm, search.regression(c, d)}) {
       double f = 0.0;
-      if (search.polish(start, &f, true, false, kProfileIterations) && f < best.f) best = {f, start};
+      // A profile point need not be a maximum of its own (with the rates
+      // held a curve may run to a step): any finite value guides the
+      // search, the polish with the rates free decides.
+      search.polish(start, &f, true, false, kProfileIterations);
+      if (std::isfinite(f) && f < best.f) best = {f, start};
     }
     if (!std::isfinite(best.f)) continue;
     grid.push_back(best);
     warm = best.x;
   }
-  // The slope scan at the best grid points.
-  keep_best(grid, kBestGridPoints);
+  // The slope scan at every grid point: with a large natural response a
+  // shallow preparation's responses can be the rate's, and the common
+  // slope that of the steep preparations, a maximum the lines fitted at
+  // that grid point do not reach.
   const std::vector<Candidate> best_points = grid;
   for (const Candidate& g : best_points)
     for (Candidate c : slope_scan(search, s, g.x)) {
       double f = 0.0;
-      if (search.polish(c.x, &f, true, false, kProfileIterations)) grid.push_back({f, c.x});
+      search.polish(c.x, &f, true, false, kProfileIterations);
+      if (std::isfinite(f)) grid.push_back({f, c.x});
     }
   return grid;
 }
@@ -541,6 +601,12 @@ std::vector<Candidate> preparation_moves(Search& search, AnalysisState& s, const
     for (std::size_t q = 0; q < count; ++q) {
       const std::size_t pick = count == doses.size() ? q : q * (doses.size() - 1) / (count - 1);
       starts.emplace_back(-b0 * doses[pick], b0);
+      // With a slope of its own, a curve that fell the wrong way (a known
+      // C above its lowest responses can turn it) is also started rising,
+      // and rising steeply.
+      if (L == 2 && b0 < 0.0)
+        for (double b : {-b0, -kSteepness[std::size(kSteepness) - 1] * b0})
+          starts.emplace_back(-b * doses[pick], b);
     }
     if (L == 2)
       for (double scale : kSteepness) starts.emplace_back(a0 * scale, b0 * scale);
@@ -594,6 +660,23 @@ std::vector<Candidate> preparation_moves(Search& search, AnalysisState& s, const
   std::sort(moves.begin(), moves.end(),
             [](const Move& m, const Move& n) { return m.promise < n.promise; });
   std::vector<Candidate> found;
+  // Every preparation's most promising move at once: the preparations
+  // share only the border, so the gains of moves of different ones nearly
+  // add up, and data with many preparations often need several moved.
+  std::vector<bool> moved(static_cast<std::size_t>(s.nprep) + 1, false);
+  Point together = base.x;
+  int count = 0;
+  for (const Move& m : moves) {
+    if (moved[static_cast<std::size_t>(m.prep)]) continue;
+    moved[static_cast<std::size_t>(m.prep)] = true;
+    together[at(m.prep)] = m.a;
+    if (L == 2) together[at(search.slope_of(m.prep))] = m.b;
+    ++count;
+  }
+  if (count > 1) {
+    double f = 0.0;
+    if (search.polish(together, &f)) found.push_back({f, together});
+  }
   for (std::size_t q = 0; q < moves.size() && q < kMovePolishes; ++q) {
     Point y = base.x;
     y[at(moves[q].prep)] = moves[q].a;
@@ -605,7 +688,10 @@ std::vector<Candidate> preparation_moves(Search& search, AnalysisState& s, const
 }
 
 // Maxima other than the end point's, where the model allows several.
-void other_maxima(Search& search, AnalysisState& s, double needed, std::vector<Candidate>& found) {
+// `start` is the end point as its polish left it, a maximum or not (the
+// moves and the scan start from it when nothing else was found).
+void other_maxima(Search& search, AnalysisState& s, double needed, const Candidate& start,
+                  std::vector<Candidate>& found) {
   const std::optional<Candidate> end_point =
       found.empty() ? std::nullopt : std::optional<Candidate>(found.front());
   const Candidate* end_maximum = end_point ? &*end_point : nullptr;
@@ -613,9 +699,10 @@ void other_maxima(Search& search, AnalysisState& s, double needed, std::vector<C
   const bool has_rates = rates.c != 0 || rates.d != 0;
   if (!has_rates && !search.known_c()) return;
 
-  // The profile over the rates; its best points polished with the rates
-  // free.
-  if (has_rates) {
+  // The profile over the rates (with a known C alone, its one point: the
+  // lines at that C, where the end point may have left a curve flat under
+  // the known responses); its best points polished with the rates free.
+  {
     std::vector<Candidate> grid =
         s.nslopes > 1 ? separate_profile(search, s) : common_profile(search, s);
     keep_best(grid, kBestGridPoints);
@@ -624,12 +711,15 @@ void other_maxima(Search& search, AnalysisState& s, double needed, std::vector<C
       if (search.polish(c.x, &f)) found.push_back({f, c.x});
     }
   }
-  if (found.empty()) return;
+  // The best maximum so far, or the end point where there is none yet (a
+  // curve of it may lie flat under the rates, off any maximum).
+  auto top_of = [&]() { return found.empty() ? start : best_of(found); };
+  if (!std::isfinite(start.f) && found.empty()) return;
 
   // Under a common slope, the slope scan at the end point's maximum and the
   // best one so far, its minima polished with everything free.
   if (s.nslopes == 1) {
-    std::vector<Candidate> bases = found;
+    std::vector<Candidate> bases = found.empty() ? std::vector<Candidate>{start} : found;
     keep_best(bases, kSteepnessBases);
     if (end_maximum != nullptr && std::none_of(bases.begin(), bases.end(), [&](const Candidate& c) {
           return same_point(c.x, end_maximum->x);
@@ -639,7 +729,7 @@ void other_maxima(Search& search, AnalysisState& s, double needed, std::vector<C
     // higher maximum: a steeper curve often pays only once the rates follow.
     for (const Candidate& base : bases)
       for (Candidate c : slope_scan(search, s, base.x, true)) {
-        if (!(search.promise(c.x) < best_of(found).f - needed)) continue;
+        if (!(search.promise(c.x) < top_of().f - needed)) continue;
         double f = 0.0;
         if (search.polish(c.x, &f)) found.push_back({f, c.x});
       }
@@ -647,12 +737,32 @@ void other_maxima(Search& search, AnalysisState& s, double needed, std::vector<C
 
   // Each preparation's curve moved on its own, while that finds more.
   for (int round = 0; round < kMoveRounds; ++round) {
-    const Candidate top = best_of(found);
+    const Candidate top = top_of();
     std::vector<Candidate> moved = preparation_moves(search, s, top, top.f - needed);
     bool better = false;
     for (const Candidate& c : moved) better = better || c.f < top.f - needed;
     found.insert(found.end(), moved.begin(), moved.end());
     if (!better) break;
+  }
+}
+
+// A rate left a rounding error above 0 (below kRateAtBound: it prints as
+// 0) is put on the bound when that costs no more than kCertifiedGain of ^L:
+// the maximum lies there, and the variance matrices, whose entries for
+// groups far in a tail move with the rate's least digits, are those of the
+// bound.
+void put_rates_on_bound(AnalysisState& s, LikelihoodKernel& kernel, DRef p, double* fmin) {
+  const RateIndices rates = rate_indices(s);
+  for (int e : {rates.c, rates.d}) {
+    if (e == 0 || !(p[e] > 0.0 && p[e] < kRateAtBound)) continue;
+    const double kept = p[e];
+    p[e] = 0.0;
+    const double at_bound = kernel.value(LikelihoodForm::kExact, p);
+    const double loss = at_bound - *fmin;
+    if (loss <= kCertifiedGain * std::max(1.0, std::fabs(kernel.saturated() - *fmin)))
+      *fmin = at_bound;
+    else
+      p[e] = kept;
   }
 }
 
@@ -674,9 +784,10 @@ MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin, bool maximise
   // The end point, certified as it is or polished to the maximum nearby.
   Point end = search.end();
   double f = 0.0;
-  if (search.polish(end, &f)) found.push_back({f, end});
+  const bool end_is_maximum = search.polish(end, &f);
+  if (end_is_maximum) found.push_back({f, end});
   check.certified = search.certified_at_start();
-  other_maxima(search, s, needed, found);
+  other_maxima(search, s, needed, {f, end}, found);
   check.searches = search.polishes();
   check.candidates = static_cast<int>(found.size());
   check.evaluations = static_cast<int>(kernel.passes() - passes_before);
@@ -690,6 +801,7 @@ MaximumCheck check_maximum(AnalysisState& s, DRef p, double* fmin, bool maximise
     check.improved = true;
     check.gain = gain;
   }
+  put_rates_on_bound(s, kernel, p, fmin);
   return check;
 }
 

@@ -13,9 +13,13 @@ options(warn = 1)
 GENERATOR <- "battery generator 1"
 SEED_BASE <- 7100L            # data set k is drawn after set.seed(SEED_BASE + k)
 N_RANDOM  <- 36L              # random data sets R01 .. R36
+SEED_LARGE <- 7300L           # large data set k is drawn after set.seed(SEED_LARGE + k)
+N_LARGE   <- 6L               # large data sets L01 .. L06, 8 to 20 preparations
 SLOPE_CAP <- 1000             # slopes are searched in |b| <= SLOPE_CAP ...
 SLOPE_LOW <- 100              # ... and refitted in |b| <= SLOPE_LOW to compare
 ALPHA_CAP <- 200              # search bound on the centred intercept (z at the mean log dose)
+ALPHA_CAP_ADDED <- 2000       # the same in the sets added to the first battery, where a
+                              # steep common slope puts some curves far from their doses
 EXTRA_MAX <- 1 - 1e-9         # C, D in [0, 1)
 t_start <- proc.time()[["elapsed"]]
 
@@ -46,8 +50,12 @@ fmt_dose <- function(d) trimws(formatC(signif(d, 6), digits = 6, format = "fg"))
 Fdist <- list(pnorm, plogis, function(z) -expm1(-exp(z)))
 # data sets that must hold one steep and one shallow preparation
 CONTRAST_SETS <- c(4L, 13L, 22L, 31L)
+# preparations of the large sets: 8 to 20, so that the separate-slopes fits
+# with C and D have 18 to 42 parameters and every model with a rate exceeds
+# 24 parameters from 12 preparations on (common slope: 23 with C and D at 20)
+LARGE_PREPS <- c(20L, 8L, 12L, 16L, 10L, 18L)
 
-gen_prep <- function(kind, shared) {
+gen_prep <- function(kind, shared, large = FALSE) {
   b <- switch(kind, usual = runif(1, 1, 8), steep = runif(1, 20, 80),
               shallow = runif(1, 0.3, 1))
   if (!is.null(shared)) {
@@ -56,8 +64,11 @@ gen_prep <- function(kind, shared) {
     ng <- sample(4:10, 1); x0 <- runif(1, -2, 3); step <- log10(runif(1, 1.5, 5))
   }
   # a steep curve would leave fewer than about three groups on its rise:
-  # the dose ratio is then reduced to 10^(U(0.8, 2) / b)
-  step <- min(step, runif(1, 0.8, 2) / b)
+  # the dose ratio is then reduced to 10^(U(0.8, 2) / b); in the large sets
+  # to 10^(U(0.4, 1) / b), about four to eight groups on the rise, since one
+  # preparation whose curve becomes a step leaves the whole fit without a
+  # maximum
+  step <- min(step, (if (large) runif(1, 0.4, 1) else runif(1, 0.8, 2)) / b)
   x <- x0 + step * (0:(ng - 1))
   # true log ED50 inside the dose range, now and then a little outside it
   u <- if (runif(1) < 0.1) runif(1, -0.15, 1.15) else runif(1, 0.15, 0.85)
@@ -68,23 +79,26 @@ gen_prep <- function(kind, shared) {
        nctl = if (ctl) sample(10:100, 1) else 0, kind = kind)
 }
 
-gen_set <- function(k) {
-  set.seed(SEED_BASE + k)
-  P <- sample(1:3, 1, prob = c(0.3, 0.4, 0.3))
-  if (k %in% CONTRAST_SETS && P == 1) P <- 2L
+# A data set of the battery.  The random sets R01..R36 hold 1 to 3
+# preparations; the large sets L01..L06 (large = TRUE) 8 to 20, drawn after
+# their own seeds with the same draws for everything else.
+gen_set <- function(k, large = FALSE) {
+  set.seed((if (large) SEED_LARGE else SEED_BASE) + k)
+  P <- if (large) LARGE_PREPS[k] else sample(1:3, 1, prob = c(0.3, 0.4, 0.3))
+  if (!large && k %in% CONTRAST_SETS && P == 1) P <- 2L
   dist <- sample(1:3, 1)
   form <- sample(c("aon", "pref"), 1)
   Ct <- if (runif(1) < 0.55) 0 else runif(1, 0, 0.3)
   Dt <- if (runif(1) < 0.6) 0 else runif(1, 0, 0.3)
   fixed_c <- sample(c(0.2, 0.3, 0.5), 1)
   kinds <- sample(c("usual", "steep", "shallow"), P, TRUE, prob = c(0.7, 0.15, 0.15))
-  if (k %in% CONTRAST_SETS) kinds[1:2] <- c("steep", "shallow")
+  if (!large && k %in% CONTRAST_SETS) kinds[1:2] <- c("steep", "shallow")
   shared <- if (runif(1) < 0.5)
     list(ng = sample(4:10, 1), x0 = runif(1, -2, 3), step = log10(runif(1, 1.5, 5)))
-  name <- sprintf("R%02d", k)
+  name <- sprintf(if (large) "L%02d" else "R%02d", k)
   preps <- vector("list", P)
   for (i in 1:P) {
-    p <- gen_prep(kinds[i], shared)
+    p <- gen_prep(kinds[i], shared, large)
     P0 <- Fdist[[dist]](p$b * (log10(p$dose) - p$m))
     Pt <- if (form == "aon") Ct + (1 - Ct - Dt) * P0 else Ct + (1 - Ct) * (1 - Dt) * P0
     r <- rbinom(length(Pt), p$n, Pt)
@@ -96,7 +110,8 @@ gen_set <- function(k) {
                        truth = sprintf("%s b %.3g logED50 %.3g", p$kind, p$b, p$m))
   }
   list(name = name, preps = preps, fixed_c = fixed_c,
-       truth = sprintf("seed %d, %s, true C %.3g D %.3g (%s)", SEED_BASE + k,
+       truth = sprintf("seed %d, %s, true C %.3g D %.3g (%s)",
+                       (if (large) SEED_LARGE else SEED_BASE) + k,
                        c("normal", "logistic", "cloglog")[dist], Ct, Dt,
                        if (form == "aon") "C + (1-C-D) P0" else "C + (1-C)(1-D) P0"))
 }
@@ -118,10 +133,26 @@ x_sets <- list(
   list(name = "X3", fixed_c = 0.2, truth = "reproducer (cloglog, model 2)",
        preps = list(x_prep("X3.TXT", "12.2 63 2  24.4 75 3  48.8 43 7  97.6 13 4  195.2 96 47"))),
   list(name = "X4", fixed_c = 0.5, truth = "reproducer (normal, model 2)",
-       preps = list(x_prep("X4.TXT", "0 40 20  1 40 24  2 40 28  4 40 33  8 40 37  16 40 39")))
+       preps = list(x_prep("X4.TXT", "0 40 20  1 40 24  2 40 28  4 40 33  8 40 37  16 40 39"))),
+  # Constructed: two preparations with 100 subjects a group (the expected
+  # counts of a probit line with slope 4 and C = 0.1, ED50 6 and 12) fix
+  # the slope and C; the third has a few subjects at doses a decade apart.
+  # Under a common slope with C its curve settles either near dose 100 or,
+  # with a steeper slope and a larger C, between doses 100 and 1000: two
+  # maxima (checked below).
+  list(name = "X5", fixed_c = 0.2, truth = "constructed (normal, model 2, common slope: two maxima)",
+       preps = list(x_prep("X5P1.TXT", "0 100 10  1 100 10  2 100 13  4 100 32  8 100 72
+                            16 100 96  32 100 100"),
+                    x_prep("X5P2.TXT", "1 100 10  2 100 10  4 100 13  8 100 32  16 100 72
+                            32 100 96"),
+                    x_prep("X5P3.TXT", "1 5 3  10 14 9  100 11 9  1000 7 5")))
 )
 
-sets <- c(lapply(seq_len(N_RANDOM), gen_set), x_sets)
+sets <- c(lapply(seq_len(N_RANDOM), gen_set), x_sets,
+          lapply(seq_len(N_LARGE), gen_set, large = TRUE))
+# the sets added to the first battery get the structured starts in every fit
+FIRST_BATTERY <- c(sprintf("R%02d", seq_len(N_RANDOM)), "X1", "X2", "X3", "X4")
+for (i in seq_along(sets)) sets[[i]]$added <- !(sets[[i]]$name %in% FIRST_BATTERY)
 
 # Write the files, then read them back: the fits use the doses as written.
 unlink(list.files(bat_dir, pattern = "\\.TXT$", full.names = TRUE))
@@ -181,7 +212,10 @@ lse <- function(u, v) {
 ## P0 = 0 exactly.
 ## Full internal vector: alpha_1..P, beta_1..S, C, D'.
 ## ---------------------------------------------------------------------------
+# the models of the first battery, fitted first and in this order (so their
+# starts and results do not depend on the models added later), then 5 and 6
 model_list <- c(1L, 2L, 3L, 4L, 7L, 8L)
+model_list_new <- c(5L, 6L)
 
 setup_fit <- function(preps, S, model, dist, fixed_c) {
   P <- length(preps)
@@ -198,18 +232,19 @@ setup_fit <- function(preps, S, model, dist, fixed_c) {
   Ga <- outer(g, 1:P, "==") * 1
   Gt <- outer(si, 1:S, "==") * t
   Gx <- outer(si, 1:S, "==") * xo
-  freeC <- model %in% c(2L, 4L, 8L); freeD <- model %in% c(3L, 4L, 7L, 8L)
+  freeC <- model %in% c(2L, 4L, 6L, 8L); freeD <- model %in% c(3L, 4L, 7L, 8L)
   k <- P + S
   free <- c(seq_len(k), if (freeC) k + 1, if (freeD) k + 2)
-  base <- c(rep(0, k), if (model == 7L) fixed_c else 0, 0)
+  base <- c(rep(0, k), if (model %in% c(5L, 7L)) fixed_c else 0, 0)
   list(P = P, S = S, k = k, model = model, dist = dist, fixed_c = fixed_c,
        g = g, si = si, ctl = ctl, x = st$x, t = t, n = st$n, r = st$r,
        nr = st$n - st$r, rp = which(st$r > 0), qp = which(st$n > st$r),
        xbar = xbar, sc = sc, Ga = Ga, Gt = Gt, Gx = Gx, ld = ldist[[dist]],
-       free = free, freeC = freeC, freeD = freeD, base = base,
+       free = free, freeC = freeC, freeD = freeD, base = base, data = preps,
+       alpha_cap = ALPHA_CAP,
        npar = k + freeC + freeD,
        names = c(paste0("a", 1:P), if (S == 1) "b" else paste0("b", 1:P),
-                 if (model %in% c(2L, 4L, 8L)) "C", if (model %in% c(3L, 4L, 7L, 8L)) "D"))
+                 if (model %in% c(2L, 4L, 6L, 8L)) "C", if (model %in% c(3L, 4L, 7L, 8L)) "D"))
 }
 
 # everything at a full internal vector
@@ -279,7 +314,7 @@ grad_orig <- function(th, sp) {
   ga <- as.vector(crossprod(sp$Ga, h$hz)); gb <- as.vector(crossprod(sp$Gx, h$hz))
   C <- e$C; Dp <- e$Dp
   gx <- numeric(0); vx <- numeric(0)
-  if (sp$model %in% c(2L, 8L)) { gx <- c(gx, h$gC); vx <- c(vx, C) }
+  if (sp$model %in% c(2L, 6L, 8L)) { gx <- c(gx, h$gC); vx <- c(vx, C) }
   if (sp$model == 4L) {            # D = D'(1-C)
     D <- Dp * (1 - C)
     gx <- c(h$gC + h$gD * D / (1 - C)^2, h$gD / (1 - C)); vx <- c(C, D)
@@ -359,8 +394,8 @@ objective <- function(sp) {
 }
 box <- function(sp, B) {
   k <- sp$k; nf <- length(sp$free)
-  lo <- c(rep(-ALPHA_CAP, sp$P), -B * sp$sc, 0, 0)
-  hi <- c(rep(ALPHA_CAP, sp$P), B * sp$sc, EXTRA_MAX, EXTRA_MAX)
+  lo <- c(rep(-sp$alpha_cap, sp$P), -B * sp$sc, 0, 0)
+  hi <- c(rep(sp$alpha_cap, sp$P), B * sp$sc, EXTRA_MAX, EXTRA_MAX)
   list(lo = lo[sp$free], hi = hi[sp$free])
 }
 clip <- function(v, bx) pmin(pmax(v, bx$lo), bx$hi)
@@ -405,6 +440,186 @@ search <- function(sp, starts, B) {
   best <- top[[which.min(sapply(top, `[[`, "value"))]]
   th <- sp$base; th[sp$free] <- best$par
   list(th = th, ll = -best$value)
+}
+
+## ---------------------------------------------------------------------------
+## Per-preparation searches.  With the rates (and, under a common slope, the
+## slope) held, the log-likelihood is a sum of one term per preparation, each
+## depending on that preparation's line alone: its best line is found on a
+## grid of curve positions (and slopes) and refined, whatever the other
+## preparations do.  This gives starts that no search moving all
+## preparations together has to find (structured starts), and a check of
+## every maximum: no preparation's line may be improved on its own.
+## ---------------------------------------------------------------------------
+# log-likelihood of one preparation's groups d for candidate lines
+# z = b (x - m), vectors m and b of one length, rates C and D' held
+prep_ll <- function(m, b, d, C, Dp, dist) {
+  ll <- numeric(length(m))
+  lnPc <- log(C); lnQc <- log1p(-C)
+  for (j in which(d$ctl)) {                  # a control has P = C whatever the line
+    if (d$r[j] > 0) ll <- ll + d$r[j] * lnPc
+    if (d$n[j] > d$r[j]) ll <- ll + (d$n[j] - d$r[j]) * lnQc
+  }
+  keep <- !d$ctl
+  x <- d$x[keep]; r <- d$r[keep]; nr <- d$n[keep] - r
+  z <- b * outer(-m, x, "+")
+  v <- ldist[[dist]](z)
+  lw0 <- log1p(-C) + log1p(-Dp)
+  lnP <- lse(lnPc, lw0 + v$lP)
+  lnQ <- lse(lnQc + log(Dp), lw0 + v$lQ)
+  lnP <- matrix(lnP, nrow = length(m)); lnQ <- matrix(lnQ, nrow = length(m))
+  lnP[, r == 0] <- 0; lnQ[, nr == 0] <- 0
+  ll + as.vector(lnP %*% r + lnQ %*% nr)
+}
+
+# Curve positions tried for a preparation with slope b: a grid over its
+# doses and beyond them, out to where the curve is flat over every dose,
+# and each of its doses
+position_grid <- function(x, b, n = PROFILE_POSITIONS) {
+  reach <- min(4 / abs(b), 3) + 0.25
+  c(seq(min(x) - reach, max(x) + reach, length.out = n), x)
+}
+PROFILE_POSITIONS <- 161L
+# Slopes tried for a preparation's own line (separate slopes): log-spaced
+# over the whole range of the battery's slopes, and a few falling lines
+PROFILE_SLOPES <- c(10^seq(-1, 3, by = 0.25), -10^seq(-1, 1.5, by = 0.5))
+# Slopes tried for a common line
+COMMON_SLOPES <- c(10^seq(-1, 2.5, by = 0.25), -10^seq(-1, 1, by = 0.5))
+# Rates tried on the profile grid
+PROFILE_RATES <- c(0, 0.05, 0.15, 0.3, 0.5)
+
+# The best line (m, b) of one preparation with the rates held: b held when
+# given, else from the slope grid; refine = FALSE keeps the grid's best
+best_line <- function(d, C, Dp, dist, b = NULL, refine = TRUE) {
+  x <- d$x[!d$ctl]
+  bs <- if (is.null(b)) PROFILE_SLOPES else b
+  m <- unlist(lapply(bs, function(bb) position_grid(x, bb)))
+  bb <- rep(bs, each = PROFILE_POSITIONS + length(x))
+  ll <- prep_ll(m, bb, d, C, Dp, dist)
+  ll[!is.finite(ll)] <- -Inf
+  i <- which.max(ll)
+  best <- list(m = m[i], b = bb[i], ll = ll[i])
+  if (!refine || !is.finite(best$ll)) return(best)
+  # refine the best few grid points that are not next to each other
+  ord <- order(ll, decreasing = TRUE)
+  tried <- integer(0)
+  for (i in ord) {
+    if (length(tried) == 3) break
+    if (!is.finite(ll[i]) || any(abs(m[tried] - m[i]) < 0.05 & bb[tried] == bb[i])) next
+    tried <- c(tried, i)
+    if (is.null(b)) {
+      f <- function(v) {
+        if (abs(v[2]) > SLOPE_CAP) return(BIG)
+        -prep_ll(v[1], v[2], d, C, Dp, dist)
+      }
+      o <- optim(c(m[i], bb[i]), f, method = "Nelder-Mead",
+                 control = list(maxit = 2000, reltol = 1e-12))
+      cand <- list(m = o$par[1], b = o$par[2], ll = -o$value)
+    } else {
+      step <- diff(range(x)) / PROFILE_POSITIONS + 0.01
+      o <- optimize(function(v) prep_ll(v, b, d, C, Dp, dist), c(m[i] - step, m[i] + step),
+                    maximum = TRUE, tol = 1e-10)
+      cand <- list(m = o$maximum, b = b, ll = o$objective)
+    }
+    if (is.finite(cand$ll) && cand$ll > best$ll) best <- cand
+  }
+  best
+}
+
+# The full internal vector of the lines (m_i, b_i) of every preparation and
+# the rates C, D'
+lines_to_int <- function(m, b, C, Dp, sp) {
+  bo <- if (sp$S == 1) b[1] else b
+  from_orig(list(a = -bo[if (sp$S == 1) rep(1, sp$P) else 1:sp$P] * m, b = bo, C = C, Dp = Dp), sp)
+}
+
+# Starts from the profile of the log-likelihood over the rates (and the
+# common slope): at every point of the grid each preparation's line is the
+# best on its own; the best few grid points, their lines refined, are the
+# starts
+structured_starts <- function(sp, keep = 3) {
+  Cs <- if (sp$freeC) PROFILE_RATES else sp$base[sp$k + 1]
+  Ds <- if (sp$freeD) PROFILE_RATES else 0
+  bs <- if (sp$S == 1) COMMON_SLOPES else NA
+  grid <- expand.grid(C = Cs, Dp = Ds, b = bs)
+  prof <- sapply(seq_len(nrow(grid)), function(j) {
+    g <- grid[j, ]
+    sum(sapply(sp$data, function(d)
+      best_line(d, g$C, g$Dp, sp$dist, if (sp$S == 1) g$b else NULL, refine = FALSE)$ll))
+  })
+  starts <- list()
+  for (j in order(prof, decreasing = TRUE)[seq_len(min(keep, nrow(grid)))]) {
+    g <- grid[j, ]
+    if (!is.finite(prof[j])) next
+    fits <- lapply(sp$data, function(d)
+      best_line(d, g$C, g$Dp, sp$dist, if (sp$S == 1) g$b else NULL))
+    starts[[length(starts) + 1]] <- lines_to_int(sapply(fits, `[[`, "m"),
+                                                 sapply(fits, `[[`, "b"), g$C, g$Dp, sp)
+  }
+  starts
+}
+
+# Moves of single preparations at a point of the search, the rates (and a
+# common slope) held: every preparation to its best line on its own (one
+# start), and each preparation alone to each other local maximum of its own
+# profile (its curve settled between another pair of its doses, under a
+# common slope; its best line elsewhere, under separate slopes) that is
+# within PREP_MARGIN of its present term, since the slope and the rates may
+# follow it there.  Returns the starts, the best first.
+PREP_GAIN <- 1e-7                # a move that gains less than this is no gain
+PREP_MARGIN <- 3                 # ^L a moved preparation may lose at first
+PREP_MOVES <- 8                  # single moves tried per round, the best first
+prep_moves <- function(th, sp) {
+  o <- to_orig(th, sp)
+  bs <- o$b[if (sp$S == 1) rep(1, sp$P) else 1:sp$P]
+  m <- -o$a / bs
+  m_all <- m; b_all <- bs; gain <- 0
+  single <- list(); score <- numeric(0)
+  for (i in seq_len(sp$P)) {
+    d <- sp$data[[i]]
+    now <- prep_ll(m[i], bs[i], d, o$C, o$Dp, sp$dist)
+    if (!is.finite(now)) next
+    best <- best_line(d, o$C, o$Dp, sp$dist, if (sp$S == 1) bs[i] else NULL)
+    if (is.finite(best$ll) && best$ll > now + PREP_GAIN) {
+      gain <- gain + best$ll - now; m_all[i] <- best$m; b_all[i] <- best$b
+    }
+    x <- d$x[!d$ctl]
+    if (sp$S == 1) {
+      mm <- position_grid(x, bs[i])[seq_len(PROFILE_POSITIONS)]
+      ll <- prep_ll(mm, rep(bs[i], length(mm)), d, o$C, o$Dp, sp$dist)
+      lm <- which(diff(sign(diff(ll))) < 0) + 1
+      lm <- lm[abs(mm[lm] - m[i]) > 0.1 & ll[lm] >= now - PREP_MARGIN]
+      for (j in lm) {
+        mi <- m; mi[i] <- mm[j]
+        single[[length(single) + 1]] <- lines_to_int(mi, bs, o$C, o$Dp, sp)
+        score <- c(score, ll[j] - now)
+      }
+    } else {
+      mm <- unlist(lapply(PROFILE_SLOPES, function(bb) position_grid(x, bb)))
+      bb <- rep(PROFILE_SLOPES, each = PROFILE_POSITIONS + length(x))
+      ll <- prep_ll(mm, bb, d, o$C, o$Dp, sp$dist)
+      ll[abs(mm - m[i]) <= 0.1 | !is.finite(ll)] <- -Inf
+      j <- which.max(ll)
+      if (length(j) && ll[j] >= now - PREP_MARGIN) {
+        mi <- m; mi[i] <- mm[j]; bi <- bs; bi[i] <- bb[j]
+        single[[length(single) + 1]] <- lines_to_int(mi, bi, o$C, o$Dp, sp)
+        score <- c(score, ll[j] - now)
+      }
+    }
+  }
+  starts <- single[order(score, decreasing = TRUE)][seq_len(min(PREP_MOVES, length(single)))]
+  if (gain > 0) starts <- c(list(lines_to_int(m_all, b_all, o$C, o$Dp, sp)), starts)
+  starts
+}
+
+# A local search from one start: quasi-Newton, then Newton steps
+local_max <- function(start, sp) {
+  o <- lbfgsb(start[sp$free], objective(sp), box(sp, SLOPE_CAP), factr = 10)
+  th <- sp$base; th[sp$free] <- o$par
+  # (a step that leaves the space ends the polish there)
+  th1 <- tryCatch(suppressWarnings(polish(th, sp)), error = function(e) th)
+  l1 <- loglik(th1, sp)
+  if (is.finite(l1) && l1 >= -o$value - 1e-9) th1 else th
 }
 
 # Hessian of the log-likelihood over the free internal parameters by central
@@ -505,11 +720,18 @@ describe <- function(th, sp) {
 ## One fit with its checks.  Returns the estimates or the reason for leaving
 ## the fit out.
 ## ---------------------------------------------------------------------------
-fit_one <- function(sp, prior, seed) {
+# The fits of the first battery (models 1, 2, 3, 4, 7, 8 of R01..R36 and
+# X1..X4) start from make_starts alone, so that their values stay as they
+# were; every other fit also starts from the per-preparation profile
+# (structured = TRUE).  Every fit ends with the per-preparation check.
+CONSISTENCY_PASSES <- 6         # rounds of the consistency refits at most
+PREP_ROUNDS <- 5                 # rounds of moving preparations and searching again
+fit_one <- function(sp, prior, seed, structured = FALSE) {
   set.seed(seed)
   if (sp$model %in% c(1L, 3L) && any(sp$ctl & sp$r > 0))
     return(list(excluded = "log-likelihood -Inf everywhere (a control group has responders, the model has no C)"))
   starts <- make_starts(sp, prior)
+  if (structured) starts <- c(starts, structured_starts(sp))
   s1 <- search(sp, starts, SLOPE_CAP)
   o1 <- to_orig(s1$th, sp)
   info <- list(ll1000 = s1$ll)
@@ -527,11 +749,26 @@ fit_one <- function(sp, prior, seed) {
       th = s1$th)))
   th <- polish(s1$th, sp)
   ll <- loglik(th, sp)
-  if (ll < s1$ll - 1e-9) stop("polish lost likelihood")
+  # (Newton steps are taken down to a relative 1e-10 of ^L, a few of them)
+  if (ll < s1$ll - 1e-9 * max(1, abs(s1$ll))) stop("polish lost likelihood")
+  # no preparation's line may be improved on its own: where one can, the
+  # search starts again from the moved lines
+  prep_gain <- 0; prep_settled <- FALSE
+  for (round in seq_len(PREP_ROUNDS)) {
+    best <- NULL; lbest <- ll
+    for (st in prep_moves(th, sp)) {
+      t1 <- local_max(st, sp); l1 <- loglik(t1, sp)
+      if (is.finite(l1) && l1 > lbest + PREP_GAIN) { best <- t1; lbest <- l1 }
+    }
+    if (is.null(best)) { prep_settled <- TRUE; break }
+    prep_gain <- prep_gain + lbest - ll
+    th <- best; ll <- lbest
+  }
   o <- to_orig(th, sp)
   go <- grad_orig(th, sp)
   cv <- curvature(th, sp)
   res <- c(info, list(th = th, ll = ll, o = o, maxproj = go$maxproj, curv = cv))
+  if (prep_gain > 0) res$prep_gain <- prep_gain
   if (any(abs(o$b) > SLOPE_CAP) || !(cv$ratio > 1e-10)) {
     res$excluded <- sprintf(
       "maximum not attained, the likelihood still rises along a flat direction (curvature ratio %.1e, slopes %s, sup ^L %s); %s",
@@ -540,6 +777,11 @@ fit_one <- function(sp, prior, seed) {
   }
   if (go$maxproj > 1e-8) {
     res$excluded <- sprintf("no convergence: projected gradient %.1e", go$maxproj)
+    return(res)
+  }
+  if (!prep_settled) {
+    res$excluded <- sprintf("no convergence: per-preparation moves still gain after %d rounds",
+                            PREP_ROUNDS)
     return(res)
   }
   up <- scan_flat(th, sp, ll)
@@ -593,7 +835,9 @@ check_gradient <- function(th, sp, what) {
     if (h <= 0) next
     tp <- th; tm <- th; tp[i] <- th[i] + h; tm[i] <- th[i] - h
     num <- (loglik(tp, sp) - loglik(tm, sp)) / (2 * h)
-    tol <- 1e-5 * max(1, abs(g[i]), abs(loglik(th, sp)) * 1e-3)
+    # (a gradient beyond 1e6, a steep curve moved off its maximum, loses
+    # digits of its central difference to the third derivative)
+    tol <- (if (abs(g[i]) > 1e6) 1e-4 else 1e-5) * max(1, abs(g[i]), abs(loglik(th, sp)) * 1e-3)
     if (abs(num - g[i]) > tol)
       stop(sprintf("gradient check failed (%s, parameter %d): %g vs %g", what, i, g[i], num))
   }
@@ -654,47 +898,65 @@ fit_set <- function(si) {
   out <- list()
   for (dist in 1:3) {
     done <- list()                       # solutions of this set and distribution
-    for (S in unique(c(1L, P))) for (model in model_list) {
+    # fits one model; the structured starts for every fit but those of the
+    # first battery
+    fit_model <- function(S, model, prior_of = done, seed = NULL, from = NULL) {
       fit <- if (S == 1) "common" else "sep"
       case <- sprintf("%s.d%d.m%d.%s", s$name, dist, model, fit)
       sp <- setup_fit(s$data, S, model, dist, s$fixed_c)
-      seed <- 100000L + 1000L * si + 100L * dist + 10L * model + S
-      prior <- lapply(Filter(function(d) is.null(d$excluded), done), `[[`, "o")
-      r <- fit_one(sp, prior, seed)
+      if (s$added) sp$alpha_cap <- ALPHA_CAP_ADDED
+      if (is.null(seed)) seed <- 100000L + 1000L * si + 100L * dist + 10L * model + S
+      prior <- if (!is.null(from)) list(from)
+               else lapply(Filter(function(d) is.null(d$excluded), prior_of), `[[`, "o")
+      structured <- s$added || !(model %in% model_list)
+      r <- fit_one(sp, prior, seed, structured)
       r$case <- case; r$sp <- sp; r$dist <- dist; r$model <- model; r$S <- S
-      done[[case]] <- r
+      r
     }
-    # models 4 and 8 have the same likelihood; nested models must not be
-    # above the larger ones; the separate fit must not be below the common
-    # one.  A fit that falls short is refitted from the better solution.
-    for (pass in 1:2) {
+    cs <- function(m, f) sprintf("%s.d%d.m%d.%s", s$name, dist, m, f)
+    # models 4 and 8 (and 2 and 6) have the same likelihood; nested models
+    # must not be above the larger ones; the separate fit must not be below
+    # the common one.  A fit that falls short is refitted from the better
+    # solution, until no fit falls short (a refit can raise a fit that an
+    # earlier one was compared with).
+    consistency <- function(models, pairs) for (pass in 1:CONSISTENCY_PASSES) {
+      changed <- FALSE
       for (S in unique(c(1L, P))) {
         fit <- if (S == 1) "common" else "sep"
-        cs <- function(m, f = fit) sprintf("%s.d%d.m%d.%s", s$name, dist, m, f)
-        pairs <- list(c(1, 2), c(1, 3), c(2, 4), c(3, 4), c(4, 8), c(8, 4), c(7, 8))
         for (pr in pairs) {
-          lo <- done[[cs(pr[1])]]; hi <- done[[cs(pr[2])]]
+          lo <- done[[cs(pr[1], fit)]]; hi <- done[[cs(pr[2], fit)]]
           if (is.null(lo$ll) || is.null(hi$ll) || !is.null(lo$excluded)) next
           if (hi$ll < lo$ll - 1e-9) {
-            r <- fit_one(hi$sp, list(lo$o), 1L)
-            r$case <- hi$case; r$sp <- hi$sp; r$dist <- dist; r$model <- hi$model; r$S <- S
+            r <- fit_model(S, pr[2], seed = 1L, from = lo$o)
             r$note <- sprintf("refitted from the model %d solution", pr[1])
-            done[[hi$case]] <- r
+            done[[hi$case]] <<- r; changed <- TRUE
           }
         }
-        if (S > 1) for (m in model_list) {
+        if (S > 1) for (m in models) {
           lo <- done[[cs(m, "common")]]; hi <- done[[cs(m, "sep")]]
           if (is.null(lo$ll) || is.null(hi$ll) || !is.null(lo$excluded)) next
           if (hi$ll < lo$ll - 1e-9) {
-            r <- fit_one(hi$sp, list(lo$o), 2L)
-            r$case <- hi$case; r$sp <- hi$sp; r$dist <- dist; r$model <- m; r$S <- S
+            r <- fit_model(S, m, seed = 2L, from = lo$o)
             r$note <- "refitted from the common-slope solution"
-            done[[hi$case]] <- r
+            done[[hi$case]] <<- r; changed <- TRUE
           }
         }
       }
+      if (!changed) break
     }
-    out <- c(out, done)
+    for (S in unique(c(1L, P))) for (model in model_list)
+      done[[cs(model, if (S == 1) "common" else "sep")]] <- fit_model(S, model)
+    consistency(model_list, list(c(1, 2), c(1, 3), c(2, 4), c(3, 4), c(4, 8), c(8, 4), c(7, 8)))
+    # models 5 and 6, after the others
+    for (S in unique(c(1L, P))) for (model in model_list_new)
+      done[[cs(model, if (S == 1) "common" else "sep")]] <- fit_model(S, model)
+    consistency(c(model_list, model_list_new),
+                list(c(1, 2), c(1, 3), c(2, 4), c(3, 4), c(4, 8), c(8, 4), c(7, 8),
+                     c(1, 6), c(2, 6), c(6, 2), c(5, 6), c(5, 7), c(6, 8)))
+    # the order of the models in the output
+    order_fits <- unlist(lapply(unique(c(1L, P)), function(S)
+      cs(sort(c(model_list, model_list_new)), if (S == 1) "common" else "sep")))
+    out <- c(out, done[order_fits])
   }
   out
 }
@@ -704,9 +966,12 @@ fit_set <- function(si) {
 ## own seed, so the result does not depend on the number of workers)
 ## ---------------------------------------------------------------------------
 ncores <- if (.Platform$OS.type == "unix") min(4L, parallel::detectCores()) else 1L
-results <- if (ncores > 1) {
-  parallel::mclapply(seq_along(sets), fit_set, mc.cores = ncores, mc.preschedule = FALSE)
-} else lapply(seq_along(sets), fit_set)
+# the sets with the most preparations first, so that the workers finish together
+run_order <- order(-sapply(sets, function(s) length(s$data)), seq_along(sets))
+results <- vector("list", length(sets))
+results[run_order] <- if (ncores > 1) {
+  parallel::mclapply(run_order, fit_set, mc.cores = ncores, mc.preschedule = FALSE)
+} else lapply(run_order, fit_set)
 for (r in results) if (inherits(r, "try-error")) stop(r)
 
 ## ---------------------------------------------------------------------------
@@ -741,16 +1006,55 @@ for (si in seq_along(sets)) {
   }
 }
 
+# models 2 and 6 are the same likelihood
+for (si in seq_along(sets)) {
+  res <- results[[si]]
+  for (nm in names(res)) if (grepl("\\.m2\\.", nm)) {
+    a <- res[[nm]]; b <- res[[sub("\\.m2\\.", ".m6.", nm)]]
+    if (is.null(a$excluded) && is.null(b$excluded) &&
+        (abs(a$ll - b$ll) > 1e-8 || abs(a$o$C - b$o$C) > 1e-5))
+      stop("models 2 and 6 disagree for ", nm)
+  }
+}
+
+# X5 under the probit model 2, common slope: the search from the regression
+# lines (C = 0.05) ends at a second, lower maximum; moving the third
+# preparation's curve to each of its doses, the others kept, reaches the
+# maximum written.  Both are checked to be maxima.
+x5_lines <- local({
+  r5 <- results[[which(sapply(sets, `[[`, "name") == "X5")]][["X5.d1.m2.common"]]
+  sp5 <- r5$sp
+  th_low <- local_max(ls_start(sp5, 0.05, 0), sp5)
+  ll_low <- loglik(th_low, sp5)
+  g_low <- grad_orig(th_low, sp5)$maxproj; c_low <- curvature(th_low, sp5)$ratio
+  o <- to_orig(th_low, sp5)
+  x3 <- sp5$data[[3]]$x
+  reach <- sapply(x3, function(x) {
+    oo <- o; oo$a[3] <- -o$b * x
+    loglik(local_max(from_orig(oo, sp5), sp5), sp5)
+  })
+  if (!is.null(r5$excluded) || !(g_low < 1e-8 && c_low > 1e-6 && r5$ll - ll_low > 1) ||
+      abs(max(reach) - r5$ll) > 1e-7)
+    stop("X5 does not have the two maxima it was made for")
+  oh <- r5$o
+  c(sprintf("# X5.d1.m2.common, second maximum: ^L %s (a %s, b %s, C %s; projected gradient %.1e, curvature ratio %.1e), where the search from the regression lines with C = 0.05 ends (all preparations moved together); the curve of X5P3 stands at log10 dose %s there",
+            fmt(ll_low), paste(fmt(o$a), collapse = ","), fmt(o$b), fmt(o$C), g_low, c_low,
+            formatC(-o$a[3] / o$b, digits = 4, format = "f")),
+    sprintf("# X5.d1.m2.common, first maximum (the values below, %s higher): with the curve of X5P3 moved from there to stand at each of its doses (log10 %s), the others kept, the searches end at ^L %s; the curve of X5P3 stands at log10 dose %s at this maximum",
+            formatC(r5$ll - ll_low, digits = 4, format = "f"), paste(x3, collapse = ", "),
+            paste(fmt(reach), collapse = ", "), formatC(-oh$a[3] / oh$b, digits = 4, format = "f")))
+})
+
 ## ---------------------------------------------------------------------------
 ## Output
 ## ---------------------------------------------------------------------------
 lines_out <- c(
   "# Varnalo fit battery, generated by tests/reference/make_battery.R",
-  sprintf("# %s, seeds %d + k for R01..R%02d; reproducers X1..X4", GENERATOR,
-          SEED_BASE, N_RANDOM),
+  sprintf("# %s, seeds %d + k for R01..R%02d; reproducers X1..X4; constructed X5 (two maxima); large sets L01..L%02d from seeds %d + k",
+          GENERATOR, SEED_BASE, N_RANDOM, N_LARGE, SEED_LARGE),
   sprintf("# %s", R.version.string),
   "# format: case quantity value   (see tests/reference/README.md)",
-  "# per data set: <set> files <names>, <set> fixed_c <known C of model 7>")
+  "# per data set: <set> files <names>, <set> fixed_c <known C of models 5 and 7>")
 excl <- character(0); n_fit <- 0; n_excl <- 0
 body <- character(0)
 for (si in seq_along(sets)) {
@@ -760,6 +1064,7 @@ for (si in seq_along(sets)) {
   body <- c(body, sprintf("%s files %s", s$name, paste(sapply(s$preps, `[[`, "file"),
                                                         collapse = ",")),
             sprintf("%s fixed_c %s", s$name, fmt(s$fixed_c)))
+  if (s$name == "X5") body <- c(body, x5_lines)
   for (r in results[[si]]) {
     if (!is.null(r$excluded)) {
       n_excl <- n_excl + 1
@@ -769,11 +1074,14 @@ for (si in seq_along(sets)) {
     }
     n_fit <- n_fit + 1
     sp <- r$sp; o <- r$o
-    body <- c(body, sprintf("# %s: max projected gradient %.1e, curvature ratio %.1e%s%s%s",
+    body <- c(body, sprintf("# %s: max projected gradient %.1e, curvature ratio %.1e%s%s%s%s",
                             r$case, r$maxproj, r$curv$ratio,
                             if (!is.null(r$flat)) paste0(" (", r$flat, ")") else "",
                             if (r$ll100 < r$ll - 1e-6)
                               sprintf(", sup ^L with |b| <= %g: %s", SLOPE_LOW, fmt(r$ll100))
+                            else "",
+                            if (!is.null(r$prep_gain))
+                              sprintf(", per-preparation moves raised ^L by %.3g", r$prep_gain)
                             else "",
                             if (!is.null(r$note)) paste0(", ", r$note) else ""))
     em <- function(q, v) body <<- c(body, paste(r$case, q, fmt(v)))
@@ -791,7 +1099,7 @@ lines_out <- c(lines_out,
                        nrow(all_groups), sum(!all_groups$ctl & all_groups$r == 0),
                        sum(!all_groups$ctl & all_groups$r == all_groups$n),
                        sum(all_groups$ctl), sum(all_groups$ctl & all_groups$r > 0)),
-               sprintf("# checks passed: log-space kernel = direct formula, analytic = numerical gradient, models 4 and 8 agree, %d model-1 fits = glm%s",
+               sprintf("# checks passed: log-space kernel = direct formula, analytic = numerical gradient, models 4 and 8 agree, models 2 and 6 agree, X5 has two maxima, no fit gains by per-preparation moves, %d model-1 fits = glm%s",
                        n_glm, if (length(glm_restarted)) sprintf(" (IRLS restarted from our estimates for %s)",
                                                                  paste(glm_restarted, collapse = ", ")) else ""),
                sprintf("# %d fits, %d left out (reasons in the comment lines marked 'excluded')",

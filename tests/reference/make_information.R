@@ -189,9 +189,16 @@ loglik_at <- function(th, preps, dist, model, lay, fixed_c) {
   }
   ll
 }
+# Fits with more parameters check a selection of the entries.
+CHECK_ALL_ENTRIES <- 12
 check_observed <- function(case, preps, dist, model, S, est, fixed_c, J, lay) {
   th <- c(est$a, est$b, if (lay$hasC) est$C, if (lay$hasD) est$D)
-  for (i in 1:lay$npar) for (j in i:lay$npar) {
+  # with many parameters the entries of the first two and the last
+  # preparation, the slopes of those, and the rates (the others repeat them)
+  idx <- if (lay$npar <= CHECK_ALL_ENTRIES) 1:lay$npar else
+    sort(unique(c(1, 2, lay$P, lay$P + 1, lay$P + min(2, lay$S), lay$P + lay$S,
+                  if (lay$npar > lay$k) (lay$k + 1):lay$npar)))
+  for (i in idx) for (j in idx[idx >= i]) {
     # steps of 1e-5 of the scale, 1e-6 for rates (whose curvature can be
     # large near 0)
     hi <- if (i > lay$k) 1e-6 else 1e-5 * max(1, abs(th[i]))
