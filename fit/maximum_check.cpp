@@ -96,6 +96,9 @@ constexpr double kSamePoint = 1e-6;
 // by more than this fraction of max(F, 1). At a maximum it falls by a
 // sizeable amount.
 constexpr double kRidgeTolerance = 1e-6;
+// Gaps of a preparation's doses whose starts climb in the slope scan (the
+// best by the share where they start).
+constexpr std::size_t kClimbedGaps = 2;
 // Rates below this print as 0 (with seven decimals); one there whose
 // maximum lies on the bound is put on it.
 constexpr double kRateAtBound = 5e-8;
@@ -210,6 +213,29 @@ class Search {
     Point x;
     store(x);
     return x;
+  }
+
+  // Of the ED50 positions given, the `keep` where preparation i's share of
+  // the objective (x's other entries, its slope b) is least, best first.
+  std::vector<double> best_starts(const Point& x, int i, double b, const std::vector<double>& positions,
+                                  std::size_t keep) const {
+    if (positions.size() <= keep) return positions;
+    DVector work = dvector(1, N_);
+    for (int k = 1; k <= N_; ++k) work[k] = x[at(k)];
+    if (s_.nslopes > 1) work[slope_of(i)] = b;
+    std::vector<std::pair<double, double>> ranked;
+    PreparationTerms t;
+    for (double position : positions) {
+      work[i] = -b * position;
+      const double share = kernel_.preparation_terms(i, work, t, true);
+      ranked.emplace_back(std::isfinite(share) ? share : HUGE_VAL, position);
+    }
+    dvector_free(work, 1, N_);
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const auto& u, const auto& v) { return u.first < v.first; });
+    std::vector<double> best;
+    for (std::size_t q = 0; q < keep; ++q) best.push_back(ranked[q].second);
+    return best;
   }
 
   // Climbs from (a, b) to a maximum of preparation i's own share of the
@@ -410,6 +436,27 @@ Candidate separate_lines(Search& search, AnalysisState& s, const Point& x,
   return {total, best};
 }
 
+// The kBestGridPoints best points of a profile's grid, and the best of
+// each value of the first rate (a steep line may exist only with some
+// natural response).
+std::vector<Candidate> best_of_rows(const Search& search, const std::vector<Candidate>& grid) {
+  const RateIndices rates = search.rates();
+  std::vector<Candidate> chosen = grid;
+  keep_best(chosen, kBestGridPoints);
+  const int first_rate = rates.c != 0 ? rates.c : rates.d;
+  if (first_rate == 0) return chosen;
+  for (double value : kGridRates) {
+    std::vector<Candidate> row;
+    for (const Candidate& g : grid)
+      if (g.x[at(first_rate)] == value) row.push_back(g);
+    if (row.empty()) continue;
+    const Candidate& best = best_of(row);
+    if (std::none_of(chosen.begin(), chosen.end(), [&](const Candidate& c) { return same_point(c.x, best.x); }))
+      chosen.push_back(best);
+  }
+  return chosen;
+}
+
 // The profile over the rates under separate slopes: the preparations are
 // independent with the rates fixed; at every grid point each fits its line
 // from the warm line and the regression line, and at the best grid points
@@ -427,19 +474,7 @@ std::vector<Candidate> separate_profile(Search& search, AnalysisState& s) {
   // The steeper and shallower lines at the best grid point of each value
   // of the first rate (a steep line may exist only with some natural
   // response), and at the best points overall.
-  const RateIndices rates = search.rates();
-  const int first_rate = rates.c != 0 ? rates.c : rates.d;
-  std::vector<Candidate> chosen = grid;
-  keep_best(chosen, kBestGridPoints);
-  for (double value : kGridRates) {
-    std::vector<Candidate> row;
-    for (const Candidate& g : grid)
-      if (g.x[at(first_rate)] == value) row.push_back(g);
-    if (row.empty()) continue;
-    const Candidate& best = best_of(row);
-    if (std::none_of(chosen.begin(), chosen.end(), [&](const Candidate& c) { return same_point(c.x, best.x); }))
-      chosen.push_back(best);
-  }
+  std::vector<Candidate> chosen = best_of_rows(search, grid);
   for (Candidate& g : chosen) {
     g = separate_lines(search, s, g.x, {&g.x}, true);
   }
@@ -489,8 +524,10 @@ std::vector<Candidate> slope_scan(Search& search, AnalysisState& s, const Point&
       double best = search.climb(scaled, i, &best_a, &best_b);
       // A steeper curve can settle in any gap between the doses: its ED50
       // is also started in the middle of each (of up to kMaxPositions).
+      // Only the kClimbedGaps best of them (by the share where they start)
+      // climb: with a steep curve the share hardly moves within a gap.
       if (scale > 1.0)
-        for (double position : gap_middles(s, i)) {
+        for (double position : search.best_starts(scaled, i, b, gap_middles(s, i), kClimbedGaps)) {
           double a = -b * position, b_held = b;
           const double share = search.climb(scaled, i, &a, &b_held);
           if (share < best && std::isfinite(a)) {
@@ -545,7 +582,7 @@ std::vector<Candidate> common_profile(Search& search, AnalysisState& s) {
   // The slope scan at every grid point: with a large natural response a
   // shallow preparation's responses can be the rate's, and the common
   // slope that of the steep preparations, a maximum the lines fitted at
-  // that grid point do not reach.
+  // that grid point do not reach (nor those of its best neighbours).
   const std::vector<Candidate> best_points = grid;
   for (const Candidate& g : best_points)
     for (Candidate c : slope_scan(search, s, g.x)) {

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "fit/fit_driver.h"
 #include "fit/simplex.h"
@@ -105,6 +106,70 @@ TEST(CheckMaximum, TheReproducersEndAtTheirIndependentMaxima) {
         EXPECT_TRUE(result.check.unverified) << c.set;
       }
     }
+  }
+}
+
+// End points a maximiser left off the maximum, each of a kind the check
+// must see through: a preparation's curve lying flat under a known C (its
+// P0 about 0 at every dose, so every gradient vanishes), a curve that fell
+// the wrong way under a known C, and steep maxima under a common slope where
+// a shallow preparation's responses are the rate's. Each ends at the
+// battery's independent maximum.
+TEST(CheckMaximum, EndPointsOffTheMaximumReachIt) {
+  const Battery& battery = Battery::get();
+  if (!battery.available()) GTEST_SKIP() << "battery values not generated yet";
+  struct Case {
+    const char* fit;  // battery fit: set.dDISTRIBUTION.mMODEL.(sep|common)
+    std::vector<double> end;
+  };
+  const Case cases[] = {
+      // Known C 0.3 above the lowest responses: every curve flat.
+      {"R12.d3.m5.common", {-30.0, -30.0, 1.0}},
+      // The third curve falling, its P0 about 0 at every dose.
+      {"R11.d2.m5.sep", {-26.617, -8.82313, -33.2664, 7.44449, 2.65648, -0.943835}},
+      // A moderate common slope where the maximum has a steep one, C large.
+      {"R22.d1.m2.common", {-2.52968, -1.76575, 0.138907, 2.50092, 0.254167}},
+      {"R04.d1.m8.common", {-1.29976, -3.1294, -4.48011, 1.15137, 0.2, 0.1}},
+  };
+  for (const Case& c : cases) {
+    const testing::BatteryFit* reference = nullptr;
+    for (const testing::BatteryFit& fit : battery.fits())
+      if (fit.name() == c.fit) reference = &fit;
+    ASSERT_NE(reference, nullptr) << c.fit;
+    const testing::BatterySet& set = battery.set(reference->set);
+    StageFixture fx;
+    fx.set_groups(set.preps);
+    const int nprep = static_cast<int>(set.preps.size());
+    fx.begin_fit(reference->distribution, reference->model, reference->separate ? nprep : 1);
+    AnalysisState& s = fx.state();
+    s.fixed_c = set.fixed_c;
+    ASSERT_EQ(static_cast<int>(c.end.size()), s.npar) << c.fit;
+    DVector p = dvector(1, s.param_capacity());
+    for (int i = 1; i <= s.npar; ++i) p[i] = c.end[static_cast<std::size_t>(i) - 1];
+    double fmin = 0.0;
+    const MaximumCheck check = check_maximum(s, p, &fmin, true);
+    EXPECT_TRUE(check.improved) << c.fit;
+    const double loglik = saturated_loglik(s) - fmin;
+    EXPECT_NEAR(loglik, reference->max_loglik, kMaximumRelative * std::fabs(reference->max_loglik))
+        << c.fit;
+    dvector_free(p, 1, s.param_capacity());
+  }
+}
+
+// A rate the maximiser left a rounding error above 0 where the maximum lies
+// on the bound ends exactly on it (L04, normal, model 2: C's maximum is 0),
+// so the variance matrices do not depend on digits of C that print as 0.
+TEST(CheckMaximum, ARateARoundingErrorAboveItsBoundEndsOnIt) {
+  const Battery& battery = Battery::get();
+  if (!battery.available()) GTEST_SKIP() << "battery values not generated yet";
+  const testing::BatterySet& set = battery.set("L04");
+  for (const Edition* edition : {&kVariableMetricEdition, &kSimplexEdition}) {
+    StageFixture fx;
+    fx.set_groups(set.preps);
+    fx.begin_fit(1, 2, 1);
+    AnalysisState& s = fx.state();
+    testing::fit_from_regression(s, *edition);
+    EXPECT_EQ(s.params[s.npar], 0.0) << edition->program_name;
   }
 }
 
