@@ -11,6 +11,7 @@
 #include <cmath>
 #include <string>
 
+#include "foundation/number_cell.h"
 #include "foundation/output.h"
 #include "inference/asy_tables.h"
 #include "inference/covariance.h"
@@ -39,6 +40,9 @@ constexpr const char* kPlusFiller = "    +     ";   // 10 characters
 // sentinels; anything else shows as a filler.
 bool lower_present(double lower) { return lower > kMissingLower && std::isfinite(lower); }
 bool upper_present(double upper) { return upper < kMissingUpper && std::isfinite(upper); }
+
+// A log dose or log potency of a limits table: eight columns, five decimals.
+std::string log_cell(double x) { return fixed_cell(x, 8, 5); }
 
 // Placeholder of an index g that is not a finite number (a slope of 0 makes
 // it infinite), right-aligned in eight columns like a g below 10.
@@ -227,24 +231,27 @@ void print_limits_rows(AnalysisState& s, int k, DRef log_estimates, const Matrix
     const double U = upper[k][j];
     const char* name = s.prep_names[j].c_str();
     const double em = std::pow(10.0, m);
+    // The log columns stand between brackets and commas; a log dose of a
+    // hundred decades or more takes the exponent form in the same width.
+    const std::string lm = log_cell(m);
     if (lower_present(L) && upper_present(U)) {
       const double eL = std::pow(10.0, L);
       const double eU = std::pow(10.0, U);
-      screen(s, "%2d %-10.5e(%-10.5e,%-10.5e)%8.5f(%8.5f,%8.5f) %s\n", j, em, eL, eU, m, L, U,
-             name);
-      report(s, "%2d %10.4e(%10.4e,%10.4e) %8.5f(%8.5f,%8.5f)  %s\n", j, em, eL, eU, m, L, U,
-             name);
+      screen(s, "%2d %-10.5e(%-10.5e,%-10.5e)%s(%s,%s) %s\n", j, em, eL, eU, lm.c_str(),
+             log_cell(L).c_str(), log_cell(U).c_str(), name);
+      report(s, "%2d %10.4e(%10.4e,%10.4e) %s(%s,%s)  %s\n", j, em, eL, eU, lm.c_str(),
+             log_cell(L).c_str(), log_cell(U).c_str(), name);
     } else if (lower_present(L)) {
-      both(s, "%2d %-10.5e(%-10.5e,%-10s)%8.5f(%8.5f,%-8s) %s\n", j, em, std::pow(10.0, L),
-           kPlusFiller, m, L, kPlusFiller, name);
+      both(s, "%2d %-10.5e(%-10.5e,%-10s)%s(%s,%-8s) %s\n", j, em, std::pow(10.0, L),
+           kPlusFiller, lm.c_str(), log_cell(L).c_str(), kPlusFiller, name);
     } else if (upper_present(U)) {
-      both(s, "%2d %-10.5e(%-10s,%-10.5e)%8.5f(%-8s,%8.5f) %s\n", j, em, kDashWide,
-           std::pow(10.0, U), m, kDashWide, U, name);
+      both(s, "%2d %-10.5e(%-10s,%-10.5e)%s(%-8s,%s) %s\n", j, em, kDashWide,
+           std::pow(10.0, U), lm.c_str(), kDashWide, log_cell(U).c_str(), name);
     } else {
-      screen(s, "%2d %-10.5e(%-10s,%-10s)%8.5f(%-8s,%-8s) %s\n", j, em, kDashWide, kPlusFiller, m,
-             kDashNarrow, kPlusFiller, name);
-      report(s, "%2d %-10.5e(%-10s,%-10s)%8.5f(%-8s,%-8s) %s\n", j, em, kDashNarrow, kPlusFiller,
-             m, kDashNarrow, kPlusFiller, name);
+      screen(s, "%2d %-10.5e(%-10s,%-10s)%s(%-8s,%-8s) %s\n", j, em, kDashWide, kPlusFiller,
+             lm.c_str(), kDashNarrow, kPlusFiller, name);
+      report(s, "%2d %-10.5e(%-10s,%-10s)%s(%-8s,%-8s) %s\n", j, em, kDashNarrow, kPlusFiller,
+             lm.c_str(), kDashNarrow, kPlusFiller, name);
     }
   }
 }

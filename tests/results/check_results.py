@@ -34,6 +34,10 @@ import tempfile
 NUMBER = r"[-+]?(?:\d+\.?\d*(?:e[-+]?\d+)?|nan|inf)"
 
 
+# A cell of an estimates table: seven decimals, or the exponent form.
+CELL = r"(?:-?\d\.?\d*e[-+]\d+|-?\d+\.\d{7})"
+
+
 class Mismatch(Exception):
     pass
 
@@ -146,8 +150,9 @@ def check_estimates(c, lines, doc):
     for table, rows in zip(tables, printed):
         c.equal(f"{table['form']} rows", len(rows), len(table["parameters"]))
         for p, row in zip(table["parameters"], rows):
-            # Fixed decimals part the numbers where a wide one runs into the next.
-            m = re.match(r"  (\S+)\s+(-?\d+\.\d{7})\s*(\d+\.\d{7}|-)?\s*(\d+\.\d{7}|-)?"
+            # Seven fixed decimals, or the exponent form a value too wide for
+            # its column takes.
+            m = re.match(r"  (\S+)\s+(" + CELL + r")\s*(" + CELL + r"|-)?\s*(" + CELL + r"|-)?"
                          r"\s*(\d\.\d{4}|-)?\s+(\S.*)$", row)
             if not m:
                 c.failures.append(f"{c.where}: estimates row not read: {row!r}")
