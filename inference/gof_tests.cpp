@@ -128,6 +128,7 @@ void adopt_test(AnalysisState& s, const TestVerdict& pearson, const TestVerdict&
     het_flag = lr.heterogeneity;
     par_flag = lr.parallelism;
   }
+  s.parallelism_rejected = s.nprep > 1 && par_flag;
   if (s.nprep > 1) {
     if (par_flag)
       both(s, "* Problems may exist in parallelism.Anyway the following will be completed\n");

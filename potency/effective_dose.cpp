@@ -113,21 +113,98 @@ void print_ed_table(AnalysisState& s, int k, double p) {
     print_limits_rows(s, k, s.ed_log, s.ed_lower, s.ed_upper);
 }
 
-}  // namespace
+// The same table from each preparation's own line of the separate-slopes
+// fit.
+void print_separate_ed_table(AnalysisState& s, int k, double p) {
+  compute_separate_effective_doses(s, p);
+  const std::string label = "ED" + std::to_string(std::lround(100.0 * p));
+  const std::string log_label = "Log(" + label + ")";
+  print_limits_head(s, k, s.conf_alpha, label.c_str(), log_label.c_str(), "Limits");
+  if (const char* reason = separate_unavailable_reason(s)) {
+    both(s, kNoEffectiveDoses, reason);
+    add_note(s, "no_effective_doses", strprintf(kNoEffectiveDoses, reason));
+  } else {
+    print_limits_rows(s, k, s.sep_ed_log, s.sep_ed_lower, s.sep_ed_upper);
+  }
+}
 
-void show_effective_doses(AnalysisState& s, Pauses& pauses) {
-  both(s, "Effective Dose Estimates\n");
+// The tables of the level or levels asked for, at each confidence level
+// shown, by one of the two table printers.
+void show_ed_tables(AnalysisState& s, Pauses& pauses, void (*print_table)(AnalysisState&, int, double)) {
   show_limit_levels(s, pauses, [&](int k) {
     if (s.ed_table_mode) {
       for (int i = 1; i <= kTableLevelCount; ++i) {
         s.ed_level = s.ed_table_levels[i];
-        print_ed_table(s, k, s.ed_level);
+        print_table(s, k, s.ed_level);
       }
       s.ed_level = kDefaultEdLevel;
     } else {
-      print_ed_table(s, k, s.ed_level);
+      print_table(s, k, s.ed_level);
     }
   });
+}
+
+// The separate-slopes tables add no pause to the dialogue, so that answer
+// files written for the common-slope tables stay in step; a blank screen
+// line stands where a pause would be.
+class BlankLineForPause : public Pauses {
+ public:
+  explicit BlankLineForPause(AnalysisState& s) : s_(s) {}
+  void pause() override { screen(s_, "\n"); }
+
+ private:
+  AnalysisState& s_;
+};
+
+}  // namespace
+
+void show_effective_doses(AnalysisState& s, Pauses& pauses) {
+  both(s, "Effective Dose Estimates\n");
+  show_ed_tables(s, pauses, print_ed_table);
+  if (!separate_effective_doses_shown(s)) return;
+  both(s, "%s", kSeparateSlopesHeading);
+  BlankLineForPause no_pause(s);
+  show_ed_tables(s, no_pause, print_separate_ed_table);
+  both(s, "%s", kParallelLinesAssumed);
+  add_note(s, "parallel_lines_assumed", kParallelLinesAssumed);
+  report(s, "\n");
+  screen(s, "\n");
+}
+
+bool separate_effective_doses_shown(const AnalysisState& s) {
+  return s.parallelism_rejected && s.sep_params.allocated() && s.sep_cov.allocated();
+}
+
+void compute_separate_effective_doses(AnalysisState& s, double p) {
+  const int P = s.nprep;
+  const double h = s.het_factor;
+  const Matrix& V = s.sep_cov;
+  double y = 0.0;
+  tolerance_inverse(s.distribution, p, &y);
+  for (int j = 1; j <= P; ++j) {
+    const double a = s.sep_params[j];
+    const double b = s.sep_params[P + j];
+    const double m = (y - a) / b;
+    s.sep_ed_log[j] = m;
+    for (int k = 1; k <= kConfidenceLevels; ++k) {
+      const double t = s.conf_deviates[k];
+      if (s.variance_method == 1)
+        fieller_general(m, b, h * V[j][j], h * V[P + j][P + j], -h * V[P + j][j], t,
+                        &s.sep_ed_var[j], &s.sep_ed_upper[k][j], &s.sep_ed_lower[k][j]);
+      else
+        fieller_finney(m, b, h / s.sep_sum_w[j], h * V[P + j][P + j], s.sep_mean_x[j] - m, t,
+                       &s.sep_ed_var[j], &s.sep_ed_upper[k][j], &s.sep_ed_lower[k][j]);
+    }
+  }
+}
+
+const char* separate_unavailable_reason(const AnalysisState& s) {
+  const int P = s.nprep;
+  for (int j = 1; j <= P; ++j)
+    if (s.sep_params[P + j] == 0.0) return kReasonZeroSlope;
+  for (int j = 1; j <= P; ++j)
+    if (!std::isfinite(std::pow(10.0, s.sep_ed_log[j]))) return kReasonNotFinite;
+  return nullptr;
 }
 
 void compute_deviates(const AnalysisState& s, DRef alpha, DRef deviates) {
@@ -153,6 +230,10 @@ void alloc_potency_arrays(AnalysisState& s) {
   s.rp_var = dvector(1, P);
   s.rp_upper = matrix(1, kConfidenceLevels, 1, P);
   s.rp_lower = matrix(1, kConfidenceLevels, 1, P);
+  s.sep_ed_log = dvector(1, P);
+  s.sep_ed_var = dvector(1, P);
+  s.sep_ed_upper = matrix(1, kConfidenceLevels, 1, P);
+  s.sep_ed_lower = matrix(1, kConfidenceLevels, 1, P);
   for (int k = 1; k <= kConfidenceLevels; ++k) s.conf_alpha[k] = kConfidenceAlpha[k];
   for (int i = 1; i <= kTableLevelCount; ++i) s.ed_table_levels[i] = kEdTableLevels[i];
 }
@@ -171,6 +252,10 @@ void free_potency_arrays(AnalysisState& s) {
   dvector_free(s.rp_var, 1, P);
   matrix_free(s.rp_upper, 1, kConfidenceLevels, 1, P);
   matrix_free(s.rp_lower, 1, kConfidenceLevels, 1, P);
+  dvector_free(s.sep_ed_log, 1, P);
+  dvector_free(s.sep_ed_var, 1, P);
+  matrix_free(s.sep_ed_upper, 1, kConfidenceLevels, 1, P);
+  matrix_free(s.sep_ed_lower, 1, kConfidenceLevels, 1, P);
 }
 
 double log_effective_dose(const AnalysisState& s, int j, double p) {
