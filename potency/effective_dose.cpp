@@ -1,5 +1,7 @@
 // Effective doses with Fieller limits, and the potency stage around them.
-// Method: ED_p = 10^m with m = (F^-1(p) - a_j) / b on the common-slope line;
+// Method: ED_p = 10^m with m = (F^-1(p) - a_j) / b on the common-slope line
+// (and m = (F^-1(p) - a_j) / b_j on each preparation's own line of the
+// separate-slopes fit when parallelism is rejected);
 // limits by Fieller's theorem (see potency/fieller.cpp), deviates from the
 // normal distribution or Student's t (Cornish-Fisher / search, inference/
 // probability.cpp). Source: Finney, "Probit Analysis" (3rd ed., 1971),

@@ -17,7 +17,9 @@
 // be formed keeps its heading and shows one notice line in place of its
 // rows.
 // Inputs: params (common-slope fit), the selected covariance matrix,
-// het_factor, sep_df, prep_sum_w, prep_mean_x, prep_names.
+// het_factor, sep_df, prep_sum_w, prep_mean_x, prep_names; with parallelism
+// rejected also the kept separate-slopes fit (sep_params, sep_cov,
+// sep_sum_w, sep_mean_x).
 #pragma once
 
 #include <functional>
