@@ -29,7 +29,9 @@ void print_asy_var_rows(AnalysisState& s, DRef e, DRef v) {
   make_param_labels(s, 2, labels);
   bool all_ok = true;
   for (int i = 1; i <= s.nprep; ++i) {
-    const std::string estimate = cell(e[i]);
+    // The label's padding parts it from the estimate unless it fills its
+    // three columns.
+    const std::string estimate = fixed_cell(e[i], 13, 7, labels[i].size() >= 3 ? 1 : 0);
     if (v[i] >= 0.0 && std::isfinite(v[i])) {
       both(s, " %-3s%s%s%s  %s\n", labels[i].c_str(), estimate.c_str(), cell(v[i]).c_str(),
            cell(std::sqrt(v[i])).c_str(), s.prep_names[i].c_str());
