@@ -151,6 +151,10 @@ struct ResultEffectiveDoses {
   double level = 0.5;
   bool from_table = false;  // one of the seven levels of the table of EDs
   std::vector<ResultLimitRow> rows;
+  // Parallelism rejected: the same level from each preparation's own line of
+  // the separate-slopes fit (absent otherwise).
+  bool has_separate_slopes = false;
+  std::vector<ResultLimitRow> separate_slopes;
 };
 
 struct ResultPotencies {

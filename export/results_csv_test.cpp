@@ -50,14 +50,14 @@ TEST(ResultsCsv, NumbersAreWrittenInFullAndNoneAsAnEmptyField) {
 TEST(ResultsCsv, EffectiveDosesOneRowPerPreparationAndLevel) {
   AnalysisResults r;
   r.number = 7;
-  r.effective_doses.push_back({0.5, false, {ed_row(1, "A,1", 0.0), ed_row(2, "B", 1.0)}});
+  r.effective_doses.push_back({0.5, false, {ed_row(1, "A,1", 0.0), ed_row(2, "B", 1.0)}, false, {}});
   // The table of EDs repeats ED50: its rows are not written twice. A row
   // with no limits at all keeps every field.
   ResultLimitRow bare = ed_row(2, "B", 0.5);
   bare.limits[0] = {0.95, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
   bare.std_error = std::nullopt;
-  r.effective_doses.push_back({0.1, true, {ed_row(1, "A,1", -1.0), bare}});
-  r.effective_doses.push_back({0.5, true, {ed_row(1, "A,1", 0.0), ed_row(2, "B", 1.0)}});
+  r.effective_doses.push_back({0.1, true, {ed_row(1, "A,1", -1.0), bare}, false, {}});
+  r.effective_doses.push_back({0.5, true, {ed_row(1, "A,1", 0.0), ed_row(2, "B", 1.0)}, false, {}});
   const std::string text = effective_doses_csv(r);
   EXPECT_EQ(text,
             "analysis,preparation_number,preparation,ed_level,ed,log10_ed,log10_std_error,"

@@ -152,10 +152,15 @@ std::string results_json(const AnalysisResults& r, const ResultFileNames& files)
   doc["deviates"] = deviates;
 
   Json eds = Json::array();
-  for (const ResultEffectiveDoses& block : r.effective_doses)
-    eds.push_back({{"level", block.level},
-                   {"table", block.from_table},
-                   {"preparations", limit_rows_json(block.rows, "ed", "log10_ed")}});
+  for (const ResultEffectiveDoses& block : r.effective_doses) {
+    Json entry = {{"level", block.level},
+                  {"table", block.from_table},
+                  {"preparations", limit_rows_json(block.rows, "ed", "log10_ed")}};
+    // Only where the report shows the separate-slopes tables.
+    if (block.has_separate_slopes)
+      entry["separate_slopes"] = limit_rows_json(block.separate_slopes, "ed", "log10_ed");
+    eds.push_back(entry);
+  }
   doc["effective_doses"] = eds;
 
   Json potencies = Json::array();

@@ -41,7 +41,7 @@ AnalysisResults small_record() {
   row.log_value = 1.77;
   row.value = std::numeric_limits<double>::quiet_NaN();
   row.limits.push_back({0.95, std::nullopt, 60.0, std::nullopt, 1.778});
-  r.effective_doses.push_back({0.5, false, {row}});
+  r.effective_doses.push_back({0.5, false, {row}, false, {}});
   r.notes.push_back({"maximum_check", "The maximiser stopped short of the maximum."});
   return r;
 }

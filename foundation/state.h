@@ -122,6 +122,19 @@ struct AnalysisState {
 
   double het_factor = 1.0;
 
+  // The verdict of the adopted test when it doubts parallelism (several
+  // preparations only); each preparation's effective doses then come from
+  // its own line of the separate-slopes fit too.
+  bool parallelism_rejected = false;
+  // The separate-slopes fit kept for those effective doses (several
+  // preparations; released when the analysis ends): its estimates, the
+  // covariance matrix of the variance method before any heterogeneity
+  // factor, and each preparation's sum of weights and weighted mean log dose.
+  DVector sep_params;   // [1..N] with nslopes = nprep
+  Matrix sep_cov;       // rows and columns [1..N]
+  DVector sep_sum_w;    // [1..nprep]
+  DVector sep_mean_x;   // [1..nprep]
+
   // ---- potency stage -----------------------------------------------------
   double ed_level = 0.5;
   int ed_table_mode = 0;
@@ -139,6 +152,12 @@ struct AnalysisState {
   DVector rp_var;          // [1..nprep]
   Matrix rp_upper;         // [1..3][1..nprep]
   Matrix rp_lower;         // [1..3][1..nprep]
+  // Effective doses of the separate-slopes fit at the level in hand, laid out
+  // like ed_log, ed_var, ed_upper and ed_lower.
+  DVector sep_ed_log;
+  DVector sep_ed_var;
+  Matrix sep_ed_upper;
+  Matrix sep_ed_lower;
 
   // ---- notes of the analysis in hand (cleared when an analysis starts) -----
   std::vector<Note> notes;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "foundation/number_cell.h"
 #include "foundation/output.h"
 #include "inference/covariance.h"
 #include "inference/probability.h"
@@ -33,6 +34,20 @@ constexpr const char* kNoLocationScale =
     "  The location/scale form (m = -a/b, s = 1/b) is not available for this fit (zero "
     "slope).\n";
 
+// A cell whose own leading blank is all that parts it from the cell on its
+// left keeps that blank when a wide value takes the exponent form.
+constexpr int kAbutting = 1;
+
+// The padding of the three-column label parts it from the cell that
+// follows, unless the label fills all three columns.
+int gap_after_label(const std::string& label) { return label.size() >= 3 ? kAbutting : 0; }
+
+// An estimate cell: thirteen columns, seven decimals. A slope's estimate
+// stands four blanks to the right; the others follow the label directly.
+std::string estimate_cell(double e, const std::string& label, bool slope = false) {
+  return fixed_cell(e, 13, 7, slope ? 0 : gap_after_label(label));
+}
+
 bool variance_ok(double v) { return v > 0.0 && std::isfinite(v); }
 
 // One intercept or slope row; the error cells show "-" when the variance is
@@ -41,23 +56,27 @@ bool print_tested_row(AnalysisState& s, bool slope, const std::string& label, do
                       const std::string& description) {
   if (!variance_ok(v)) {
     if (slope)
-      both(s, "  %-3s    %13.7lf%12s%14s %7s  %s\n", label.c_str(), e, "-", "-", "-",
-           description.c_str());
+      both(s, "  %-3s    %s%12s%14s %7s  %s\n", label.c_str(),
+           estimate_cell(e, label, true).c_str(), "-", "-", "-", description.c_str());
     else
-      both(s, "  %-3s%13.7lf    %12s%14s %7s  %s\n", label.c_str(), e, "-", "-", "-",
-           description.c_str());
+      both(s, "  %-3s%s    %12s%14s %7s  %s\n", label.c_str(), estimate_cell(e, label).c_str(), "-",
+           "-", "-", description.c_str());
     return false;
   }
   const double se = std::sqrt(v);
   const double wald = e * e / v;
   double p = 0.0;
   chi2_prob(wald, 1, &p);
+  // A slope's error cell follows its estimate directly; an intercept's
+  // stands four blanks to the right of it.
+  const std::string se_cell = fixed_cell(se, 12, 7, slope ? kAbutting : 0);
+  const std::string wald_cell = fixed_cell(wald, 14, 7, kAbutting);
   if (slope)
-    both(s, "  %-3s    %13.7lf%12.7lf%14.7lf %7.4lf  %s\n", label.c_str(), e, se, wald, p,
-         description.c_str());
+    both(s, "  %-3s    %s%s%s %7.4lf  %s\n", label.c_str(), estimate_cell(e, label, true).c_str(),
+         se_cell.c_str(), wald_cell.c_str(), p, description.c_str());
   else
-    both(s, "  %-3s%13.7lf    %12.7lf%14.7lf %7.4lf  %s\n", label.c_str(), e, se, wald, p,
-         description.c_str());
+    both(s, "  %-3s%s    %s%s %7.4lf  %s\n", label.c_str(), estimate_cell(e, label).c_str(),
+         se_cell.c_str(), wald_cell.c_str(), p, description.c_str());
   return true;
 }
 
@@ -65,17 +84,19 @@ bool print_tested_row(AnalysisState& s, bool slope, const std::string& label, do
 bool print_extra_row(AnalysisState& s, int width, const std::string& label, double value,
                      double v, const char* description) {
   if (!variance_ok(v)) {
-    both(s, "  %-3s%13.7lf    %*s %21s  %s\n", label.c_str(), value, width, "-", "", description);
+    both(s, "  %-3s%s    %*s %21s  %s\n", label.c_str(), estimate_cell(value, label).c_str(), width,
+         "-", "", description);
     return false;
   }
-  both(s, "  %-3s%13.7lf    %*.7lf %21s  %s\n", label.c_str(), value, width, std::sqrt(v), "",
-       description);
+  both(s, "  %-3s%s    %s %21s  %s\n", label.c_str(), estimate_cell(value, label).c_str(),
+       fixed_cell(std::sqrt(v), width, 7).c_str(), "", description);
   return true;
 }
 
 void print_fixed_row(AnalysisState& s, const std::string& label, double value,
                      const char* description) {
-  both(s, "  %-3s%13.7lf     %34s %s\n", label.c_str(), value, "", description);
+  both(s, "  %-3s%s     %34s %s\n", label.c_str(), estimate_cell(value, label).c_str(), "",
+       description);
 }
 
 // The form-2 reports when the slope is zero: the notice and the usual pause.
@@ -178,10 +199,13 @@ void print_cov_matrix(AnalysisState& s, const Matrix& V, const LabelTable& label
     for (int r = 1; r <= N; ++r) {
       line = strprintf("  %-3s", labels[r].c_str());
       for (int col = first; col <= last; ++col) {
-        if (col <= r)
-          line += strprintf("%12.6lf ", V[col][r]);
-        else
-          line += strprintf(" (%10.6lf)", V[col][r] / std::sqrt(V[r][r] * V[col][col]));
+        if (col <= r) {
+          // The first cell follows the label; the others follow a blank.
+          const int gap = col == first ? gap_after_label(labels[r]) : 0;
+          line += fixed_cell(V[col][r], 12, 6, gap) + " ";
+        } else {
+          line += " (" + fixed_cell(V[col][r] / std::sqrt(V[r][r] * V[col][col]), 10, 6) + ")";
+        }
       }
       line += "\n";
       both(s, "%s", line.c_str());

@@ -192,3 +192,34 @@ TEST(EstimatesReport, UnusableVariancesAreNamedNotPrinted) {
 
 }  // namespace
 }  // namespace varnalo
+
+namespace varnalo {
+namespace {
+
+// Wide numbers: a cell keeps its fixed form while a blank parts it from the
+// cell on its left (the label's padding, the four blanks before a slope or
+// an intercept's error), and takes the exponent form in the same width
+// otherwise, so every later column stays in place.
+TEST(EstimatesReport, WideNumbersKeepTheirColumns) {
+  StageFixture f("\n\n");
+  AnalysisState& s = prepare(f, 1, 1, 1);
+  s.params[1] = -2874.2687761;   // 13 characters behind "a1 ": fits
+  s.params[2] = 32090.8154927;   // 13 characters behind four blanks: fits
+  s.fit_cov[1][1] = 1234.5678901 * 1234.5678901;  // error of 12 characters behind four blanks
+  s.fit_cov[2][2] = 1e-4;        // Wald chi-square above 100,000 behind the error
+  s.fit_cov[1][2] = s.fit_cov[2][1] = 0.0;
+  report_estimates(s, 1, f.answers());
+  const std::vector<std::string> rows = lines_starting(f.screen(), "  a1");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0], "  a1 -2874.2687761    1234.5678901     5.4203184  0.0199  ROT");
+  const std::vector<std::string> slope = lines_starting(f.screen(), "  b ");
+  ASSERT_EQ(slope.size(), 1u);
+  EXPECT_EQ(slope[0],
+            "  b      32090.8154927   0.0100000 1.0298204e+13  0.0000  RegressionCoefficient");
+  report_covariance(s, 1, f.answers());
+  // The variance of a1 is wider than its twelve columns: the exponent form.
+  EXPECT_EQ(lines_starting(f.screen(), "  a1 ").back(), "  a1 1.524158e+06  (  0.000000)");
+}
+
+}  // namespace
+}  // namespace varnalo

@@ -12,6 +12,7 @@
 // the exact incomplete gamma function below).
 #include "inference/gof_tests.h"
 
+#include "foundation/number_cell.h"
 #include "foundation/output.h"
 #include "inference/covariance.h"
 #include "inference/probability.h"
@@ -28,11 +29,12 @@ bool print_row(AnalysisState& s, const char* name, double df, double chi2, doubl
   int status = 999;
   if (df >= 1.0) status = chi2_prob(chi2, static_cast<int>(df), p);
   if (status != 0) {
-    both(s, "  %-15s %3.0f %13.7f %13s %13s\n", name, df, chi2, "-", "-");
+    both(s, "  %-15s %3.0f %s %13s %13s\n", name, df, fixed_cell(chi2, 13, 7).c_str(), "-", "-");
     return false;
   }
   if (clip && *p > 1.0) *p = 1.0;
-  both(s, "  %-15s %3.0f %13.7f %13.7f %13.7f\n", name, df, chi2, chi2 / df, *p);
+  both(s, "  %-15s %3.0f %s %s %s\n", name, df, fixed_cell(chi2, 13, 7).c_str(),
+       fixed_cell(chi2 / df, 13, 7).c_str(), fixed_cell(*p, 13, 7).c_str());
   return true;
 }
 
@@ -126,6 +128,7 @@ void adopt_test(AnalysisState& s, const TestVerdict& pearson, const TestVerdict&
     het_flag = lr.heterogeneity;
     par_flag = lr.parallelism;
   }
+  s.parallelism_rejected = s.nprep > 1 && par_flag;
   if (s.nprep > 1) {
     if (par_flag)
       both(s, "* Problems may exist in parallelism.Anyway the following will be completed\n");

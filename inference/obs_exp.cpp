@@ -10,6 +10,7 @@
 
 #include <cmath>
 
+#include "foundation/number_cell.h"
 #include "foundation/output.h"
 #include "model/distributions.h"
 #include "model/model_family.h"
@@ -62,12 +63,12 @@ void print_obs_exp_prep(AnalysisState& s, int j) {
     double Pm = 0.0, Qm = 0.0;
     model_form(s).probability(P0, C, D, &Pm, &Qm);
     const double expected = Pm * n;
-    if (marker)
-      both(s, "  %2d %10.4e  %8s %4.0f %4.0f  %7.3f  %7.3f   %6.4f   %6.4f\n", k, dose, marker, n,
-           r, expected, r - expected, r / n, Pm);
-    else
-      both(s, "  %2d %10.4e  %8.5f %4.0f %4.0f  %7.3f  %7.3f   %6.4f   %6.4f\n", k, dose, x, n, r,
-           expected, r - expected, r / n, Pm);
+    // Counts and expected numbers of large groups take the exponent form
+    // where they outgrow their columns.
+    const std::string log_dose = marker ? strprintf("%8s", marker) : fixed_cell(x, 8, 5);
+    both(s, "  %2d %10.4e  %s %s %s  %s  %s   %6.4f   %6.4f\n", k, dose, log_dose.c_str(),
+         fixed_cell(n, 4, 0).c_str(), fixed_cell(r, 4, 0).c_str(),
+         fixed_cell(expected, 7, 3).c_str(), fixed_cell(r - expected, 7, 3).c_str(), r / n, Pm);
     g[4] = expected;
   }
   report(s, "\n");

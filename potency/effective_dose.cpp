@@ -1,5 +1,7 @@
 // Effective doses with Fieller limits, and the potency stage around them.
-// Method: ED_p = 10^m with m = (F^-1(p) - a_j) / b on the common-slope line;
+// Method: ED_p = 10^m with m = (F^-1(p) - a_j) / b on the common-slope line
+// (and m = (F^-1(p) - a_j) / b_j on each preparation's own line of the
+// separate-slopes fit when parallelism is rejected);
 // limits by Fieller's theorem (see potency/fieller.cpp), deviates from the
 // normal distribution or Student's t (Cornish-Fisher / search, inference/
 // probability.cpp). Source: Finney, "Probit Analysis" (3rd ed., 1971),
@@ -11,6 +13,7 @@
 #include <cmath>
 #include <string>
 
+#include "foundation/number_cell.h"
 #include "foundation/output.h"
 #include "inference/asy_tables.h"
 #include "inference/covariance.h"
@@ -39,6 +42,9 @@ constexpr const char* kPlusFiller = "    +     ";   // 10 characters
 // sentinels; anything else shows as a filler.
 bool lower_present(double lower) { return lower > kMissingLower && std::isfinite(lower); }
 bool upper_present(double upper) { return upper < kMissingUpper && std::isfinite(upper); }
+
+// A log dose or log potency of a limits table: eight columns, five decimals.
+std::string log_cell(double x) { return fixed_cell(x, 8, 5); }
 
 // Placeholder of an index g that is not a finite number (a slope of 0 makes
 // it infinite), right-aligned in eight columns like a g below 10.
@@ -109,21 +115,98 @@ void print_ed_table(AnalysisState& s, int k, double p) {
     print_limits_rows(s, k, s.ed_log, s.ed_lower, s.ed_upper);
 }
 
-}  // namespace
+// The same table from each preparation's own line of the separate-slopes
+// fit.
+void print_separate_ed_table(AnalysisState& s, int k, double p) {
+  compute_separate_effective_doses(s, p);
+  const std::string label = "ED" + std::to_string(std::lround(100.0 * p));
+  const std::string log_label = "Log(" + label + ")";
+  print_limits_head(s, k, s.conf_alpha, label.c_str(), log_label.c_str(), "Limits");
+  if (const char* reason = separate_unavailable_reason(s)) {
+    both(s, kNoEffectiveDoses, reason);
+    add_note(s, "no_effective_doses", strprintf(kNoEffectiveDoses, reason));
+  } else {
+    print_limits_rows(s, k, s.sep_ed_log, s.sep_ed_lower, s.sep_ed_upper);
+  }
+}
 
-void show_effective_doses(AnalysisState& s, Pauses& pauses) {
-  both(s, "Effective Dose Estimates\n");
+// The tables of the level or levels asked for, at each confidence level
+// shown, by one of the two table printers.
+void show_ed_tables(AnalysisState& s, Pauses& pauses, void (*print_table)(AnalysisState&, int, double)) {
   show_limit_levels(s, pauses, [&](int k) {
     if (s.ed_table_mode) {
       for (int i = 1; i <= kTableLevelCount; ++i) {
         s.ed_level = s.ed_table_levels[i];
-        print_ed_table(s, k, s.ed_level);
+        print_table(s, k, s.ed_level);
       }
       s.ed_level = kDefaultEdLevel;
     } else {
-      print_ed_table(s, k, s.ed_level);
+      print_table(s, k, s.ed_level);
     }
   });
+}
+
+// The separate-slopes tables add no pause to the dialogue, so that answer
+// files written for the common-slope tables stay in step; a blank screen
+// line stands where a pause would be.
+class BlankLineForPause : public Pauses {
+ public:
+  explicit BlankLineForPause(AnalysisState& s) : s_(s) {}
+  void pause() override { screen(s_, "\n"); }
+
+ private:
+  AnalysisState& s_;
+};
+
+}  // namespace
+
+void show_effective_doses(AnalysisState& s, Pauses& pauses) {
+  both(s, "Effective Dose Estimates\n");
+  show_ed_tables(s, pauses, print_ed_table);
+  if (!separate_effective_doses_shown(s)) return;
+  both(s, "%s", kSeparateSlopesHeading);
+  BlankLineForPause no_pause(s);
+  show_ed_tables(s, no_pause, print_separate_ed_table);
+  both(s, "%s", kParallelLinesAssumed);
+  add_note(s, "parallel_lines_assumed", kParallelLinesAssumed);
+  report(s, "\n");
+  screen(s, "\n");
+}
+
+bool separate_effective_doses_shown(const AnalysisState& s) {
+  return s.parallelism_rejected && s.sep_params.allocated() && s.sep_cov.allocated();
+}
+
+void compute_separate_effective_doses(AnalysisState& s, double p) {
+  const int P = s.nprep;
+  const double h = s.het_factor;
+  const Matrix& V = s.sep_cov;
+  double y = 0.0;
+  tolerance_inverse(s.distribution, p, &y);
+  for (int j = 1; j <= P; ++j) {
+    const double a = s.sep_params[j];
+    const double b = s.sep_params[P + j];
+    const double m = (y - a) / b;
+    s.sep_ed_log[j] = m;
+    for (int k = 1; k <= kConfidenceLevels; ++k) {
+      const double t = s.conf_deviates[k];
+      if (s.variance_method == 1)
+        fieller_general(m, b, h * V[j][j], h * V[P + j][P + j], -h * V[P + j][j], t,
+                        &s.sep_ed_var[j], &s.sep_ed_upper[k][j], &s.sep_ed_lower[k][j]);
+      else
+        fieller_finney(m, b, h / s.sep_sum_w[j], h * V[P + j][P + j], s.sep_mean_x[j] - m, t,
+                       &s.sep_ed_var[j], &s.sep_ed_upper[k][j], &s.sep_ed_lower[k][j]);
+    }
+  }
+}
+
+const char* separate_unavailable_reason(const AnalysisState& s) {
+  const int P = s.nprep;
+  for (int j = 1; j <= P; ++j)
+    if (s.sep_params[P + j] == 0.0) return kReasonZeroSlope;
+  for (int j = 1; j <= P; ++j)
+    if (!std::isfinite(std::pow(10.0, s.sep_ed_log[j]))) return kReasonNotFinite;
+  return nullptr;
 }
 
 void compute_deviates(const AnalysisState& s, DRef alpha, DRef deviates) {
@@ -149,6 +232,10 @@ void alloc_potency_arrays(AnalysisState& s) {
   s.rp_var = dvector(1, P);
   s.rp_upper = matrix(1, kConfidenceLevels, 1, P);
   s.rp_lower = matrix(1, kConfidenceLevels, 1, P);
+  s.sep_ed_log = dvector(1, P);
+  s.sep_ed_var = dvector(1, P);
+  s.sep_ed_upper = matrix(1, kConfidenceLevels, 1, P);
+  s.sep_ed_lower = matrix(1, kConfidenceLevels, 1, P);
   for (int k = 1; k <= kConfidenceLevels; ++k) s.conf_alpha[k] = kConfidenceAlpha[k];
   for (int i = 1; i <= kTableLevelCount; ++i) s.ed_table_levels[i] = kEdTableLevels[i];
 }
@@ -167,6 +254,10 @@ void free_potency_arrays(AnalysisState& s) {
   dvector_free(s.rp_var, 1, P);
   matrix_free(s.rp_upper, 1, kConfidenceLevels, 1, P);
   matrix_free(s.rp_lower, 1, kConfidenceLevels, 1, P);
+  dvector_free(s.sep_ed_log, 1, P);
+  dvector_free(s.sep_ed_var, 1, P);
+  matrix_free(s.sep_ed_upper, 1, kConfidenceLevels, 1, P);
+  matrix_free(s.sep_ed_lower, 1, kConfidenceLevels, 1, P);
 }
 
 double log_effective_dose(const AnalysisState& s, int j, double p) {
@@ -227,24 +318,27 @@ void print_limits_rows(AnalysisState& s, int k, DRef log_estimates, const Matrix
     const double U = upper[k][j];
     const char* name = s.prep_names[j].c_str();
     const double em = std::pow(10.0, m);
+    // The log columns stand between brackets and commas; a log dose of a
+    // hundred decades or more takes the exponent form in the same width.
+    const std::string lm = log_cell(m);
     if (lower_present(L) && upper_present(U)) {
       const double eL = std::pow(10.0, L);
       const double eU = std::pow(10.0, U);
-      screen(s, "%2d %-10.5e(%-10.5e,%-10.5e)%8.5f(%8.5f,%8.5f) %s\n", j, em, eL, eU, m, L, U,
-             name);
-      report(s, "%2d %10.4e(%10.4e,%10.4e) %8.5f(%8.5f,%8.5f)  %s\n", j, em, eL, eU, m, L, U,
-             name);
+      screen(s, "%2d %-10.5e(%-10.5e,%-10.5e)%s(%s,%s) %s\n", j, em, eL, eU, lm.c_str(),
+             log_cell(L).c_str(), log_cell(U).c_str(), name);
+      report(s, "%2d %10.4e(%10.4e,%10.4e) %s(%s,%s)  %s\n", j, em, eL, eU, lm.c_str(),
+             log_cell(L).c_str(), log_cell(U).c_str(), name);
     } else if (lower_present(L)) {
-      both(s, "%2d %-10.5e(%-10.5e,%-10s)%8.5f(%8.5f,%-8s) %s\n", j, em, std::pow(10.0, L),
-           kPlusFiller, m, L, kPlusFiller, name);
+      both(s, "%2d %-10.5e(%-10.5e,%-10s)%s(%s,%-8s) %s\n", j, em, std::pow(10.0, L),
+           kPlusFiller, lm.c_str(), log_cell(L).c_str(), kPlusFiller, name);
     } else if (upper_present(U)) {
-      both(s, "%2d %-10.5e(%-10s,%-10.5e)%8.5f(%-8s,%8.5f) %s\n", j, em, kDashWide,
-           std::pow(10.0, U), m, kDashWide, U, name);
+      both(s, "%2d %-10.5e(%-10s,%-10.5e)%s(%-8s,%s) %s\n", j, em, kDashWide,
+           std::pow(10.0, U), lm.c_str(), kDashWide, log_cell(U).c_str(), name);
     } else {
-      screen(s, "%2d %-10.5e(%-10s,%-10s)%8.5f(%-8s,%-8s) %s\n", j, em, kDashWide, kPlusFiller, m,
-             kDashNarrow, kPlusFiller, name);
-      report(s, "%2d %-10.5e(%-10s,%-10s)%8.5f(%-8s,%-8s) %s\n", j, em, kDashNarrow, kPlusFiller,
-             m, kDashNarrow, kPlusFiller, name);
+      screen(s, "%2d %-10.5e(%-10s,%-10s)%s(%-8s,%-8s) %s\n", j, em, kDashWide, kPlusFiller,
+             lm.c_str(), kDashNarrow, kPlusFiller, name);
+      report(s, "%2d %-10.5e(%-10s,%-10s)%s(%-8s,%-8s) %s\n", j, em, kDashNarrow, kPlusFiller,
+             lm.c_str(), kDashNarrow, kPlusFiller, name);
     }
   }
 }

@@ -17,7 +17,9 @@
 // be formed keeps its heading and shows one notice line in place of its
 // rows.
 // Inputs: params (common-slope fit), the selected covariance matrix,
-// het_factor, sep_df, prep_sum_w, prep_mean_x, prep_names.
+// het_factor, sep_df, prep_sum_w, prep_mean_x, prep_names; with parallelism
+// rejected also the kept separate-slopes fit (sep_params, sep_cov,
+// sep_sum_w, sep_mean_x).
 #pragma once
 
 #include <functional>
@@ -86,6 +88,28 @@ double log_effective_dose(const AnalysisState& s, int j, double p);
 inline constexpr const char* kReasonZeroSlope = "zero slope";
 inline constexpr const char* kReasonNotFinite = "estimates not finite";
 const char* unavailable_reason(const AnalysisState& s, DRef log_estimates);
+
+// When the adopted test rejects parallelism, show_effective_doses follows
+// the common-slope tables with the same tables from each preparation's own
+// line of the separate-slopes fit (sep_params, sep_cov), under this heading,
+// and ends them with the line on the relative potencies.
+inline constexpr const char* kSeparateSlopesHeading =
+    "Effective Doses from the Separate-Slopes Fit (Parallelism Rejected)\n";
+inline constexpr const char* kParallelLinesAssumed =
+    "  The relative potencies assume parallel lines, which the test rejected.\n";
+// True when those tables are shown: parallelism rejected and the
+// separate-slopes fit kept.
+bool separate_effective_doses_shown(const AnalysisState& s);
+// Log effective doses at level p of each preparation's own line,
+// (F^-1(p) - a_j) / b_j, into sep_ed_log, with variances and Fieller limits
+// (sep_ed_var, sep_ed_lower, sep_ed_upper) by the variance method from the
+// fit's own covariances, multiplied by het_factor, with the deviates of
+// conf_deviates (t deviates when heterogeneity is significant), as the
+// common-slope table has them.
+void compute_separate_effective_doses(AnalysisState& s, double p);
+// Why the separate-slopes table cannot be shown (a zero slope, estimates
+// not finite), or nullptr.
+const char* separate_unavailable_reason(const AnalysisState& s);
 
 // Delta-method variance and Fieller limits (deviate t) of a log dose m on the
 // fitted line of preparation j, by the current variance method: the general

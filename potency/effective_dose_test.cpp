@@ -409,3 +409,70 @@ TEST(LimitsRows, LimitsThatAreNotNumbersShowAsFillers) {
 
 }  // namespace
 }  // namespace varnalo
+
+namespace varnalo {
+namespace {
+
+// Each preparation's own line of the separate-slopes fit: m = (y - a_j) /
+// b_j with Fieller limits from that line's variances, multiplied by the
+// heterogeneity factor, at the deviates of the common-slope table; the
+// method-2 form from the line's own sum of weights and mean log dose.
+TEST(SeparateSlopes, EachLineHasItsOwnFiellerLimits) {
+  for (int method = 1; method <= 2; ++method) {
+    StageFixture fx;
+    fx.set_groups({{{0.5, 10, 3}}, {{0.5, 10, 3}}});
+    AnalysisState& s = fx.state();
+    s.distribution = 1;
+    s.variance_method = method;
+    s.het_factor = 4.0;
+    alloc_potency_arrays(s);
+    const double t[4] = {0.0, 2.1, 2.8, 4.6};  // t deviates of some heterogeneity DF
+    for (int k = 1; k <= 3; ++k) s.conf_deviates[k] = t[k];
+    s.sep_params = dvector(1, 6);
+    s.sep_cov = matrix(1, 6, 1, 6);
+    s.sep_sum_w = dvector(1, 2);
+    s.sep_mean_x = dvector(1, 2);
+    // a1 = -1, a2 = 0.5, b1 = 4, b2 = 1.5.
+    const double a[3] = {0.0, -1.0, 0.5}, b[3] = {0.0, 4.0, 1.5};
+    const double vaa[3] = {0.0, 0.02, 0.05}, vbb[3] = {0.0, 0.03, 0.01}, vab[3] = {0.0, -0.01, 0.004};
+    for (int j = 1; j <= 2; ++j) {
+      s.sep_params[j] = a[j];
+      s.sep_params[2 + j] = b[j];
+      s.sep_cov[j][j] = vaa[j];
+      s.sep_cov[2 + j][2 + j] = vbb[j];
+      s.sep_cov[j][2 + j] = s.sep_cov[2 + j][j] = vab[j];
+      s.sep_sum_w[j] = 1.0 / vaa[j];
+      s.sep_mean_x[j] = 0.1 * j;
+    }
+    const double y = 1.2815515655446004;  // the normal quantile of 0.9
+    // The program's normal quantile is good to about 1e-9.
+    constexpr double kQuantileTol = 1e-8;
+    compute_separate_effective_doses(s, 0.9);
+    EXPECT_EQ(separate_unavailable_reason(s), nullptr);
+    for (int j = 1; j <= 2; ++j) {
+      const double m = (y - a[j]) / b[j];
+      EXPECT_NEAR(s.sep_ed_log[j], m, kQuantileTol);
+      for (int k = 1; k <= 3; ++k) {
+        // Method 2 centres the numerator on the mean log dose xbar, where
+        // it is uncorrelated with the slope: m - xbar = N / b with
+        // N = b (m - xbar) of variance h / sum_w.
+        const double xbar = s.sep_mean_x[j];
+        const auto [L, U] =
+            method == 1
+                ? quadratic_limits(y - a[j], b[j], 4.0 * vaa[j], 4.0 * vbb[j], -4.0 * vab[j], t[k])
+                : quadratic_limits(b[j] * (m - xbar), b[j], 4.0 / s.sep_sum_w[j], 4.0 * vbb[j],
+                                   0.0, t[k]);
+        const double shift = method == 1 ? 0.0 : xbar;
+        EXPECT_NEAR(s.sep_ed_lower[k][j], L + shift, kQuantileTol) << method << j << k;
+        EXPECT_NEAR(s.sep_ed_upper[k][j], U + shift, kQuantileTol) << method << j << k;
+      }
+    }
+    s.sep_params[4] = 0.0;  // a flat line has no effective doses
+    compute_separate_effective_doses(s, 0.9);
+    EXPECT_STREQ(separate_unavailable_reason(s), kReasonZeroSlope);
+    free_potency_arrays(s);
+  }
+}
+
+}  // namespace
+}  // namespace varnalo

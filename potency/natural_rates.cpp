@@ -10,6 +10,7 @@
 #include <cmath>
 #include <string>
 
+#include "foundation/number_cell.h"
 #include "foundation/output.h"
 #include "inference/covariance.h"
 #include "model/model_family.h"
@@ -49,7 +50,7 @@ double bias(double x) { return 1.0 / (1.0 - x) - 1.0; }
 
 // A proportion in eight columns with six decimals, or "-".
 std::string proportion_cell(double x) {
-  return std::isfinite(x) ? strprintf("%8.6f", x) : strprintf("%8s", kNoValue);
+  return std::isfinite(x) ? fixed_cell(x, 8, 6) : strprintf("%8s", kNoValue);
 }
 
 // The bias of a proportion: x / (1 - x) grows without bound as x nears 1,
@@ -58,7 +59,7 @@ std::string proportion_cell(double x) {
 std::string bias_cell(double x, bool available = true) {
   if (!available || !std::isfinite(x)) return strprintf("%8s", kNoValue);
   if (x >= 1.0) return strprintf("%8s", kUnbounded);
-  return strprintf("%8.6f", bias(x));
+  return fixed_cell(bias(x), 8, 6);
 }
 
 std::string lower_cell(Limits lim) {

@@ -76,6 +76,22 @@ void fit_sequence(AnalysisState& s, Answers& answers, AnalysisResults& results) 
   collect_fit(s, result, results);
 }
 
+// The separate-slopes fit's estimates and covariances, for the effective
+// doses of each preparation's own line should parallelism be rejected.
+void keep_separate_fit(AnalysisState& s) {
+  s.sep_params = s.params;
+  s.sep_cov = selected_cov(s);
+  s.sep_sum_w = s.prep_sum_w;
+  s.sep_mean_x = s.prep_mean_x;
+}
+
+void release_separate_fit(AnalysisState& s) {
+  s.sep_params.release();
+  s.sep_cov.release();
+  s.sep_sum_w.release();
+  s.sep_mean_x.release();
+}
+
 void keep_goodness_of_fit(AnalysisState& s) {
   s.sep_lr_chi2 = s.lr_chi2;
   s.sep_pearson_chi2 = s.pearson_chi2;
@@ -207,6 +223,8 @@ void relative_potency_dialogue(AnalysisState& s, Answers& answers, AnalysisResul
 
 bool run_analysis(AnalysisState& s, Answers& answers) {
   s.notes.clear();
+  s.parallelism_rejected = false;
+  release_separate_fit(s);
   AnalysisResults results;
   s.report_file = open_for_append(s, kReportFileName, "\nCAN'T OPEN 'REPORT.TXT'\n");
   s.table_file = open_for_append(s, kTableFileName, "\nCAN'T OPEN 'TABLE.TXT'\n");
@@ -225,6 +243,7 @@ bool run_analysis(AnalysisState& s, Answers& answers) {
     keep_goodness_of_fit(s);
     report_estimates(s, 1, answers);
     collect_estimates(s, 1, results);
+    keep_separate_fit(s);
     free_work_arrays(s);
   }
   s.nslopes = 1;
@@ -252,6 +271,7 @@ bool run_analysis(AnalysisState& s, Answers& answers) {
   screen(s, "\n");
 
   free_work_arrays(s);
+  release_separate_fit(s);
   ivector_free(s.ngroups, 1, s.nprep);
   d3tensor_free(s.groups, 1, s.nprep, 0, s.maxgroups, 1, 4);
 

@@ -69,9 +69,8 @@ double confidence(int k) { return 1.0 - kConfidenceAlpha[k]; }
 
 // The rows of an effective-dose or potency table at every confidence level
 // shown; no numbers where the report shows the notice instead of rows.
-std::vector<ResultLimitRow> limit_rows(AnalysisState& s, DRef log_values, DRef variances,
-                                       const Matrix& lower, const Matrix& upper) {
-  const bool available = unavailable_reason(s, log_values) == nullptr;
+std::vector<ResultLimitRow> limit_rows(AnalysisState& s, bool available, DRef log_values,
+                                       DRef variances, const Matrix& lower, const Matrix& upper) {
   std::vector<ResultLimitRow> rows;
   for (int j = 1; j <= s.nprep; ++j) {
     ResultLimitRow row;
@@ -323,27 +322,47 @@ void collect_deviates(const AnalysisState& s, AnalysisResults& r) {
     r.deviates.push_back({s.conf_alpha[k], s.conf_deviates[k], finite(s.g_index[k])});
 }
 
+namespace {
+
+// The effective doses at one level, of the common slope and, when they are
+// shown, of each preparation's own line.
+ResultEffectiveDoses effective_doses_at(AnalysisState& s, double level, bool table) {
+  compute_effective_doses(s, level);
+  ResultEffectiveDoses block;
+  block.level = level;
+  block.from_table = table;
+  block.rows = limit_rows(s, unavailable_reason(s, s.ed_log) == nullptr, s.ed_log, s.ed_var,
+                          s.ed_lower, s.ed_upper);
+  if (separate_effective_doses_shown(s)) {
+    compute_separate_effective_doses(s, level);
+    block.has_separate_slopes = true;
+    block.separate_slopes = limit_rows(s, separate_unavailable_reason(s) == nullptr,
+                                       s.sep_ed_log, s.sep_ed_var, s.sep_ed_lower,
+                                       s.sep_ed_upper);
+  }
+  return block;
+}
+
+}  // namespace
+
 void collect_effective_doses(AnalysisState& s, bool table, AnalysisResults& r) {
   r.settings.limits_90_99 = s.show_90_99 != 0;
   if (!table) {
-    // The level shown is still in the state.
-    r.effective_doses.push_back({s.ed_level, false,
-                                 limit_rows(s, s.ed_log, s.ed_var, s.ed_lower, s.ed_upper)});
+    // The level shown is still in the state; computing it again gives the
+    // same values.
+    r.effective_doses.push_back(effective_doses_at(s, s.ed_level, false));
     return;
   }
   // The table computed its levels one after another; they are computed
   // again in the same order, which leaves the state as the table left it.
-  for (int i = 1; i <= s.ed_table_levels.hi(); ++i) {
-    const double level = s.ed_table_levels[i];
-    compute_effective_doses(s, level);
-    r.effective_doses.push_back({level, true,
-                                 limit_rows(s, s.ed_log, s.ed_var, s.ed_lower, s.ed_upper)});
-  }
+  for (int i = 1; i <= s.ed_table_levels.hi(); ++i)
+    r.effective_doses.push_back(effective_doses_at(s, s.ed_table_levels[i], true));
 }
 
 void collect_potencies(AnalysisState& s, AnalysisResults& r) {
   r.potencies.push_back({s.rp_reference, s.prep_names[s.rp_reference],
-                         limit_rows(s, s.rp_log, s.rp_var, s.rp_lower, s.rp_upper)});
+                         limit_rows(s, unavailable_reason(s, s.rp_log) == nullptr, s.rp_log,
+                                    s.rp_var, s.rp_lower, s.rp_upper)});
 }
 
 void collect_natural_rates(AnalysisState& s, AnalysisResults& r) {

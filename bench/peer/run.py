@@ -73,11 +73,17 @@ def report_lines(folder):
 
 
 def ed_tables(lines):
-    """{label: [rows of each table]} of the effective-dose tables of a report."""
+    """{label: [rows of each table]} of the common-slope effective-dose tables of a report
+    (those of the separate-slopes fit, shown when parallelism is rejected, are left out)."""
     tables = {}
+    separate = False
     for i, line in enumerate(lines):
+        if line.startswith("Effective Dose Estimates"):
+            separate = False
+        elif line.startswith("Effective Doses from the Separate-Slopes Fit"):
+            separate = True
         match = re.match(r" #\s+(ED\d+) \(95% Limits\)", line)
-        if not match:
+        if not match or separate:
             continue
         rows = 0
         for row in lines[i + 1:]:

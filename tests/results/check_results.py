@@ -34,6 +34,10 @@ import tempfile
 NUMBER = r"[-+]?(?:\d+\.?\d*(?:e[-+]?\d+)?|nan|inf)"
 
 
+# A cell of an estimates table: seven decimals, or the exponent form.
+CELL = r"(?:-?\d\.?\d*e[-+]\d+|-?\d+\.\d{7})"
+
+
 class Mismatch(Exception):
     pass
 
@@ -146,8 +150,9 @@ def check_estimates(c, lines, doc):
     for table, rows in zip(tables, printed):
         c.equal(f"{table['form']} rows", len(rows), len(table["parameters"]))
         for p, row in zip(table["parameters"], rows):
-            # Fixed decimals part the numbers where a wide one runs into the next.
-            m = re.match(r"  (\S+)\s+(-?\d+\.\d{7})\s*(\d+\.\d{7}|-)?\s*(\d+\.\d{7}|-)?"
+            # Seven fixed decimals, or the exponent form a value too wide for
+            # its column takes.
+            m = re.match(r"  (\S+)\s+(" + CELL + r")\s*(" + CELL + r"|-)?\s*(" + CELL + r"|-)?"
                          r"\s*(\d\.\d{4}|-)?\s+(\S.*)$", row)
             if not m:
                 c.failures.append(f"{c.where}: estimates row not read: {row!r}")
@@ -264,22 +269,31 @@ def check_limit_rows(c, what, rows, entries, confidence, value, log_value):
         c.number(f"{what} {e['name']} log upper", m.group(7), lim["log10_upper"])
 
 
+SEPARATE_HEADING = "Effective Doses from the Separate-Slopes Fit"
+
+
 def check_effective_doses(c, lines, doc):
-    blocks = limit_blocks(lines, "Effective Dose Estimates", "ED")
-    # The report groups by confidence level within each answer; the JSON by
-    # ED level. Each block is matched by its label and confidence.
-    by_label = {}
-    for ed in doc["effective_doses"]:
-        by_label.setdefault("ED%d" % round(100 * ed["level"]), []).append(ed)
-    seen = {}
-    for label, confidence, rows in blocks:
-        key = (label, confidence)
-        k = seen.get(key, 0)
-        seen[key] = k + 1
-        eds = by_label.get(label, [])
-        c.equal(f"{label} at {confidence}% in JSON", k < len(eds), True)
-        if k < len(eds):
-            check_limit_rows(c, label, rows, eds[k]["preparations"], confidence, "ed", "log10_ed")
+    # The common-slope tables, then those of the separate-slopes fit that a
+    # rejected test of parallelism adds.
+    for heading, field in (("Effective Dose Estimates", "preparations"),
+                           (SEPARATE_HEADING, "separate_slopes")):
+        blocks = limit_blocks(lines, heading, "ED")
+        # The report groups by confidence level within each answer; the JSON by
+        # ED level. Each block is matched by its label and confidence.
+        by_label = {}
+        for ed in doc["effective_doses"]:
+            if field in ed:
+                by_label.setdefault("ED%d" % round(100 * ed["level"]), []).append(ed)
+        c.equal(f"{field} tables shown", bool(blocks), bool(by_label))
+        seen = {}
+        for label, confidence, rows in blocks:
+            key = (label, confidence)
+            k = seen.get(key, 0)
+            seen[key] = k + 1
+            eds = by_label.get(label, [])
+            c.equal(f"{label} at {confidence}% in JSON", k < len(eds), True)
+            if k < len(eds):
+                check_limit_rows(c, label, rows, eds[k][field], confidence, "ed", "log10_ed")
 
 
 def check_potencies(c, lines, doc):
