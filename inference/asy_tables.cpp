@@ -20,7 +20,11 @@ void print_asy_var_rows(AnalysisState& s, DRef e, DRef v) {
   make_param_labels(s, 2, labels);
   bool all_ok = true;
   for (int i = 1; i <= s.nprep; ++i) {
-    if (v[i] >= 0.0 && std::isfinite(v[i])) {
+    if (std::isnan(e[i]) && !s.common_estimability.complete()) {
+      // Not estimated (see the line on the preparation's data).
+      both(s, " %-3s%13s%13s%13s  %s\n", labels[i].c_str(), "-", "-", "-",
+           s.prep_names[i].c_str());
+    } else if (v[i] >= 0.0 && std::isfinite(v[i])) {
       both(s, " %-3s%13.7lf%13.7lf%13.7lf  %s\n", labels[i].c_str(), e[i], v[i], std::sqrt(v[i]),
            s.prep_names[i].c_str());
     } else if (std::isfinite(v[i])) {

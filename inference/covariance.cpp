@@ -10,6 +10,7 @@
 #include "inference/covariance.h"
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "fit/gaussj.h"
@@ -18,7 +19,11 @@
 
 namespace varnalo {
 
-InversionSummary build_info_matrix(AnalysisState& s) {
+namespace {
+
+// The expected information at params into info_cov (leading npar x npar
+// block), with prep_sum_w and prep_mean_x.
+void fill_information(AnalysisState& s) {
   const int P = s.nprep;
   const int K = s.param_capacity();
   const RateIndices at = rate_indices(s);
@@ -51,7 +56,42 @@ InversionSummary build_info_matrix(AnalysisState& s) {
       I[at.c][at.d] = I[at.d][at.c];
     }
   }
-  return gaussj(I, s.npar);
+}
+
+}  // namespace
+
+InversionSummary build_info_matrix(AnalysisState& s) {
+  fill_information(s);
+  return gaussj(s.info_cov, s.npar);
+}
+
+InversionSummary invert_information_without(AnalysisState& s, const std::vector<bool>& lost) {
+  fill_information(s);
+  const int N = s.npar;
+  std::vector<int> kept;
+  for (int i = 1; i <= N; ++i)
+    if (!lost[static_cast<std::size_t>(i)]) kept.push_back(i);
+  const int n = static_cast<int>(kept.size());
+  InversionSummary inversion;
+  if (n > 0) {
+    Matrix sub = matrix(1, n, 1, n);
+    for (int u = 1; u <= n; ++u)
+      for (int v = 1; v <= n; ++v)
+        sub[u][v] = s.info_cov[kept[static_cast<std::size_t>(u - 1)]][kept[static_cast<std::size_t>(v - 1)]];
+    inversion = gaussj(sub, n);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (int i = 1; i <= s.param_capacity(); ++i)
+      for (int j = 1; j <= s.param_capacity(); ++j) s.info_cov[i][j] = i <= N && j <= N ? nan : 0.0;
+    for (int u = 1; u <= n; ++u)
+      for (int v = 1; v <= n; ++v)
+        s.info_cov[kept[static_cast<std::size_t>(u - 1)]][kept[static_cast<std::size_t>(v - 1)]] = sub[u][v];
+    matrix_free(sub, 1, n, 1, n);
+  } else {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (int i = 1; i <= N; ++i)
+      for (int j = 1; j <= N; ++j) s.info_cov[i][j] = nan;
+  }
+  return inversion;
 }
 
 Matrix& selected_cov(AnalysisState& s) { return s.variance_method == 1 ? s.fit_cov : s.info_cov; }

@@ -170,15 +170,25 @@ void free_potency_arrays(AnalysisState& s) {
 }
 
 double log_effective_dose(const AnalysisState& s, int j, double p) {
+  if (!s.common_estimability.estimated(j)) return kNotEstimated;
   double y = 0.0;
   tolerance_inverse(s.distribution, p, &y);
   return (y - s.params[j]) / s.params[s.nprep + 1];
 }
 
+bool row_not_estimated(const AnalysisState& s, double log_estimate) {
+  return std::isnan(log_estimate) && !s.common_estimability.complete();
+}
+
 const char* unavailable_reason(const AnalysisState& s, DRef log_estimates) {
+  int estimated = 0;
+  for (int j = 1; j <= s.nprep; ++j)
+    if (!row_not_estimated(s, log_estimates[j])) ++estimated;
+  if (estimated == 0) return kReasonNotEstimated;
   if (s.params[s.nprep + 1] == 0.0) return kReasonZeroSlope;
   for (int j = 1; j <= s.nprep; ++j)
-    if (!std::isfinite(std::pow(10.0, log_estimates[j]))) return kReasonNotFinite;
+    if (!row_not_estimated(s, log_estimates[j]) && !std::isfinite(std::pow(10.0, log_estimates[j])))
+      return kReasonNotFinite;
   return nullptr;
 }
 
@@ -226,6 +236,11 @@ void print_limits_rows(AnalysisState& s, int k, DRef log_estimates, const Matrix
     const double L = lower[k][j];
     const double U = upper[k][j];
     const char* name = s.prep_names[j].c_str();
+    if (row_not_estimated(s, m)) {
+      // Not estimated: a dash at the right of every field.
+      both(s, "%2d %10s(%10s,%10s)%8s(%8s,%8s) %s\n", j, "-", "-", "-", "-", "-", "-", name);
+      continue;
+    }
     const double em = std::pow(10.0, m);
     if (lower_present(L) && upper_present(U)) {
       const double eL = std::pow(10.0, L);

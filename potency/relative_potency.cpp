@@ -58,7 +58,9 @@ void compute_relative_potencies(AnalysisState& s, int reference) {
   for (int k = 1; k <= kConfidenceLevels; ++k) {
     const double t = s.conf_deviates[k];
     for (int j = 1; j <= P; ++j) {
-      const double M = (s.params[j] - s.params[S]) / b;
+      const bool estimated =
+          s.common_estimability.estimated(j) && s.common_estimability.estimated(S);
+      const double M = estimated ? (s.params[j] - s.params[S]) / b : kNotEstimated;
       s.rp_log[j] = M;
       if (s.variance_method == 1) {
         fieller_general(M, b, V[S][S] + V[j][j] - 2.0 * V[j][S], V[P + 1][P + 1],

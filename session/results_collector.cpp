@@ -78,8 +78,9 @@ std::vector<ResultLimitRow> limit_rows(AnalysisState& s, DRef log_values, DRef v
     row.preparation = j;
     row.name = s.prep_names[j];
     if (available) {
-      row.log_value = log_values[j];
-      row.value = std::pow(10.0, log_values[j]);
+      // A preparation not estimated has no value (kNotEstimated).
+      row.log_value = finite(log_values[j]);
+      row.value = finite(std::pow(10.0, log_values[j]));
       row.variance = finite(variances[j]);
       if (variances[j] >= 0.0 && std::isfinite(variances[j]))
         row.std_error = std::sqrt(variances[j]);
