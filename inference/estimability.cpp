@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "inference/covariance.h"
@@ -41,9 +42,8 @@ bool stays_or_rises(AnalysisState& s, LikelihoodKernel& kernel, DRef work, int j
   return !clearly_worse(before, shares[static_cast<std::size_t>(j)]);
 }
 
-}  // namespace
-
-int distinct_doses(AnalysisState& s, int j) {
+// Finite doses of preparation j, in order, without repeats.
+std::vector<double> finite_doses(AnalysisState& s, int j) {
   std::vector<double> doses;
   for (int g = 1; g <= s.ngroups[j]; ++g) {
     const double x = s.groups[j][g][1];
@@ -51,7 +51,47 @@ int distinct_doses(AnalysisState& s, int j) {
       doses.push_back(x);
   }
   std::sort(doses.begin(), doses.end());
-  return static_cast<int>(std::unique(doses.begin(), doses.end()) - doses.begin());
+  doses.erase(std::unique(doses.begin(), doses.end()), doses.end());
+  return doses;
+}
+
+// The one finite dose of preparation j at which responses are partial
+// (neither none nor all of the subjects), when there is exactly one: where
+// quasi-complete separation puts its step.
+std::optional<double> partial_dose(AnalysisState& s, int j) {
+  std::optional<double> found;
+  for (int g = 1; g <= s.ngroups[j]; ++g) {
+    DRef row = s.groups[j][g];
+    if (!(row[1] > kZeroDoseLog && row[1] < kInfiniteDoseLog)) continue;
+    const bool none = row[3] <= kCountFloor;
+    const bool all = row[3] >= row[2];
+    if (none || all) continue;
+    if (found && *found != row[1]) return std::nullopt;
+    found = row[1];
+  }
+  return found;
+}
+
+// The log doses about which preparation j's own curve is made steeper: its
+// centre (nullopt; complete separation puts the step between two doses,
+// where the centre runs to) and up to kMaxPivots of its doses (quasi-complete
+// separation puts the step at one of them), evenly chosen.
+std::vector<std::optional<double>> pivots(AnalysisState& s, int j) {
+  std::vector<std::optional<double>> out{std::nullopt};
+  const std::vector<double> doses = finite_doses(s, j);
+  const std::size_t count = std::min<std::size_t>(doses.size(), kMaxPivots);
+  for (std::size_t q = 0; q < count; ++q) {
+    const std::size_t pick = count == doses.size() ? q : q * (doses.size() - 1) / (count - 1);
+    out.emplace_back(doses[pick]);
+  }
+  if (const std::optional<double> x0 = partial_dose(s, j)) out.emplace_back(x0);
+  return out;
+}
+
+}  // namespace
+
+int distinct_doses(AnalysisState& s, int j) {
+  return static_cast<int>(finite_doses(s, j).size());
 }
 
 FitEstimability assess_estimability(AnalysisState& s) {
@@ -90,22 +130,36 @@ FitEstimability assess_estimability(AnalysisState& s) {
   double total = 0.0;
   for (int j = 1; j <= P; ++j) total += base[static_cast<std::size_t>(j)];
   if (!separate) {
-    // Every curve twice as steep about its ED50.
-    for (int i = 1; i <= N; ++i) work[i] = s.params[i];
-    for (int i = 1; i <= P + 1; ++i) work[i] *= 2.0;
-    std::vector<double> shares;
-    kernel.values_by_preparation(work, shares);
-    double steeper = 0.0;
-    for (int j = 1; j <= P; ++j) steeper += shares[static_cast<std::size_t>(j)];
-    if (!clearly_worse(total, steeper))
-      for (int j = 1; j <= P; ++j) set(j, Estimable::kNoFiniteMaximum);
+    // Every curve twice as steep about its centre (linear predictor 0), and
+    // about each preparation's own pivot (its one partial dose, if any).
+    for (const bool at_partial : {false, true}) {
+      for (int i = 1; i <= N; ++i) work[i] = s.params[i];
+      const double b = s.params[P + 1];
+      for (int j = 1; j <= P; ++j) {
+        const std::optional<double> x0 = at_partial ? partial_dose(s, j) : std::nullopt;
+        work[j] = x0 ? s.params[j] - b * *x0 : 2.0 * s.params[j];
+      }
+      work[P + 1] = 2.0 * b;
+      std::vector<double> shares;
+      kernel.values_by_preparation(work, shares);
+      double steeper = 0.0;
+      for (int j = 1; j <= P; ++j) steeper += shares[static_cast<std::size_t>(j)];
+      if (!clearly_worse(total, steeper))
+        for (int j = 1; j <= P; ++j) set(j, Estimable::kNoFiniteMaximum);
+    }
   }
   for (int j = 1; j <= P; ++j) {
     const double before = base[static_cast<std::size_t>(j)];
-    const bool steeper = separate && stays_or_rises(s, kernel, work, j, before, [&](DRef x) {
-                           x[j] *= 2.0;
-                           x[P + j] *= 2.0;
-                         });
+    bool steeper = false;
+    if (separate)
+      for (const std::optional<double> x0 : pivots(s, j)) {
+        // The curve twice as steep about x0 (about its centre without one).
+        steeper = steeper || stays_or_rises(s, kernel, work, j, before, [&](DRef x) {
+                    const double a = x[j], b = x[P + j];
+                    x[j] = x0 ? a - b * *x0 : 2.0 * a;
+                    x[P + j] = 2.0 * b;
+                  });
+      }
     const bool moved_up = stays_or_rises(s, kernel, work, j, before,
                                          [&](DRef x) { x[j] += kInterceptMove; });
     const bool moved_down = stays_or_rises(s, kernel, work, j, before,

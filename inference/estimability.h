@@ -14,8 +14,9 @@
 //   well-behaved fit passes by orders of magnitude:
 //   * the ridge test: the preparation's curve (under separate slopes; under
 //     a common slope every curve together) made twice as steep about its
-//     ED50, or its intercept moved by one unit of the linear predictor either
-//     way, does not lower the likelihood by more than kRidgeTolerance of
+//     centre or about one of its doses (under a common slope: the one dose
+//     with partial responses, if there is one), or its intercept moved by one
+//     unit of the linear predictor either way, does not lower the likelihood by more than kRidgeTolerance of
 //     max(objective, 1). At a maximum such moves lower ^L by about half the
 //     information times the square of the move: at least some tenths of a
 //     unit for any group of a few subjects with a response between 0 and
@@ -34,6 +35,8 @@
 // verdict; nothing is printed and the state is not changed.
 #pragma once
 
+#include <cstddef>
+
 #include "foundation/state.h"
 
 namespace varnalo {
@@ -41,6 +44,10 @@ namespace varnalo {
 // A steeper curve that does not lower ^L by more than this fraction of
 // max(objective, 1) lies on a ridge towards a step.
 inline constexpr double kRidgeTolerance = 1e-6;
+// Doses of a preparation about which its curve is made steeper, at most
+// (evenly chosen when it has more): a step of quasi-complete separation
+// stands at one of them.
+inline constexpr std::size_t kMaxPivots = 16;
 // The intercept's move of the ridge test, in units of the linear predictor.
 inline constexpr double kInterceptMove = 1.0;
 // Expected information of the intercept per subject below which the

@@ -71,7 +71,10 @@ void print_deviates_block(AnalysisState& s) {
       both(s, "  t (%2.0f,%6.3lf) = %lf,  g (%6.3lf) = %8s\n", s.sep_df, s.conf_alpha[k], t,
            s.conf_alpha[k], kNoValue);
     // A g that is not a number (zero slope) is warned about like a large one.
-    if (!(s.g_index[k] < 1.0)) {
+    // A g that is not a number because the data define no slope is no
+    // warning: the lines on the data said why.
+    const bool slope_not_estimated = std::isnan(s.g_index[k]) && s.common_estimability.none();
+    if (!(s.g_index[k] < 1.0) && !slope_not_estimated) {
       const std::string warning = strprintf(
           "  Since g (%6.3f) exceeded 1.0, the potency estimates are unreliable.\n", s.conf_alpha[k]);
       both(s, "%s", warning.c_str());
