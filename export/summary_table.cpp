@@ -80,7 +80,10 @@ void write_summary_table(AnalysisState& s) {
   for (int j = 1; j <= P; ++j) {
     const double m50 = log_effective_dose(s, j, kEd50Level);
     double var50 = 0.0, u50 = 0.0, l50 = 0.0;
-    log_dose_limits(s, j, m50, t95, &var50, &u50, &l50);
+    if (s.common_estimability.estimated(j))
+      log_dose_limits(s, j, m50, t95, &var50, &u50, &l50);
+    else
+      var50 = u50 = l50 = kNotEstimated;
     const double M = s.rp_log[j];
     const double RL = s.rp_lower[kLevel95][j];
     const double RU = s.rp_upper[kLevel95][j];

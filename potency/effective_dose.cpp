@@ -212,6 +212,10 @@ void compute_effective_doses(AnalysisState& s, double p) {
     for (int j = 1; j <= s.nprep; ++j) {
       const double m = log_effective_dose(s, j, p);
       s.ed_log[j] = m;
+      if (row_not_estimated(s, m)) {
+        s.ed_var[j] = s.ed_upper[k][j] = s.ed_lower[k][j] = kNotEstimated;
+        continue;
+      }
       log_dose_limits(s, j, m, s.conf_deviates[k], &s.ed_var[j], &s.ed_upper[k][j],
                       &s.ed_lower[k][j]);
     }
