@@ -143,6 +143,8 @@ PlotSeries compute_plot_series(AnalysisState& s) {
     // A preparation the common-slope fit does not estimate has its observed
     // points only: no curve, line, band or ED50.
     if (!s.common_estimability.estimated(j)) {
+      prep.estimated = false;
+      prep.intercept = kMissing;
       prep.ed50 = prep.ed50_response = prep.ed50_lower = prep.ed50_upper = kMissing;
       continue;
     }

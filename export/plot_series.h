@@ -39,6 +39,9 @@ struct PlotPoint {
 
 struct PreparationSeries {
   std::string name;
+  // False when the common-slope fit does not estimate the preparation: its
+  // intercept is then NaN and it has observed points only.
+  bool estimated = true;
   double intercept = 0.0;
   // Dose-response: observed r/n and the fitted curve with its end points.
   std::vector<PlotPoint> observed;

@@ -35,7 +35,7 @@ fs::path estimability_data() { return testing::reference_path("../data/estimabil
 
 struct AnalysisRun {
   int status = -1;
-  std::string report, table, sigmoid, linear;
+  std::string report, table, sigmoid, linear, sigmoid_picture;
   nlohmann::json results;
 };
 
@@ -55,6 +55,7 @@ AnalysisRun analyse(const Edition& edition, const fs::path& data, std::vector<st
   run.table = dir.read("TABLE.TXT");
   run.sigmoid = dir.read("SIGMOID.TXT");
   run.linear = dir.read("LINEAR.TXT");
+  run.sigmoid_picture = dir.read("SIGMOID001.SVG");
   const std::string json = dir.read("ANALYSIS001.JSON");
   if (!json.empty()) run.results = nlohmann::json::parse(json);
   return run;
@@ -163,6 +164,11 @@ TEST(EstimabilitySession, CompleteSeparationInAFileOfItsOwn) {
       if (!line.empty() && (std::isdigit(static_cast<unsigned char>(line[0])) || line[0] == '-'))
         ++points;
     EXPECT_EQ(points, 4) << run.sigmoid;
+    // The picture says why it has no curve, and shows no ED50.
+    EXPECT_NE(run.sigmoid_picture.find(
+                  "No fitted curve (the data define no estimates): observed points only"),
+              std::string::npos);
+    EXPECT_EQ(run.sigmoid_picture.find("ED50"), std::string::npos);
     EXPECT_TRUE(run.results["effective_doses"][0]["preparations"][0]["ed"].is_null());
     EXPECT_TRUE(run.results["fits"][0]["estimates"][0]["covariance"]["matrix"][0][0].is_null());
   }
