@@ -33,6 +33,7 @@ const std::vector<Group> kSeparated = {{0.0, 10, 0}, {0.30103, 10, 0}, {0.60206,
                                        {0.90309, 10, 10}};
 const std::vector<Group> kQuasi = {{0.0, 10, 0}, {0.30103, 10, 3}, {0.60206, 10, 10},
                                    {0.90309, 10, 10}};
+const std::vector<Group> kNone = {{0.0, 10, 0}, {0.30103, 10, 0}, {0.60206, 10, 0}};
 // One dose (twice) and a control group.
 const std::vector<Group> kOneDose = {{0.69897, 10, 4}, {0.69897, 12, 7}, {kZeroDoseLog, 10, 0}};
 // Rotenone with a control group that responds.
@@ -70,6 +71,7 @@ TEST(Estimability, VerdictsPerPreparationInBothProgramsAndBothFits) {
       {"quasi beside rotenone, own slopes", 1, 1, 2, {kRotenone, kQuasi}, {kYes, kStep}},
       {"quasi beside rotenone, common slope", 1, 1, 1, {kRotenone, kQuasi}, {kYes, kYes}},
       {"separation beside rotenone, C and D", 2, 4, 2, {kRotenone, kSeparated}, {kYes, kStep}},
+      {"no responders beside rotenone, common slope", 2, 1, 1, {kRotenone, kNone}, {kYes, kStep}},
       {"one dose, own slopes", 1, 1, 2, {kRotenone, kOneDose}, {kYes, kFew}},
       {"one dose, common slope", 1, 1, 1, {kRotenone, kOneDose}, {kYes, kYes}},
       {"one dose alone", 1, 1, 1, {kOneDose}, {kFew}},

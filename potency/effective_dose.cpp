@@ -245,7 +245,8 @@ void print_limits_rows(AnalysisState& s, int k, DRef log_estimates, const Matrix
     const char* name = s.prep_names[j].c_str();
     if (row_not_estimated(s, m)) {
       // Not estimated: a dash at the right of every field.
-      both(s, "%2d %10s(%10s,%10s)%8s(%8s,%8s) %s\n", j, "-", "-", "-", "-", "-", "-", name);
+      screen(s, "%2d %11s(%11s,%11s)%8s(%8s,%8s) %s\n", j, "-", "-", "-", "-", "-", "-", name);
+      report(s, "%2d %10s(%10s,%10s) %8s(%8s,%8s)  %s\n", j, "-", "-", "-", "-", "-", "-", name);
       continue;
     }
     const double em = std::pow(10.0, m);

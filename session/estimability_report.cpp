@@ -12,7 +12,7 @@ const char* problem(Estimable e) {
     case Estimable::kTooFewDoses:
       return "too few distinct doses (controls not counted)";
     case Estimable::kNoFiniteMaximum:
-      return "no finite maximum (the responses separate by dose)";
+      return "no finite maximum (complete or quasi-complete separation)";
     case Estimable::kControlsUnexplained:
       return "responding controls that a model without C cannot explain";
     case Estimable::kYes:

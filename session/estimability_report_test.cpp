@@ -26,7 +26,7 @@ TEST(EstimabilityReport, OneLinePerPreparationSayingWhatHolds) {
   const Case cases[] = {
       {1, E::kYes, E::kYes, ""},
       {1, E::kYes, E::kNoFiniteMaximum,
-       "* P: no finite maximum (the responses separate by dose): no standard errors, no "
+       "* P: no finite maximum (complete or quasi-complete separation): no standard errors, no "
        "effective doses.\n"},
       {1, E::kYes, E::kTooFewDoses,
        "* P: too few distinct doses (controls not counted): no standard errors, no effective "
@@ -36,20 +36,20 @@ TEST(EstimabilityReport, OneLinePerPreparationSayingWhatHolds) {
        "effective doses.\n"},
       {2, E::kYes, E::kYes, ""},
       {2, E::kNoFiniteMaximum, E::kYes,
-       "* P: no finite maximum (the responses separate by dose) in the separate-slopes fit; its "
+       "* P: no finite maximum (complete or quasi-complete separation) in the separate-slopes fit; its "
        "common-slope estimates hold.\n"},
       {2, E::kTooFewDoses, E::kYes,
        "* P: too few distinct doses (controls not counted) in the separate-slopes fit; its "
        "common-slope estimates hold.\n"},
       {2, E::kYes, E::kNoFiniteMaximum,
-       "* P: no finite maximum (the responses separate by dose) in the common-slope fit: no "
+       "* P: no finite maximum (complete or quasi-complete separation) in the common-slope fit: no "
        "effective dose or potency; its separate-slopes estimates hold.\n"},
       {2, E::kNoFiniteMaximum, E::kNoFiniteMaximum,
-       "* P: no finite maximum (the responses separate by dose) in both fits: nothing is "
+       "* P: no finite maximum (complete or quasi-complete separation) in both fits: nothing is "
        "estimated for it.\n"},
       {2, E::kTooFewDoses, E::kNoFiniteMaximum,
        "* P: too few distinct doses (controls not counted) in the separate-slopes fit, no "
-       "finite maximum (the responses separate by dose) in the common-slope fit: nothing is "
+       "finite maximum (complete or quasi-complete separation) in the common-slope fit: nothing is "
        "estimated for it.\n"},
   };
   for (const Case& c : cases) {

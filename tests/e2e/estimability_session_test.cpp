@@ -102,7 +102,7 @@ TEST(EstimabilitySession, MouseSurvivalCommonSlopeHoldsSeparateSlopesDoNot) {
     for (const char* strain : {"PABL002", "PABL004", "PABL010"})
       EXPECT_TRUE(has_line(run.report,
                            std::string("* ") + strain +
-                               ": no finite maximum (the responses separate by dose) in the "
+                               ": no finite maximum (complete or quasi-complete separation) in the "
                                "separate-slopes fit; its common-slope estimates hold."))
           << program << " " << strain << "\n" << run.report;
     for (const char* strain : {"PABL012", "PABL003"})
@@ -142,7 +142,7 @@ TEST(EstimabilitySession, CompleteSeparationInAFileOfItsOwn) {
     const std::string program = edition->program_name;
     ASSERT_EQ(run.status, 0);
     EXPECT_TRUE(has_line(run.report,
-                         "* SEP: no finite maximum (the responses separate by dose): no standard "
+                         "* SEP: no finite maximum (complete or quasi-complete separation): no standard "
                          "errors, no effective doses."))
         << program << run.report;
     EXPECT_TRUE(has_line(run.report, "  a1            -  (         -)")) << program;
@@ -192,6 +192,35 @@ TEST(EstimabilitySession, APreparationWithOneDose) {
       << run.report;
   EXPECT_NE(run.report.find(" 2 5.0000e+00(3.7279e+00,6.7061e+00)"), std::string::npos) << run.report;
   expect_no_fake_numbers(run.report, "one dose");
+}
+
+// A preparation without responders beside rotenone: its intercept runs away
+// under both fits; its rows of effective doses and potencies are "-", the
+// other preparation's stand.
+TEST(EstimabilitySession, APreparationWithoutRespondersBesideAnother) {
+  TempWorkdir data;
+  data.write_data("ZERO.TXT", "1 10 0\n2 10 0\n4 10 0\n");
+  data.copy_data(testing::examples_path("DATA/ROTENONE.TXT"));
+  const AnalysisRun run =
+      analyse(kVariableMetricEdition, data.root() / "DATA", {"--reference", "1", "ROTENONE", "ZERO"});
+  ASSERT_EQ(run.status, 0);
+  EXPECT_TRUE(has_line(run.report,
+                       "* ZERO: no finite maximum (complete or quasi-complete separation) in both "
+                       "fits: nothing is estimated for it."))
+      << run.report;
+  EXPECT_TRUE(has_line(run.report,
+                       " 1 4.8455e+00(4.3645e+00,5.3544e+00)  0.68534( 0.63993, 0.72871)  "
+                       "ROTENONE"))
+      << run.report;
+  EXPECT_TRUE(has_line(run.report, " 2          -(         -,         -)        -(       -,       -)  ZERO"));
+  EXPECT_TRUE(has_line(run.report, " m2             -            -            -  ZERO"));
+  expect_no_fake_numbers(run.report, "no responders");
+  expect_forty_fields(run.table, 2);
+  EXPECT_NE(run.table.find("ZERO\t3\t\t\t\t\t\t\t\t\t\t\t\t\tY="), std::string::npos) << run.table;
+  const auto& eds = run.results["effective_doses"][0]["preparations"];
+  EXPECT_FALSE(eds[0]["ed"].is_null());
+  EXPECT_TRUE(eds[1]["ed"].is_null());
+  EXPECT_TRUE(run.results["relative_potencies"][0]["preparations"][1]["rho"].is_null());
 }
 
 // Well-behaved data: no line, no note.
