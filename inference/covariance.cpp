@@ -9,6 +9,7 @@
 // estimates; the delta method is a first-order approximation by design.
 #include "inference/covariance.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -65,33 +66,29 @@ InversionSummary build_info_matrix(AnalysisState& s) {
   return gaussj(s.info_cov, s.npar);
 }
 
+InversionSummary invert_without(Matrix& M, int n, const std::vector<bool>& lost) {
+  std::vector<int> kept;
+  for (int i = 1; i <= n; ++i)
+    if (!lost[static_cast<std::size_t>(i)]) kept.push_back(i);
+  const int m = static_cast<int>(kept.size());
+  auto at = [&](int u) { return kept[static_cast<std::size_t>(u - 1)]; };
+  InversionSummary inversion;
+  Matrix sub = matrix(1, std::max(m, 1), 1, std::max(m, 1));
+  for (int u = 1; u <= m; ++u)
+    for (int v = 1; v <= m; ++v) sub[u][v] = M[at(u)][at(v)];
+  if (m > 0) inversion = gaussj(sub, m);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (int i = 1; i <= n; ++i)
+    for (int j = 1; j <= n; ++j) M[i][j] = nan;
+  for (int u = 1; u <= m; ++u)
+    for (int v = 1; v <= m; ++v) M[at(u)][at(v)] = sub[u][v];
+  matrix_free(sub, 1, std::max(m, 1), 1, std::max(m, 1));
+  return inversion;
+}
+
 InversionSummary invert_information_without(AnalysisState& s, const std::vector<bool>& lost) {
   fill_information(s);
-  const int N = s.npar;
-  std::vector<int> kept;
-  for (int i = 1; i <= N; ++i)
-    if (!lost[static_cast<std::size_t>(i)]) kept.push_back(i);
-  const int n = static_cast<int>(kept.size());
-  InversionSummary inversion;
-  if (n > 0) {
-    Matrix sub = matrix(1, n, 1, n);
-    for (int u = 1; u <= n; ++u)
-      for (int v = 1; v <= n; ++v)
-        sub[u][v] = s.info_cov[kept[static_cast<std::size_t>(u - 1)]][kept[static_cast<std::size_t>(v - 1)]];
-    inversion = gaussj(sub, n);
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    for (int i = 1; i <= s.param_capacity(); ++i)
-      for (int j = 1; j <= s.param_capacity(); ++j) s.info_cov[i][j] = i <= N && j <= N ? nan : 0.0;
-    for (int u = 1; u <= n; ++u)
-      for (int v = 1; v <= n; ++v)
-        s.info_cov[kept[static_cast<std::size_t>(u - 1)]][kept[static_cast<std::size_t>(v - 1)]] = sub[u][v];
-    matrix_free(sub, 1, n, 1, n);
-  } else {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    for (int i = 1; i <= N; ++i)
-      for (int j = 1; j <= N; ++j) s.info_cov[i][j] = nan;
-  }
-  return inversion;
+  return invert_without(s.info_cov, s.npar, lost);
 }
 
 Matrix& selected_cov(AnalysisState& s) { return s.variance_method == 1 ? s.fit_cov : s.info_cov; }

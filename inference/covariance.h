@@ -27,6 +27,9 @@ InversionSummary build_info_matrix(AnalysisState& s);
 // parameters are not numbers (not estimated). Returns the record of the
 // inversion.
 InversionSummary invert_information_without(AnalysisState& s, const std::vector<bool>& lost);
+// The same for any matrix M over 1..n: the inverse of the rows and columns
+// kept, in place, "not a number" in the rows and columns lost.
+InversionSummary invert_without(Matrix& M, int n, const std::vector<bool>& lost);
 // fit_cov under variance method 1, info_cov under 2.
 Matrix& selected_cov(AnalysisState& s);
 void scale_by_het_factor(AnalysisState& s);

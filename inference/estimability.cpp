@@ -14,7 +14,9 @@
 #include <optional>
 #include <vector>
 
+#include "fit/edition.h"
 #include "inference/covariance.h"
+#include "model/arrow_matrix.h"
 #include "model/likelihood.h"
 #include "model/likelihood_kernel.h"
 #include "model/model_family.h"
@@ -205,8 +207,24 @@ void mark_not_estimated(AnalysisState& s) {
   // The variances of the rest come from their own information: the whole
   // matrix is singular (or nearly so) where a curve has become a step.
   invert_information_without(s, lost);
-  for (int i = 1; i <= N; ++i)
-    for (int k = 1; k <= N; ++k) s.fit_cov[i][k] = s.info_cov[i][k];
+  // The maximiser's covariances are those of the observed information
+  // (where the edition has them at all); the maximiser's own metric of a
+  // fit that ran up a ridge means nothing.
+  bool observed = false;
+  if (!s.edition || !s.edition->fit_cov_from_info) {
+    LikelihoodKernel& kernel = fit_kernel(s);
+    DVector g = dvector(1, N);
+    ArrowMatrix hessian(kernel.layout());
+    observed = kernel.value_gradient_hessian(s.params, g, hessian) < kObjectiveCap;
+    dvector_free(g, 1, N);
+    if (observed) {
+      hessian.to_dense(s.fit_cov, s.npar);
+      invert_without(s.fit_cov, s.npar, lost);
+    }
+  }
+  if (!observed)
+    for (int i = 1; i <= N; ++i)
+      for (int k = 1; k <= N; ++k) s.fit_cov[i][k] = s.info_cov[i][k];
 }
 
 }  // namespace varnalo

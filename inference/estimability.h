@@ -65,10 +65,12 @@ int distinct_doses(AnalysisState& s, int j);
 FitEstimability assess_estimability(AnalysisState& s);
 
 // Where the fit in hand leaves something not estimated (s.estimability()),
-// forms fit_cov and info_cov again: the inverse expected information of the
-// parameters that are estimated (under both variance methods: the
-// maximiser's metric of a fit that ran up a ridge means nothing), and "not a
-// number" for the others, so that every table shows "-" for them. Lost are: the intercept (and own slope) of a
+// forms fit_cov and info_cov again over the parameters that are estimated:
+// info_cov the inverse of their expected information, fit_cov that of their
+// observed information (the exact Hessian; the inverse expected information
+// for the edition that takes fit_cov from it), the maximiser's metric of a
+// fit that ran up a ridge meaning nothing. The entries of the others are
+// "not a number", so that every table shows "-" for them. Lost are: the intercept (and own slope) of a
 // preparation not estimated, C and D when any preparation is not estimated
 // (they rest on all the curves), the common slope when no preparation is
 // estimated, and everything when controls respond that the model cannot

@@ -99,8 +99,9 @@ TEST(Estimability, DistinctDosesLeaveOutControlsAndRepeats) {
 }
 
 // Under separate slopes the preparations are independent (no C or D): what
-// is estimated keeps the variances of its own information, what is not has
-// none, under both variance methods.
+// is estimated keeps the variances of its own information (expected under
+// the Finney method, observed under the SAS one: rotenone alone agrees with
+// the maximiser's metric to 0.1 per cent), what is not has none.
 TEST(Estimability, VariancesOfWhatIsEstimatedComeFromItsOwnInformation) {
   for (int method : {1, 2}) {
     StageFixture alone;
@@ -109,6 +110,8 @@ TEST(Estimability, VariancesOfWhatIsEstimatedComeFromItsOwnInformation) {
     alone.state().variance_method = method;
     testing::fit_from_regression(alone.state(), kVariableMetricEdition);
     build_info_matrix(alone.state());
+    const Matrix& A = selected_cov(alone.state());
+    const double tolerance = method == 1 ? 1e-3 : 1e-6;
 
     StageFixture fx;
     fx.set_groups({kRotenone, kQuasi});
@@ -121,9 +124,9 @@ TEST(Estimability, VariancesOfWhatIsEstimatedComeFromItsOwnInformation) {
     mark_not_estimated(s);
     const Matrix& V = selected_cov(s);
     // a1, b1 (entries 1 and 3) against the fit of rotenone alone.
-    EXPECT_NEAR(V[1][1], alone.state().info_cov[1][1], 1e-6 * alone.state().info_cov[1][1]);
-    EXPECT_NEAR(V[3][3], alone.state().info_cov[2][2], 1e-6 * alone.state().info_cov[2][2]);
-    EXPECT_NEAR(V[1][3], alone.state().info_cov[1][2], 1e-6 * std::fabs(alone.state().info_cov[1][2]));
+    EXPECT_NEAR(V[1][1], A[1][1], tolerance * A[1][1]) << method;
+    EXPECT_NEAR(V[3][3], A[2][2], tolerance * A[2][2]) << method;
+    EXPECT_NEAR(V[1][3], A[1][2], tolerance * std::fabs(A[1][2])) << method;
     for (int i = 1; i <= 4; ++i) {
       EXPECT_TRUE(std::isnan(V[2][i])) << i;  // a2
       EXPECT_TRUE(std::isnan(V[i][4])) << i;  // b2

@@ -196,7 +196,7 @@ TEST(EstimabilitySession, APreparationWithOneDose) {
 
 // A preparation without responders beside rotenone: its intercept runs away
 // under both fits; its rows of effective doses and potencies are "-", the
-// other preparation's stand.
+// other preparation's stand, with the limits of rotenone analysed alone.
 TEST(EstimabilitySession, APreparationWithoutRespondersBesideAnother) {
   TempWorkdir data;
   data.write_data("ZERO.TXT", "1 10 0\n2 10 0\n4 10 0\n");
@@ -209,7 +209,7 @@ TEST(EstimabilitySession, APreparationWithoutRespondersBesideAnother) {
                        "fits: nothing is estimated for it."))
       << run.report;
   EXPECT_TRUE(has_line(run.report,
-                       " 1 4.8455e+00(4.3645e+00,5.3544e+00)  0.68534( 0.63993, 0.72871)  "
+                       " 1 4.8455e+00(4.3634e+00,5.3542e+00)  0.68534( 0.63983, 0.72870)  "
                        "ROTENONE"))
       << run.report;
   EXPECT_TRUE(has_line(run.report, " 2          -(         -,         -)        -(       -,       -)  ZERO"));
