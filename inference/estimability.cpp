@@ -3,7 +3,9 @@
 // moved intercept compared on the exact likelihood, preparation by
 // preparation); the expected information of each preparation's entries
 // (its level and the rank of the intercept-slope block). The tests and
-// their thresholds are described in inference/estimability.h.
+// their thresholds are described in inference/estimability.h. Source: the
+// existence of maximum likelihood estimates under complete and
+// quasi-complete separation, Albert & Anderson, Biometrika 71 (1984) 1-10.
 // Accuracy: the thresholds are far from anything a well-behaved fit gives;
 // the verdicts do not depend on rounding.
 #include "inference/estimability.h"
