@@ -68,10 +68,11 @@ struct ResultEstimatesTable {
   std::string form;  // "fitted" (a, b) or "location_scale" (m, s)
   std::vector<ResultEstimate> estimates;
   // The matrix of the estimated parameters in the report's order, with
-  // correlations; empty when the report shows the notice instead.
+  // correlations; empty when the report shows the notice instead. An entry
+  // of a parameter the data do not define has no value (the report's "-").
   std::vector<std::string> labels;
-  std::vector<std::vector<double>> covariance;
-  std::vector<std::vector<double>> correlation;
+  std::vector<std::vector<MaybeNumber>> covariance;
+  std::vector<std::vector<MaybeNumber>> correlation;
 };
 
 struct ResultFit {

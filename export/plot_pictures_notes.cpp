@@ -105,6 +105,8 @@ std::string c_d_note(const PlotSeries& series) {
 
 // Why no preparation has a curve or line.
 std::string no_fit_reason(const PlotSeries& series) {
+  for (const PreparationSeries& prep : series.preps)
+    if (!prep.estimated) return "the data define no estimates";
   return series.slope == 0.0 ? "zero slope" : "estimates not finite";
 }
 

@@ -102,6 +102,7 @@ PlotSeries compute_plot_series(AnalysisState& s) {
 
   double a_max = -1e50, a_min = 1e50;
   for (int j = 1; j <= P; ++j) {
+    if (!s.common_estimability.estimated(j)) continue;  // no curve
     if (s.params[j] > a_max) a_max = s.params[j];
     if (s.params[j] < a_min) a_min = s.params[j];
   }
@@ -137,6 +138,15 @@ PlotSeries compute_plot_series(AnalysisState& s) {
       double y = kInfiniteDoseLog;
       tolerance_inverse(s.distribution, p0, &y);
       if (range.lo <= y && y <= range.hi) add_point(prep.linear_observed, x, y);
+    }
+
+    // A preparation the common-slope fit does not estimate has its observed
+    // points only: no curve, line, band or ED50.
+    if (!s.common_estimability.estimated(j)) {
+      prep.estimated = false;
+      prep.intercept = kMissing;
+      prep.ed50 = prep.ed50_response = prep.ed50_lower = prep.ed50_upper = kMissing;
+      continue;
     }
 
     // The curve: one step past the end of the range on the grid, but never

@@ -14,6 +14,9 @@
 // Fieller band of the log dose, whose lower and upper curves span exactly
 // the line's range of the linear predictor. For the pictures also the ED50
 // of every preparation with its 95 per cent limits.
+// A preparation that the common-slope fit does not estimate (its verdict in
+// common_estimability) keeps its observed points only: its curve, line,
+// band and ED50 are left empty.
 // Points whose coordinates are not both finite are left out (a slope of 0 or
 // estimates that are not numbers leave the curves, lines and bands empty);
 // zero-dose groups are never points; their proportions are kept aside.
@@ -36,6 +39,9 @@ struct PlotPoint {
 
 struct PreparationSeries {
   std::string name;
+  // False when the common-slope fit does not estimate the preparation: its
+  // intercept is then NaN and it has observed points only.
+  bool estimated = true;
   double intercept = 0.0;
   // Dose-response: observed r/n and the fitted curve with its end points.
   std::vector<PlotPoint> observed;

@@ -53,11 +53,20 @@ Json estimates_table_json(const ResultEstimatesTable& table) {
                           {"wald_chi2", number(e.wald_chi2)},
                           {"p", number(e.p)}});
   }
+  auto numbers = [](const std::vector<std::vector<MaybeNumber>>& rows) {
+    Json out = Json::array();
+    for (const auto& row : rows) {
+      Json cells = Json::array();
+      for (const MaybeNumber& x : row) cells.push_back(number(x));
+      out.push_back(cells);
+    }
+    return out;
+  };
   Json covariance = nullptr;
   if (!table.labels.empty())
     covariance = {{"labels", table.labels},
-                  {"matrix", table.covariance},
-                  {"correlation", table.correlation}};
+                  {"matrix", numbers(table.covariance)},
+                  {"correlation", numbers(table.correlation)}};
   return {{"form", table.form}, {"parameters", parameters}, {"covariance", covariance}};
 }
 

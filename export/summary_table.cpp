@@ -37,10 +37,14 @@ double antilog(double x) { return std::pow(10.0, x); }
 // makes the ED50 columns, sigma and their errors infinite or undefined; a
 // negative variance has no square root) is written as "-", so that the
 // spreadsheet never receives "inf" or "nan" and the row keeps its fields.
-void cells(std::FILE* f, std::initializer_list<double> values) {
+// Where the data leave quantities of the fit undefined (a preparation's
+// verdict), their values are NaN and their cells are left empty.
+void cells(std::FILE* f, std::initializer_list<double> values, bool empty_nan) {
   for (double v : values) {
     if (std::isfinite(v))
       std::fprintf(f, "%lf\t", v);
+    else if (empty_nan && std::isnan(v))
+      std::fprintf(f, "\t");
     else
       std::fprintf(f, "-\t");
   }
@@ -70,28 +74,33 @@ void write_summary_table(AnalysisState& s) {
   std::fprintf(f, "%d\t%d\t%s\t%d\n\n", s.distribution, s.model, s.edition->algorithm_name,
                s.variance_method);
   std::fprintf(f, "%s\n", kColumnTitles);
+  const bool marked = !s.common_estimability.complete();
+  auto cells = [&](std::initializer_list<double> values) { varnalo::cells(f, values, marked); };
 
   for (int j = 1; j <= P; ++j) {
     const double m50 = log_effective_dose(s, j, kEd50Level);
     double var50 = 0.0, u50 = 0.0, l50 = 0.0;
-    log_dose_limits(s, j, m50, t95, &var50, &u50, &l50);
+    if (s.common_estimability.estimated(j))
+      log_dose_limits(s, j, m50, t95, &var50, &u50, &l50);
+    else
+      var50 = u50 = l50 = kNotEstimated;
     const double M = s.rp_log[j];
     const double RL = s.rp_lower[kLevel95][j];
     const double RU = s.rp_upper[kLevel95][j];
 
     std::fprintf(f, "%s\t", s.prep_names[j].c_str());
     std::fprintf(f, "%d\t", s.ngroups[j]);
-    cells(f, {antilog(m50), antilog(l50), antilog(u50), m50, l50, u50});
-    cells(f, {antilog(M), antilog(RL), antilog(RU), M, RL, RU});
+    cells({antilog(m50), antilog(l50), antilog(u50), m50, l50, u50});
+    cells({antilog(M), antilog(RL), antilog(RU), M, RL, RU});
     if (std::isfinite(s.params[j]) && std::isfinite(b))
       std::fprintf(f, "Y=%-7.4lf +%7.4lfX\t", s.params[j], b);
     else
       std::fprintf(f, "-\t");
-    cells(f, {s.params[j], std::sqrt(V[j][j]), b, se_b, C, se_c, D, se_d});
-    cells(f, {m50, std::sqrt(var50), M, std::sqrt(s.rp_var[j]), 1.0 / b, se_b / b / b});
-    cells(f, {s.sep_lr_chi2, s.sep_pearson_chi2, s.sep_df});
-    cells(f, {s.lr_chi2 - s.sep_lr_chi2, s.pearson_chi2 - s.sep_pearson_chi2, s.df - s.sep_df});
-    cells(f, {s.het_factor, t95, s.aic, static_cast<double>(s.npar), s.max_loglik});
+    cells({s.params[j], std::sqrt(V[j][j]), b, se_b, C, se_c, D, se_d});
+    cells({m50, std::sqrt(var50), M, std::sqrt(s.rp_var[j]), 1.0 / b, se_b / b / b});
+    cells({s.sep_lr_chi2, s.sep_pearson_chi2, s.sep_df});
+    cells({s.lr_chi2 - s.sep_lr_chi2, s.pearson_chi2 - s.sep_pearson_chi2, s.df - s.sep_df});
+    cells({s.het_factor, t95, s.aic, static_cast<double>(s.npar), s.max_loglik});
     std::fprintf(f, "\n");
   }
   std::fprintf(f, "\n");

@@ -59,6 +59,38 @@ struct Note {
   std::string text;
 };
 
+// What the data let a fit estimate for one preparation. kTooFewDoses: fewer
+// than two distinct doses (controls not counted) under its own slope, or no
+// dose at all under a common slope; kNoFiniteMaximum: its likelihood keeps
+// rising towards a step (complete or quasi-complete separation);
+// kControlsUnexplained: its controls respond although the model gives them no
+// response (no C), so no value of the estimates makes the data possible.
+enum class Estimable { kYes, kTooFewDoses, kNoFiniteMaximum, kControlsUnexplained };
+
+// The verdict on one fit: per preparation [1..nprep] (entry 0 unused; empty
+// until the fit was assessed).
+struct FitEstimability {
+  std::vector<Estimable> prep;
+  bool assessed() const { return !prep.empty(); }
+  Estimable of(int j) const {
+    return j > 0 && static_cast<std::size_t>(j) < prep.size() ? prep[static_cast<std::size_t>(j)]
+                                                              : Estimable::kYes;
+  }
+  bool estimated(int j) const { return of(j) == Estimable::kYes; }
+  // True when every preparation is estimated.
+  bool complete() const {
+    for (std::size_t j = 1; j < prep.size(); ++j)
+      if (prep[j] != Estimable::kYes) return false;
+    return true;
+  }
+  // True when no preparation is estimated.
+  bool none() const {
+    for (std::size_t j = 1; j < prep.size(); ++j)
+      if (prep[j] == Estimable::kYes) return false;
+    return prep.size() > 1;
+  }
+};
+
 struct AnalysisState {
   // ---- ways out ----------------------------------------------------------
   Console* console = nullptr;
@@ -134,6 +166,15 @@ struct AnalysisState {
   Matrix sep_cov;       // rows and columns [1..N]
   DVector sep_sum_w;    // [1..nprep]
   DVector sep_mean_x;   // [1..nprep]
+  // What the data let each fit estimate (inference/estimability.h): the
+  // separate-slopes fit (two or more preparations) and the common-slope fit
+  // (the only fit of one preparation). Cleared when an analysis starts.
+  FitEstimability separate_estimability;
+  FitEstimability common_estimability;
+  // The verdict of the fit in hand.
+  const FitEstimability& estimability() const {
+    return nslopes > 1 ? separate_estimability : common_estimability;
+  }
 
   // ---- potency stage -----------------------------------------------------
   double ed_level = 0.5;

@@ -32,7 +32,11 @@ void print_asy_var_rows(AnalysisState& s, DRef e, DRef v) {
     // The label's padding parts it from the estimate unless it fills its
     // three columns.
     const std::string estimate = fixed_cell(e[i], 13, 7, labels[i].size() >= 3 ? 1 : 0);
-    if (v[i] >= 0.0 && std::isfinite(v[i])) {
+    if (std::isnan(e[i]) && !s.common_estimability.complete()) {
+      // Not estimated (see the line on the preparation's data).
+      both(s, " %-3s%13s%13s%13s  %s\n", labels[i].c_str(), "-", "-", "-",
+           s.prep_names[i].c_str());
+    } else if (v[i] >= 0.0 && std::isfinite(v[i])) {
       both(s, " %-3s%s%s%s  %s\n", labels[i].c_str(), estimate.c_str(), cell(v[i]).c_str(),
            cell(std::sqrt(v[i])).c_str(), s.prep_names[i].c_str());
     } else if (std::isfinite(v[i])) {

@@ -9,7 +9,9 @@
 // estimates; the delta method is a first-order approximation by design.
 #include "inference/covariance.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "fit/gaussj.h"
@@ -18,7 +20,11 @@
 
 namespace varnalo {
 
-InversionSummary build_info_matrix(AnalysisState& s) {
+namespace {
+
+// The expected information at params into info_cov (leading npar x npar
+// block), with prep_sum_w and prep_mean_x.
+void fill_information(AnalysisState& s) {
   const int P = s.nprep;
   const int K = s.param_capacity();
   const RateIndices at = rate_indices(s);
@@ -51,7 +57,38 @@ InversionSummary build_info_matrix(AnalysisState& s) {
       I[at.c][at.d] = I[at.d][at.c];
     }
   }
-  return gaussj(I, s.npar);
+}
+
+}  // namespace
+
+InversionSummary build_info_matrix(AnalysisState& s) {
+  fill_information(s);
+  return gaussj(s.info_cov, s.npar);
+}
+
+InversionSummary invert_without(Matrix& M, int n, const std::vector<bool>& lost) {
+  std::vector<int> kept;
+  for (int i = 1; i <= n; ++i)
+    if (!lost[static_cast<std::size_t>(i)]) kept.push_back(i);
+  const int m = static_cast<int>(kept.size());
+  auto at = [&](int u) { return kept[static_cast<std::size_t>(u - 1)]; };
+  InversionSummary inversion;
+  Matrix sub = matrix(1, std::max(m, 1), 1, std::max(m, 1));
+  for (int u = 1; u <= m; ++u)
+    for (int v = 1; v <= m; ++v) sub[u][v] = M[at(u)][at(v)];
+  if (m > 0) inversion = gaussj(sub, m);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (int i = 1; i <= n; ++i)
+    for (int j = 1; j <= n; ++j) M[i][j] = nan;
+  for (int u = 1; u <= m; ++u)
+    for (int v = 1; v <= m; ++v) M[at(u)][at(v)] = sub[u][v];
+  matrix_free(sub, 1, std::max(m, 1), 1, std::max(m, 1));
+  return inversion;
+}
+
+InversionSummary invert_information_without(AnalysisState& s, const std::vector<bool>& lost) {
+  fill_information(s);
+  return invert_without(s.info_cov, s.npar, lost);
 }
 
 Matrix& selected_cov(AnalysisState& s) { return s.variance_method == 1 ? s.fit_cov : s.info_cov; }

@@ -12,6 +12,8 @@
 // All vectors and matrices are 1-based, N = nprep + nslopes + 2.
 #pragma once
 
+#include <vector>
+
 #include "fit/gaussj.h"
 #include "foundation/arrays.h"
 #include "foundation/state.h"
@@ -20,6 +22,14 @@ namespace varnalo {
 
 // Returns the record of the inversion.
 InversionSummary build_info_matrix(AnalysisState& s);
+// The inverse of the expected information of the parameters 1..npar that
+// are not lost (lost[i], i = 1..npar), into info_cov; the entries of lost
+// parameters are not numbers (not estimated). Returns the record of the
+// inversion.
+InversionSummary invert_information_without(AnalysisState& s, const std::vector<bool>& lost);
+// The same for any matrix M over 1..n: the inverse of the rows and columns
+// kept, in place, "not a number" in the rows and columns lost.
+InversionSummary invert_without(Matrix& M, int n, const std::vector<bool>& lost);
 // fit_cov under variance method 1, info_cov under 2.
 Matrix& selected_cov(AnalysisState& s);
 void scale_by_het_factor(AnalysisState& s);

@@ -169,7 +169,9 @@ void print_estimates(AnalysisState& s, DRef e, const Matrix& V, const LabelTable
   if (at.d != 0)
     all_ok &= print_extra_row(s, kErrorWidth, labels[at.d], D, V[at.d][at.d],
                               form.d_description());
-  if (!all_ok) {
+  // Parameters the data do not define have a line of their own (the
+  // preparation's verdict); the notice is for variances lost otherwise.
+  if (!all_ok && s.estimability().complete()) {
     both(s, "%s", kNoStandardErrors);
     add_note(s, "no_standard_errors", kNoStandardErrors);
   }
@@ -181,7 +183,10 @@ void print_cov_matrix(AnalysisState& s, const Matrix& V, const LabelTable& label
                       Pauses& pauses) {
   const int N = s.npar;
   both(s, "Matrix of Variances, Covariances, and (Correlations)\n");
-  if (!covariance_usable(s, V)) {
+  // Entries of parameters the data do not define show "-"; a matrix
+  // unusable for any other reason gets the notice.
+  const bool marked = !s.estimability().complete();
+  if (!marked && !covariance_usable(s, V)) {
     // Correlations need finite, positive variances; one notice instead.
     both(s, "%s", kNoStandardErrors);
     pauses.pause();
@@ -199,12 +204,15 @@ void print_cov_matrix(AnalysisState& s, const Matrix& V, const LabelTable& label
     for (int r = 1; r <= N; ++r) {
       line = strprintf("  %-3s", labels[r].c_str());
       for (int col = first; col <= last; ++col) {
+        const bool shown = !marked || (variance_ok(V[r][r]) && variance_ok(V[col][col]) &&
+                                       std::isfinite(V[col][r]));
         if (col <= r) {
           // The first cell follows the label; the others follow a blank.
           const int gap = col == first ? gap_after_label(labels[r]) : 0;
-          line += fixed_cell(V[col][r], 12, 6, gap) + " ";
+          line += shown ? fixed_cell(V[col][r], 12, 6, gap) + " " : strprintf("%12s ", "-");
         } else {
-          line += " (" + fixed_cell(V[col][r] / std::sqrt(V[r][r] * V[col][col]), 10, 6) + ")";
+          line += shown ? " (" + fixed_cell(V[col][r] / std::sqrt(V[r][r] * V[col][col]), 10, 6) + ")"
+                        : strprintf(" (%10s)", "-");
         }
       }
       line += "\n";

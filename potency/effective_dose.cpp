@@ -77,7 +77,10 @@ void print_deviates_block(AnalysisState& s) {
       both(s, "  t (%2.0f,%6.3lf) = %lf,  g (%6.3lf) = %8s\n", s.sep_df, s.conf_alpha[k], t,
            s.conf_alpha[k], kNoValue);
     // A g that is not a number (zero slope) is warned about like a large one.
-    if (!(s.g_index[k] < 1.0)) {
+    // A g that is not a number because the data define no slope is no
+    // warning: the lines on the data said why.
+    const bool slope_not_estimated = std::isnan(s.g_index[k]) && s.common_estimability.none();
+    if (!(s.g_index[k] < 1.0) && !slope_not_estimated) {
       const std::string warning = strprintf(
           "  Since g (%6.3f) exceeded 1.0, the potency estimates are unreliable.\n", s.conf_alpha[k]);
       both(s, "%s", warning.c_str());
@@ -184,6 +187,13 @@ void compute_separate_effective_doses(AnalysisState& s, double p) {
   double y = 0.0;
   tolerance_inverse(s.distribution, p, &y);
   for (int j = 1; j <= P; ++j) {
+    if (!s.separate_estimability.estimated(j)) {
+      // Its own line is not estimated (see the line on its data).
+      s.sep_ed_log[j] = s.sep_ed_var[j] = kNotEstimated;
+      for (int k = 1; k <= kConfidenceLevels; ++k)
+        s.sep_ed_upper[k][j] = s.sep_ed_lower[k][j] = kNotEstimated;
+      continue;
+    }
     const double a = s.sep_params[j];
     const double b = s.sep_params[P + j];
     const double m = (y - a) / b;
@@ -202,10 +212,12 @@ void compute_separate_effective_doses(AnalysisState& s, double p) {
 
 const char* separate_unavailable_reason(const AnalysisState& s) {
   const int P = s.nprep;
+  if (s.separate_estimability.none()) return kReasonNotEstimated;
   for (int j = 1; j <= P; ++j)
-    if (s.sep_params[P + j] == 0.0) return kReasonZeroSlope;
+    if (s.separate_estimability.estimated(j) && s.sep_params[P + j] == 0.0) return kReasonZeroSlope;
   for (int j = 1; j <= P; ++j)
-    if (!std::isfinite(std::pow(10.0, s.sep_ed_log[j]))) return kReasonNotFinite;
+    if (s.separate_estimability.estimated(j) && !std::isfinite(std::pow(10.0, s.sep_ed_log[j])))
+      return kReasonNotFinite;
   return nullptr;
 }
 
@@ -261,15 +273,26 @@ void free_potency_arrays(AnalysisState& s) {
 }
 
 double log_effective_dose(const AnalysisState& s, int j, double p) {
+  if (!s.common_estimability.estimated(j)) return kNotEstimated;
   double y = 0.0;
   tolerance_inverse(s.distribution, p, &y);
   return (y - s.params[j]) / s.params[s.nprep + 1];
 }
 
+bool row_not_estimated(const AnalysisState& s, double log_estimate) {
+  return std::isnan(log_estimate) &&
+         (!s.common_estimability.complete() || !s.separate_estimability.complete());
+}
+
 const char* unavailable_reason(const AnalysisState& s, DRef log_estimates) {
+  int estimated = 0;
+  for (int j = 1; j <= s.nprep; ++j)
+    if (!row_not_estimated(s, log_estimates[j])) ++estimated;
+  if (estimated == 0) return kReasonNotEstimated;
   if (s.params[s.nprep + 1] == 0.0) return kReasonZeroSlope;
   for (int j = 1; j <= s.nprep; ++j)
-    if (!std::isfinite(std::pow(10.0, log_estimates[j]))) return kReasonNotFinite;
+    if (!row_not_estimated(s, log_estimates[j]) && !std::isfinite(std::pow(10.0, log_estimates[j])))
+      return kReasonNotFinite;
   return nullptr;
 }
 
@@ -290,6 +313,10 @@ void compute_effective_doses(AnalysisState& s, double p) {
     for (int j = 1; j <= s.nprep; ++j) {
       const double m = log_effective_dose(s, j, p);
       s.ed_log[j] = m;
+      if (row_not_estimated(s, m)) {
+        s.ed_var[j] = s.ed_upper[k][j] = s.ed_lower[k][j] = kNotEstimated;
+        continue;
+      }
       log_dose_limits(s, j, m, s.conf_deviates[k], &s.ed_var[j], &s.ed_upper[k][j],
                       &s.ed_lower[k][j]);
     }
@@ -317,6 +344,12 @@ void print_limits_rows(AnalysisState& s, int k, DRef log_estimates, const Matrix
     const double L = lower[k][j];
     const double U = upper[k][j];
     const char* name = s.prep_names[j].c_str();
+    if (row_not_estimated(s, m)) {
+      // Not estimated: a dash at the right of every field.
+      screen(s, "%2d %11s(%11s,%11s)%8s(%8s,%8s) %s\n", j, "-", "-", "-", "-", "-", "-", name);
+      report(s, "%2d %10s(%10s,%10s) %8s(%8s,%8s)  %s\n", j, "-", "-", "-", "-", "-", "-", name);
+      continue;
+    }
     const double em = std::pow(10.0, m);
     // The log columns stand between brackets and commas; a log dose of a
     // hundred decades or more takes the exponent form in the same width.

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <functional>
+#include <limits>
 
 #include "foundation/arrays.h"
 #include "foundation/pauses.h"
@@ -75,18 +76,30 @@ void free_potency_arrays(AnalysisState& s);
 // (ed_lower, ed_upper), with the deviates in conf_deviates.
 void compute_effective_doses(AnalysisState& s, double p);
 
+// The value of a log estimate (effective dose, relative potency) of a
+// preparation whose common-slope estimates the data do not define
+// (common_estimability); its row shows "-" in every field.
+inline constexpr double kNotEstimated = std::numeric_limits<double>::quiet_NaN();
+
 // Log10 of the effective dose of preparation j at level p:
-// (F^-1(p) - a_j) / b.
+// (F^-1(p) - a_j) / b; kNotEstimated for a preparation not estimated.
 double log_effective_dose(const AnalysisState& s, int j, double p);
 
+// True when a log estimate is kNotEstimated (and one of the fits left some
+// preparation without estimates).
+bool row_not_estimated(const AnalysisState& s, double log_estimate);
+
 // Why the log estimates [1..nprep] of a table (effective doses or relative
-// potencies) cannot be shown: kReasonZeroSlope when the common slope is 0,
+// potencies) cannot be shown: kReasonNotEstimated when no row is estimated
+// (the data define no common-slope estimates), kReasonZeroSlope when the
+// common slope is 0,
 // kReasonNotFinite when an estimate or its antilogarithm is not a finite
 // number (a non-finite estimate, or a slope so near 0 that 10^m overflows);
 // nullptr when every row can be printed. The reason completes the notice
 // that replaces the rows.
 inline constexpr const char* kReasonZeroSlope = "zero slope";
 inline constexpr const char* kReasonNotFinite = "estimates not finite";
+inline constexpr const char* kReasonNotEstimated = "the data define no estimates";
 const char* unavailable_reason(const AnalysisState& s, DRef log_estimates);
 
 // When the adopted test rejects parallelism, show_effective_doses follows
@@ -107,8 +120,9 @@ bool separate_effective_doses_shown(const AnalysisState& s);
 // conf_deviates (t deviates when heterogeneity is significant), as the
 // common-slope table has them.
 void compute_separate_effective_doses(AnalysisState& s, double p);
-// Why the separate-slopes table cannot be shown (a zero slope, estimates
-// not finite), or nullptr.
+// Why the separate-slopes table cannot be shown (no preparation's line
+// estimated, a zero slope, estimates not finite; preparations not estimated
+// show "-" rows instead), or nullptr.
 const char* separate_unavailable_reason(const AnalysisState& s);
 
 // Delta-method variance and Fieller limits (deviate t) of a log dose m on the

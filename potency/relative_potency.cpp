@@ -58,8 +58,14 @@ void compute_relative_potencies(AnalysisState& s, int reference) {
   for (int k = 1; k <= kConfidenceLevels; ++k) {
     const double t = s.conf_deviates[k];
     for (int j = 1; j <= P; ++j) {
-      const double M = (s.params[j] - s.params[S]) / b;
+      const bool estimated =
+          s.common_estimability.estimated(j) && s.common_estimability.estimated(S);
+      const double M = estimated ? (s.params[j] - s.params[S]) / b : kNotEstimated;
       s.rp_log[j] = M;
+      if (!estimated) {
+        s.rp_var[j] = s.rp_upper[k][j] = s.rp_lower[k][j] = kNotEstimated;
+        continue;
+      }
       if (s.variance_method == 1) {
         fieller_general(M, b, V[S][S] + V[j][j] - 2.0 * V[j][S], V[P + 1][P + 1],
                         V[P + 1][j] - V[P + 1][S], t, &s.rp_var[j], &s.rp_upper[k][j],
@@ -77,9 +83,11 @@ void compute_relative_potencies(AnalysisState& s, int reference) {
 void begin_relative_potencies(AnalysisState& s) {
   const int P = s.nprep;
   if (P == 1) {
-    s.rp_log[1] = 0.0;
-    s.rp_var[1] = 0.0;
-    for (int k = 1; k <= kConfidenceLevels; ++k) s.rp_upper[k][1] = s.rp_lower[k][1] = 0.0;
+    // A preparation against itself; nothing when it is not estimated.
+    const double value = s.common_estimability.estimated(1) ? 0.0 : kNotEstimated;
+    s.rp_log[1] = value;
+    s.rp_var[1] = value;
+    for (int k = 1; k <= kConfidenceLevels; ++k) s.rp_upper[k][1] = s.rp_lower[k][1] = value;
     return;
   }
   // Against preparation 1 from the start, so that the summary record has

@@ -16,6 +16,7 @@
 #include "foundation/output_files.h"
 #include "foundation/process.h"
 #include "inference/covariance.h"
+#include "inference/estimability.h"
 #include "inference/estimates_report.h"
 #include "inference/gof_tests.h"
 #include "inference/obs_exp.h"
@@ -25,6 +26,7 @@
 #include "potency/effective_dose.h"
 #include "potency/natural_rates.h"
 #include "potency/relative_potency.h"
+#include "session/estimability_report.h"
 #include "session/results_collector.h"
 #include "session/routine_reports.h"
 #include "session/settings_report.h"
@@ -70,6 +72,9 @@ void fit_sequence(AnalysisState& s, Answers& answers, AnalysisResults& results) 
     for (int i = 1; i <= n; ++i)
       for (int j = 1; j <= n; ++j) s.fit_cov[i][j] = s.info_cov[i][j];
   }
+  // What the data leave undefined in this fit: its variances become "-".
+  (s.nslopes > 1 ? s.separate_estimability : s.common_estimability) = assess_estimability(s);
+  mark_not_estimated(s);
   print_obs_exp(s, answers);
   s.df = static_cast<double>(s.total_groups - s.npar);
   compute_pearson(s);
@@ -225,6 +230,8 @@ bool run_analysis(AnalysisState& s, Answers& answers) {
   s.notes.clear();
   s.parallelism_rejected = false;
   release_separate_fit(s);
+  s.separate_estimability = {};
+  s.common_estimability = {};
   AnalysisResults results;
   s.report_file = open_for_append(s, kReportFileName, "\nCAN'T OPEN 'REPORT.TXT'\n");
   s.table_file = open_for_append(s, kTableFileName, "\nCAN'T OPEN 'TABLE.TXT'\n");
@@ -250,6 +257,7 @@ bool run_analysis(AnalysisState& s, Answers& answers) {
   s.npar = extras + s.nprep + 1;
   fit_sequence(s, answers, results);
   if (s.nprep == 1) keep_goodness_of_fit(s);
+  report_estimability(s);
 
   chi_square_tests(s, answers, &results);
   estimates_reports(s, answers, results);

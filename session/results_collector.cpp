@@ -77,8 +77,9 @@ std::vector<ResultLimitRow> limit_rows(AnalysisState& s, bool available, DRef lo
     row.preparation = j;
     row.name = s.prep_names[j];
     if (available) {
-      row.log_value = log_values[j];
-      row.value = std::pow(10.0, log_values[j]);
+      // A preparation not estimated has no value (kNotEstimated).
+      row.log_value = finite(log_values[j]);
+      row.value = finite(std::pow(10.0, log_values[j]));
       row.variance = finite(variances[j]);
       if (variances[j] >= 0.0 && std::isfinite(variances[j]))
         row.std_error = std::sqrt(variances[j]);
@@ -243,19 +244,26 @@ void collect_estimates(AnalysisState& s, int form_number, AnalysisResults& r) {
   if (at.d != 0)
     table.estimates.push_back(rate_row(labels[at.d], "D", form.d_description(), D, V[at.d][at.d]));
 
-  if (covariance_usable(s, V)) {
+  // The matrix as the report shows it: whole, or with "-" (no value) for the
+  // parameters the data do not define.
+  if (covariance_usable(s, V) || !s.estimability().complete()) {
     const int N = s.npar;
     for (int i = 1; i <= N; ++i) table.labels.push_back(labels[i]);
-    table.covariance.assign(N, std::vector<double>(N, 0.0));
-    table.correlation.assign(N, std::vector<double>(N, 1.0));
+    table.covariance.assign(N, std::vector<MaybeNumber>(N, 0.0));
+    table.correlation.assign(N, std::vector<MaybeNumber>(N, 1.0));
     // The report shows V[c][r] for c <= r below the diagonal and the
     // correlation from V[c][r] for c > r above it.
     for (int row = 1; row <= N; ++row)
       for (int col = 1; col <= N; ++col) {
         const int lo = std::min(row, col), hi = std::max(row, col);
-        table.covariance[row - 1][col - 1] = V[lo][hi];
+        const bool shown = variance_ok(V[lo][lo]) && variance_ok(V[hi][hi]) &&
+                           std::isfinite(V[lo][hi]) && std::isfinite(V[hi][lo]);
+        table.covariance[row - 1][col - 1] = shown ? MaybeNumber(V[lo][hi]) : std::nullopt;
         if (row != col)
-          table.correlation[row - 1][col - 1] = V[hi][lo] / std::sqrt(V[lo][lo] * V[hi][hi]);
+          table.correlation[row - 1][col - 1] =
+              shown ? MaybeNumber(V[hi][lo] / std::sqrt(V[lo][lo] * V[hi][hi])) : std::nullopt;
+        else if (!shown)
+          table.correlation[row - 1][col - 1] = std::nullopt;
       }
   }
   r.fits.back().tables.push_back(table);

@@ -137,7 +137,7 @@ def matrices(lines):
                 ("Parameter", "Normal", "Matrix")):
             if lines[i].startswith("  ") and lines[i][2] != " ":  # a row, not the labels
                 label = lines[i].split()[0]
-                cells = re.findall(r"\(\s*(" + NUMBER + r")\)|(" + NUMBER + r")", lines[i][5:])
+                cells = re.findall(r"\(\s*(" + NUMBER + r"|-)\)|(" + NUMBER + r"|-)", lines[i][5:])
                 rows.setdefault(label, []).extend(cells)
             i += 1
         found.append(rows)
