@@ -23,13 +23,19 @@ namespace varnalo {
 namespace {
 
 // One table row. Rows with less than one degree of freedom have no mean
-// square and no probability; their cells show "-" and false is returned.
+// square and no probability; their cells show "-" (and a negative count of
+// degrees of freedom "-" too) and false is returned.
 // clip caps the probability at 1 (the series can exceed it by rounding).
 bool print_row(AnalysisState& s, const char* name, double df, double chi2, double* p, bool clip) {
   int status = 999;
   if (df >= 1.0) status = chi2_prob(chi2, static_cast<int>(df), p);
   if (status != 0) {
-    both(s, "  %-15s %3.0f %s %13s %13s\n", name, df, fixed_cell(chi2, 13, 7).c_str(), "-", "-");
+    // More parameters than groups (a preparation with a single dose) leave
+    // no degrees of freedom at all: a negative count is shown as "-".
+    if (df < 0.0)
+      both(s, "  %-15s %3s %s %13s %13s\n", name, "-", fixed_cell(chi2, 13, 7).c_str(), "-", "-");
+    else
+      both(s, "  %-15s %3.0f %s %13s %13s\n", name, df, fixed_cell(chi2, 13, 7).c_str(), "-", "-");
     return false;
   }
   if (clip && *p > 1.0) *p = 1.0;

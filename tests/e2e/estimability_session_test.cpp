@@ -201,6 +201,18 @@ TEST(EstimabilitySession, APreparationWithOneDose) {
       << run.report;
   EXPECT_NE(run.report.find(" 2 5.0000e+00(3.7279e+00,6.7061e+00)"), std::string::npos) << run.report;
   expect_no_fake_numbers(run.report, "one dose");
+
+  // A file of one group alone: two parameters on one group leave no degrees
+  // of freedom, shown as "-" rather than -1, and no effective dose.
+  TempWorkdir single;
+  single.write_data("SINGLE.TXT", "5 20 8\n");
+  const AnalysisRun alone = analyse(kVariableMetricEdition, single.root() / "DATA", {"SINGLE"});
+  ASSERT_EQ(alone.status, 0);
+  EXPECT_TRUE(has_line(alone.report,
+                       "  Heterogeneity     -     0.0000000             -             -"))
+      << alone.report;
+  EXPECT_EQ(alone.report.find(" -1 "), std::string::npos) << alone.report;
+  EXPECT_NE(alone.report.find("Effective doses are not available for this fit"), std::string::npos);
 }
 
 // A preparation without responders beside rotenone: its intercept runs away
