@@ -41,9 +41,9 @@ bool stays_or_rises(AnalysisState& s, LikelihoodKernel& kernel, DRef work, int j
   const int N = s.param_capacity();
   for (int i = 1; i <= N; ++i) work[i] = s.params[i];
   change(work);
-  std::vector<double> shares;
-  kernel.values_by_preparation(work, shares);
-  return !clearly_worse(before, shares[static_cast<std::size_t>(j)]);
+  // Its own share alone, in O(its groups): the others do not move.
+  PreparationTerms terms;
+  return !clearly_worse(before, kernel.preparation_terms(j, work, terms, true));
 }
 
 // Finite doses of preparation j, in order, without repeats.
@@ -153,7 +153,8 @@ FitEstimability assess_estimability(AnalysisState& s) {
     }
   }
   for (int j = 1; j <= P; ++j) {
-    const double before = base[static_cast<std::size_t>(j)];
+    PreparationTerms terms;
+    const double before = kernel.preparation_terms(j, s.params, terms, true);
     bool steeper = false;
     if (separate)
       for (const std::optional<double> x0 : pivots(s, j)) {
