@@ -22,6 +22,7 @@
 
 #include "export/plot_pictures_draw.h"
 #include "foundation/output.h"
+#include "foundation/output_files.h"
 #include "foundation/process.h"
 
 namespace varnalo {
@@ -54,11 +55,6 @@ constexpr const char* kNoPngNote =
 // sent, or the run no longer listening).
 constexpr int kDrawingDone = 0;
 constexpr int kDrawingStopped = 1;
-
-[[noreturn]] void fail(const std::string& file, const std::string& reason) {
-  write_error("  CAN'T WRITE '" + file + "': " + reason + "\n");
-  end_run(1);
-}
 
 // ---- the drawing process ----------------------------------------------------
 
@@ -130,13 +126,13 @@ class DrawingProcess {
  public:
   DrawingProcess(const PlotSeries& series, const std::string& first_file) {
     int fds[2];
-    if (::pipe(fds) != 0) fail(first_file, std::strerror(errno));
+    if (::pipe(fds) != 0) fail_write(first_file, std::strerror(errno));
     pid_ = ::fork();
     if (pid_ < 0) {
       const int error = errno;
       ::close(fds[0]);
       ::close(fds[1]);
-      fail(first_file, std::strerror(error));
+      fail_write(first_file, std::strerror(error));
     }
     if (pid_ == 0) {
       ::close(fds[0]);
@@ -162,11 +158,11 @@ class DrawingProcess {
     char tag = 0;
     std::uint64_t size = 0;
     if (!receive(&tag, 1) || !receive(reinterpret_cast<char*>(&size), sizeof size))
-      fail(file, "PLplot: " + ended_how());
+      fail_write(file, "PLplot: " + ended_how());
     std::string payload(size, '\0');
-    if (!receive(payload.data(), payload.size())) fail(file, "PLplot: " + ended_how());
+    if (!receive(payload.data(), payload.size())) fail_write(file, "PLplot: " + ended_how());
     *missing = tag == static_cast<char>(Tag::kNoDevice);
-    if (tag != static_cast<char>(Tag::kPicture) && !*missing) fail(file, payload);
+    if (tag != static_cast<char>(Tag::kPicture) && !*missing) fail_write(file, payload);
     return payload;
   }
 
@@ -204,24 +200,6 @@ class DrawingProcess {
   int fd_ = -1;
 };
 
-// ---- the files ------------------------------------------------------------
-
-// Creates the file (never replacing one) and writes the bytes; a failure
-// removes the incomplete file and ends the run.
-void write_new_file(const fs::path& path, const std::string& file, const std::string& bytes) {
-  std::FILE* f = std::fopen(path.string().c_str(), "wbx");
-  if (f == nullptr) fail(file, std::strerror(errno));
-  int error = 0;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) error = errno;
-  if (std::fflush(f) != 0 && error == 0) error = errno;
-  if (std::fclose(f) != 0 && error == 0) error = errno;
-  if (error != 0) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
-    fail(file, std::strerror(error));
-  }
-}
-
 }  // namespace
 
 std::vector<std::string> picture_names(int n) {
@@ -245,7 +223,7 @@ int free_picture_number(const fs::path& dir) {
 WrittenPictures write_plot_pictures(const fs::path& dir, const PlotSeries& series) {
   const int n = free_picture_number(dir);
   if (n == 0)
-    fail(picture_names(kMaxPictureNumber)[0],
+    fail_write(picture_names(kMaxPictureNumber)[0],
          strprintf("every picture number up to %03d is taken", kMaxPictureNumber));
   const std::vector<std::string> names = picture_names(n);
   WrittenPictures written;
@@ -259,7 +237,7 @@ WrittenPictures write_plot_pictures(const fs::path& dir, const PlotSeries& serie
     } else if (kJobs[i].format == PictureFormat::kPng) {
       written.png_missing = true;
     } else {
-      fail(names[i], "PLplot has no '" + bytes + "' device (is its driver package installed?)");
+      fail_write(names[i], "PLplot has no '" + bytes + "' device (is its driver package installed?)");
     }
   }
   drawing.finish();

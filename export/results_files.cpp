@@ -1,43 +1,16 @@
 #include "export/results_files.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <system_error>
 
 #include "export/results_csv.h"
 #include "export/results_json.h"
 #include "foundation/output.h"
+#include "foundation/output_files.h"
 #include "foundation/process.h"
 
 namespace fs = std::filesystem;
 
 namespace varnalo {
-
-namespace {
-
-[[noreturn]] void fail(const std::string& file, const std::string& reason) {
-  write_error("  CAN'T WRITE '" + file + "': " + reason + "\n");
-  end_run(1);
-}
-
-// Creates the file (never one that exists) and writes all the text; on a
-// failure removes what was written and ends the run.
-void write_new_file(const fs::path& path, const std::string& file, const std::string& text) {
-  std::FILE* f = std::fopen(path.string().c_str(), "wbx");
-  if (f == nullptr) fail(file, std::strerror(errno));
-  int error = 0;
-  if (std::fwrite(text.data(), 1, text.size(), f) != text.size()) error = errno;
-  if (std::fflush(f) != 0 && error == 0) error = errno;
-  if (std::fclose(f) != 0 && error == 0) error = errno;
-  if (error != 0) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
-    fail(file, std::strerror(error));
-  }
-}
-
-}  // namespace
 
 std::vector<std::string> result_file_names(int n) {
   return {strprintf("ANALYSIS%03d.JSON", n), strprintf("EDS%03d.CSV", n),
@@ -59,7 +32,7 @@ int free_results_number(const fs::path& dir) {
 std::vector<std::string> write_result_files(const fs::path& dir, AnalysisResults& r) {
   const int n = free_results_number(dir);
   if (n == 0)
-    fail(result_file_names(kMaxResultsNumber)[0],
+    fail_write(result_file_names(kMaxResultsNumber)[0],
          strprintf("every results number up to %03d is taken", kMaxResultsNumber));
   r.number = n;
   const std::vector<std::string> names = result_file_names(n);

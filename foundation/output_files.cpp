@@ -99,4 +99,24 @@ void discard_output_file(std::FILE*& f) {
   static_cast<void>(std::fclose(std::exchange(f, nullptr)));
 }
 
+void fail_write(const std::string& file, const std::string& reason) {
+  write_error("  CAN'T WRITE '" + file + "': " + reason + "\n");
+  end_run(1);
+}
+
+void write_new_file(const std::filesystem::path& path, const std::string& file,
+                    const std::string& bytes) {
+  std::FILE* f = std::fopen(path.string().c_str(), "wbx");
+  if (f == nullptr) fail_write(file, std::strerror(errno));
+  int error = 0;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) error = errno;
+  if (std::fflush(f) != 0 && error == 0) error = errno;
+  if (std::fclose(f) != 0 && error == 0) error = errno;
+  if (error != 0) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    fail_write(file, std::strerror(error));
+  }
+}
+
 }  // namespace varnalo

@@ -21,6 +21,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
 
 namespace varnalo {
 
@@ -39,5 +40,15 @@ void close_output_file(std::FILE*& f, const char* name);
 // Closes f without checking, for a run that is already ending on a
 // reported failure: the data still buffered is handed to the system.
 void discard_output_file(std::FILE*& f);
+
+// Writes "  CAN'T WRITE 'file': reason" to the error stream and ends the run
+// with status 1.
+[[noreturn]] void fail_write(const std::string& file, const std::string& reason);
+
+// Creates the file at path (never replacing one) and writes the bytes; a
+// failure removes the incomplete file and fails as fail_write, naming it by
+// `file`. For the result files and the pictures, one per analysis.
+void write_new_file(const std::filesystem::path& path, const std::string& file,
+                    const std::string& bytes);
 
 }  // namespace varnalo

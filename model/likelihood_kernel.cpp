@@ -265,15 +265,7 @@ double LikelihoodKernel::value(LikelihoodForm form, DRef p) {
             tolerance_cdf(distribution_, kSearchFloors, a + b * g.x, &P0, &f);
           form_->probability(P0, C, D, &P, &Q);
         } else {
-          double S0 = 1.0;
-          if (g.infinite_dose) {
-            P0 = 1.0;
-            S0 = 0.0;
-          } else if (!g.zero_dose) {
-            tolerance_cdf_exact(distribution_, a + b * g.x, &P0, &S0, &f);
-          }
-          form_->probability(P0, C, D, &P, &Q);
-          if (Q < kSubtractionDigitsLost) form_->probability(P0, S0, C, D, &P, &Q);
+          exact_probability(g, a, b, C, D, &P, &Q);
         }
         F -= group_term({g.n, g.r, g.m, g.log_m, g.log_r, g.n_log_n}, P, Q);
         if (F > kObjectiveCap) F = kObjectiveCap;
@@ -536,6 +528,19 @@ double LikelihoodKernel::value_gradient_hessian(DRef p, DRef g, ArrowMatrix& H,
   return F;
 }
 
+void LikelihoodKernel::exact_probability(const Group& g, double a, double b, double C, double D,
+                                         double* P, double* Q) const {
+  double P0 = 0.0, S0 = 1.0, f = 0.0;
+  if (g.infinite_dose) {
+    P0 = 1.0;
+    S0 = 0.0;
+  } else if (!g.zero_dose) {
+    tolerance_cdf_exact(distribution_, a + b * g.x, &P0, &S0, &f);
+  }
+  form_->probability(P0, C, D, P, Q);
+  if (*Q < kSubtractionDigitsLost) form_->probability(P0, S0, C, D, P, Q);
+}
+
 void LikelihoodKernel::values_by_preparation(DRef p, std::vector<double>& out) {
   ++passes_;
   out.assign(static_cast<std::size_t>(nprep_) + 1, 0.0);
@@ -552,15 +557,8 @@ void LikelihoodKernel::values_by_preparation(DRef p, std::vector<double>& out) {
       double F = 0.0;
       for (int j = prep_first_[i]; j < prep_first_[i + 1]; ++j) {
         const Group& g = groups_[static_cast<std::size_t>(j)];
-        double P0 = 0.0, S0 = 1.0, f = 0.0, P = 0.0, Q = 0.0;
-        if (g.infinite_dose) {
-          P0 = 1.0;
-          S0 = 0.0;
-        } else if (!g.zero_dose) {
-          tolerance_cdf_exact(distribution_, a + b * g.x, &P0, &S0, &f);
-        }
-        form_->probability(P0, C, D, &P, &Q);
-        if (Q < kSubtractionDigitsLost) form_->probability(P0, S0, C, D, &P, &Q);
+        double P = 0.0, Q = 0.0;
+        exact_probability(g, a, b, C, D, &P, &Q);
         F -= group_term({g.n, g.r, g.m, g.log_m, g.log_r, g.n_log_n}, P, Q);
       }
       out[static_cast<std::size_t>(i)] = F;

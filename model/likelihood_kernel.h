@@ -130,6 +130,10 @@ class LikelihoodKernel {
   void preparation_terms(int prep, double a, double b, double C, double D,
                          PreparationTerms& terms, bool expected = false,
                          bool locals_only = false) const;
+  // P and Q = 1 - P of group g in the exact form (zero and infinite doses
+  // exact, 1 - P from the accurate upper tail where P is near 1).
+  void exact_probability(const Group& g, double a, double b, double C, double D, double* P,
+                         double* Q) const;
   // C and D of p: the search and exact forms move a negative entry to 0.
   void rates(DRef p, double* C, double* D) const;
   bool rates_in_space(DRef p) const;
