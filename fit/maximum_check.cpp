@@ -21,11 +21,12 @@
 //   keeps its best. Under a common slope the lines are one arrow system;
 //   every curve is made steeper and shallower together later;
 //   Under a common slope the scan of the slope (every curve steeper and
-//   shallower about its ED50) runs at every grid point, and a steeper
-//   curve's intercept is also started in each gap between its doses and
-//   half a gap beyond each end: with a large rate a shallow preparation's
-//   responses can be the rate's and its curve a step anywhere among its
-//   doses. A known C alone is a grid of one point;
+//   shallower about its ED50) runs at the best grid points and on a
+//   coarser grid of the rates, and a steeper curve's intercept is also
+//   started in each gap between its doses and half a gap beyond each end:
+//   with a large rate a shallow preparation's responses can be the rate's
+//   and its curve a step anywhere among its doses. A known C alone is a
+//   grid of one point;
 // - the best grid points polished with the rates free;
 // - around the best maximum (or the end point, where it is no maximum: a
 //   curve may lie flat under a known C), each preparation's curve moved on
@@ -96,6 +97,9 @@ constexpr double kSamePoint = 1e-6;
 // by more than this fraction of max(F, 1). At a maximum it falls by a
 // sizeable amount.
 constexpr double kRidgeTolerance = 1e-6;
+// The coarser grid of rates (a subset of kGridRates) at whose every point
+// the common slope is scanned, besides the best points of the profile.
+constexpr double kScanRates[] = {0.0, 0.15, 0.5};
 // Gaps of a preparation's doses whose starts climb in the slope scan (the
 // best by the share where they start).
 constexpr std::size_t kClimbedGaps = 2;
@@ -579,11 +583,22 @@ std::vector<Candidate> common_profile(Search& search, AnalysisState& s) {
     grid.push_back(best);
     warm = best.x;
   }
-  // The slope scan at every grid point: with a large natural response a
-  // shallow preparation's responses can be the rate's, and the common
-  // slope that of the steep preparations, a maximum the lines fitted at
-  // that grid point do not reach (nor those of its best neighbours).
-  const std::vector<Candidate> best_points = grid;
+  // The slope scan at the best grid points, the best of each value of the
+  // first rate and every point of the coarser grid of kScanRates: with a
+  // large natural response a shallow preparation's responses can be the
+  // rate's, and the common slope that of the steep preparations, a maximum
+  // the lines fitted at that grid point do not reach (nor those of its best
+  // neighbours).
+  std::vector<Candidate> best_points = best_of_rows(search, grid);
+  const RateIndices rates = search.rates();
+  auto on_scan_grid = [&](int e, const Point& x) {
+    return e == 0 || std::find(std::begin(kScanRates), std::end(kScanRates), x[at(e)]) !=
+                         std::end(kScanRates);
+  };
+  for (const Candidate& g : grid)
+    if (on_scan_grid(rates.c, g.x) && on_scan_grid(rates.d, g.x) &&
+        std::none_of(best_points.begin(), best_points.end(), [&](const Candidate& c) { return same_point(c.x, g.x); }))
+      best_points.push_back(g);
   for (const Candidate& g : best_points)
     for (Candidate c : slope_scan(search, s, g.x)) {
       double f = 0.0;
